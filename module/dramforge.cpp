@@ -1,0 +1,2 @@
+// Module frame (placeholder until it is built).
+#include "dramforge_ops.h"
