@@ -11,5 +11,4 @@ PyObject* not_yet(const char* name) {
 PyObject* get_ddr_params(PyObject*, PyObject*, PyObject*) { return not_yet("get_ddr_params"); }
 PyObject* update_ddr_bin(PyObject*, PyObject*, PyObject*) { return not_yet("update_ddr_bin"); }
 PyObject* cpmpare_ddr_param(PyObject*, PyObject*, PyObject*) { return not_yet("cpmpare_ddr_param"); }
-PyObject* get_cfg_file(PyObject*, PyObject*, PyObject*) { return not_yet("get_cfg_file"); }
 }  // namespace dramforge

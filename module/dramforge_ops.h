@@ -15,12 +15,12 @@ PyObject* module_ns();
 PyObject* get_ddr_params(PyObject* cls, PyObject* args, PyObject* kwargs);
 PyObject* update_ddr_bin(PyObject* cls, PyObject* args, PyObject* kwargs);
 PyObject* cpmpare_ddr_param(PyObject* cls, PyObject* args, PyObject* kwargs);
-PyObject* get_cfg_file(PyObject* cls, PyObject* args, PyObject* kwargs);
 
-// loader_ops.cpp
+// loader_ops.cpp (and the configuration table)
 PyObject* check_if_loadr_file(PyObject* cls, PyObject* args, PyObject* kwargs);
 PyObject* get_loader_param(PyObject* cls, PyObject* args, PyObject* kwargs);
 PyObject* loader_unpack(PyObject* cls, PyObject* args, PyObject* kwargs);
 PyObject* loader_pack(PyObject* cls, PyObject* args, PyObject* kwargs);
+PyObject* get_cfg_file(PyObject* cls, PyObject* args, PyObject* kwargs);
 
 }  // namespace dramforge

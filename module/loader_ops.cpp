@@ -12,4 +12,5 @@ PyObject* check_if_loadr_file(PyObject*, PyObject*, PyObject*) { return not_yet(
 PyObject* get_loader_param(PyObject*, PyObject*, PyObject*) { return not_yet("get_loader_param"); }
 PyObject* loader_unpack(PyObject*, PyObject*, PyObject*) { return not_yet("loader_unpack"); }
 PyObject* loader_pack(PyObject*, PyObject*, PyObject*) { return not_yet("loader_pack"); }
+PyObject* get_cfg_file(PyObject*, PyObject*, PyObject*) { return not_yet("get_cfg_file"); }
 }  // namespace dramforge
