@@ -1,0 +1,51 @@
+// Helpers shared by the operations: the namespace lookups, the child-process runner and the
+// boundary between C++ and the interpreter's exceptions.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <utility>
+
+#include "dramforge_ops.h"
+
+namespace dramforge {
+namespace py = pybind11;
+
+// The module namespace; every interpreter facility (os, shutil, platform, struct, pd, logger,
+// the tool paths, the class itself) is looked up here at call time.
+inline py::dict ns() { return py::reinterpret_borrow<py::dict>(module_ns()); }
+inline py::object logger() { return ns()["logger"]; }
+
+// platform.system().lower() == "linux", through the namespace.
+bool is_linux();
+
+// Adds the execute bits to a file that lacks them; an executable file's mode is left alone.
+// The file must exist (the caller tests that first).
+void ensure_executable(const py::object& path);
+
+struct tool_run {
+  bool started = false;  // false: the program could not be started at all (missing, not executable)
+  py::str output;        // its standard output as text (universal newlines), "" when not started
+  py::str failure;       // why it could not be started, "" when started
+};
+
+// Runs argv[0] with the argument vector argv, without a shell; waits for it to end and returns
+// its standard output read whole as text.
+tool_run run_tool(const py::list& argv);
+
+// Runs an operation body at the interpreter boundary: an interpreter exception raised inside
+// passes to the caller unchanged; any other C++ exception becomes a RuntimeError.
+template <typename Body>
+PyObject* guarded(Body&& body) {
+  try {
+    py::object result = std::forward<Body>(body)();
+    return result.release().ptr();
+  } catch (py::error_already_set& e) {
+    e.restore();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  }
+  return nullptr;
+}
+
+}  // namespace dramforge
