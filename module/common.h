@@ -16,6 +16,10 @@ namespace py = pybind11;
 inline py::dict ns() { return py::reinterpret_borrow<py::dict>(module_ns()); }
 inline py::object logger() { return ns()["logger"]; }
 
+// A global name as a function of the module would see it: the namespace first, then the
+// builtins (so open() can be patched on the module like any global). NameError when absent.
+py::object lookup(const char* name);
+
 // platform.system().lower() == "linux", through the namespace.
 bool is_linux();
 
