@@ -1,14 +1,281 @@
-// DDR parameter operations (placeholder until they are built).
-#include "dramforge_ops.h"
+// DDR parameter operations: get_ddr_params runs vexdram_tool in report mode and reads the report
+// back, update_ddr_bin writes a parameter file and runs the tool in modify mode, cpmpare_ddr_param
+// compares the two files those leave in "output". Everything the host can patch (os, platform,
+// shutil, logger, open) is looked up through the module namespace at call time, and the
+// interpreter's own exceptions reach the caller as they were raised.
+#include "common.h"
 
 namespace dramforge {
 namespace {
-PyObject* not_yet(const char* name) {
-  PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", name);
-  return nullptr;
+
+constexpr const char* kOutputDir = "output";
+constexpr const char* kReportFile = "gen_param.txt";
+constexpr const char* kParamFile = "gen_param_new.txt";
+// "ddr parameter modified" and a full-width colon (U+FF1A), then a line feed.
+constexpr const char* kChangeHeader = "ddr parameter modified\xef\xbc\x9a\n";
+
+py::object borrow(PyObject* o) { return py::reinterpret_borrow<py::object>(o); }
+py::object steal_or_throw(PyObject* o) {
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(o);
 }
+
+// `item in container`, with the interpreter's rules (TypeError for a container that is no text).
+bool contains(const py::handle& container, const py::handle& item) {
+  int found = PySequence_Contains(container.ptr(), item.ptr());
+  if (found < 0) throw py::error_already_set();
+  return found == 1;
+}
+
+bool truthy(const py::handle& o) {
+  int t = PyObject_IsTrue(o.ptr());
+  if (t < 0) throw py::error_already_set();
+  return t == 1;
+}
+
+// `o[start:stop]`, None for an open end.
+py::object slice(const py::handle& o, const py::handle& start, const py::handle& stop) {
+  py::object s = steal_or_throw(PySlice_New(start.ptr(), stop.ptr(), nullptr));
+  return steal_or_throw(PyObject_GetItem(o.ptr(), s.ptr()));
+}
+
+py::object os_path_exists(const py::object& path) {
+  return ns()["os"].attr("path").attr("exists")(path);
+}
+
+void log_debug(const py::object& msg) { logger().attr("debug")(msg); }
+void log_error(const py::object& msg) { logger().attr("error")(msg); }
+
+// The whole of a text file, read the way open(path, "r").read() reads it; closed on every path.
+py::object read_text(const py::object& path) {
+  py::object f = lookup("open")(path, "r");
+  py::object text;
+  try {
+    text = f.attr("read")();
+  } catch (py::error_already_set&) {
+    try {
+      f.attr("close")();
+    } catch (py::error_already_set&) {
+      // the read's error is the one the caller needs to see
+    }
+    throw;
+  }
+  f.attr("close")();
+  return text;
+}
+
+// Report and parameter files: one entry per line that holds "=", key before the first "=", value
+// after it, nothing trimmed; the piece after the last line feed is not a line.
+py::dict parse_params(const py::object& text) {
+  py::dict params;
+  py::list pieces = text.attr("split")("\n");
+  py::str eq("=");
+  const size_t lines = pieces.size() == 0 ? 0 : pieces.size() - 1;
+  for (size_t i = 0; i < lines; ++i) {
+    py::tuple parts = pieces[i].attr("partition")(eq);
+    if (!truthy(parts[1])) continue;
+    params[parts[0]] = parts[2];
+  }
+  return params;
+}
+
+py::str output_path(const char* file) { return py::str(std::string(kOutputDir) + "/" + file); }
+
+// The tool for this platform, by the module's tool path globals.
+py::object tool_path() {
+  return is_linux() ? ns()["ddr_bin_tool_linux_path"] : ns()["ddr_bin_tool_win_path"];
+}
+
+struct chip_choice {
+  py::object arg;  // the tool's first argument
+  int status = 0;  // 0 or -1: does the designation occur in the binary's path
+};
+
+// The chip designation becomes the tool's chip argument: the first of several "/"-separated
+// names, a single name as is, "unknown" for "NULL" and "Other", and chip_other for "Other". The
+// status is only worked out when a path is given.
+chip_choice choose_chip(const py::object& chip_name, const py::object& chip_other,
+                        const py::object* path) {
+  const py::str null_name("NULL"), other_name("Other"), slash("/");
+  py::object lower = chip_name.attr("lower")();
+  chip_choice choice{py::str("unknown"), 0};
+  if (contains(lower, slash)) {
+    py::object names = lower.attr("split")(slash);
+    if (path != nullptr) {
+      choice.status = -1;
+      for (py::handle name : names)
+        if (contains(*path, name)) choice.status = 0;
+    }
+    choice.arg = names[py::int_(0)];
+  } else if (!chip_name.equal(null_name) && !chip_name.equal(other_name)) {
+    choice.arg = lower;
+    if (path != nullptr) choice.status = contains(*path, lower) ? 0 : -1;
+  }
+  if (chip_name.equal(other_name)) choice.arg = chip_other.attr("lower")();
+  return choice;
+}
+
+// The text the host sees in the log: the binary's path in double quotes, as a command interpreter
+// would be given it. The tool itself gets an argument vector.
+py::object quoted(const py::object& path) { return py::str("\"") + path + py::str("\""); }
+
 }  // namespace
-PyObject* get_ddr_params(PyObject*, PyObject*, PyObject*) { return not_yet("get_ddr_params"); }
-PyObject* update_ddr_bin(PyObject*, PyObject*, PyObject*) { return not_yet("update_ddr_bin"); }
-PyObject* cpmpare_ddr_param(PyObject*, PyObject*, PyObject*) { return not_yet("cpmpare_ddr_param"); }
+
+PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* kwlist[] = {"ddr_bin_file_path", "chip_name", "chip_other", nullptr};
+  PyObject* path_o = nullptr;
+  PyObject* chip_name_o = nullptr;
+  PyObject* chip_other_o = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:get_ddr_params",
+                                   const_cast<char**>(kwlist), &path_o, &chip_name_o,
+                                   &chip_other_o))
+    return nullptr;
+  return guarded([&]() -> py::object {
+    const py::object path = borrow(path_o);
+    const py::object chip_name = chip_name_o ? borrow(chip_name_o) : py::str("NULL");
+    const py::object chip_other = chip_other_o ? borrow(chip_other_o) : py::str("NULL");
+    py::dict res_dict;
+    const py::str output_dir(kOutputDir);
+    const py::str report = output_path(kReportFile);
+
+    const chip_choice chip = choose_chip(chip_name, chip_other, &path);
+    log_debug(py::str("chip_name=") + chip_name + py::str("-") + chip.arg + py::str(" ") + path);
+
+    py::object os = ns()["os"];
+    if (!truthy(os_path_exists(output_dir))) os.attr("mkdir")(output_dir);
+    // A report left by an earlier call must never be read back as this call's.
+    if (truthy(os_path_exists(report))) os.attr("remove")(report);
+
+    const bool linux_host = is_linux();
+    py::object tool = linux_host ? ns()["ddr_bin_tool_linux_path"] : ns()["ddr_bin_tool_win_path"];
+    if (!truthy(os_path_exists(tool))) {
+      log_error(py::str("vexdram_tool does not exist"));
+      return py::make_tuple(py::dict(), -3);
+    }
+    // Installs that lost the execute bits (unpacked archives, copies) still run.
+    if (linux_host) ensure_executable(tool);
+
+    log_debug(tool + py::str(" ") + chip.arg + py::str(" -g ") + report + py::str(" ") +
+              quoted(path));
+    tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, "-g", report, path)));
+    if (!run.started) log_error(py::str("vexdram_tool could not be started: ") + run.failure);
+
+    if (contains(run.output, py::str("chip name error"))) {
+      log_error(py::str("chip name error"));
+      return py::make_tuple(py::dict(), -2);
+    }
+    log_debug(run.output);
+
+    res_dict = parse_params(read_text(report));
+    if (res_dict.size() == 0 && run.started)
+      log_error(py::str("vexdram_tool reported no parameter:\n") + run.output);
+    return py::make_tuple(res_dict, chip.status);
+  });
+}
+
+PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* kwlist[] = {"res_dict",   "ddr_bin_path",        "chip_name",
+                                 "chip_other", "ddr_bin_path_rename", nullptr};
+  PyObject* res_dict_o = nullptr;
+  PyObject* path_o = nullptr;
+  PyObject* chip_name_o = nullptr;
+  PyObject* chip_other_o = nullptr;
+  PyObject* rename_o = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOO:update_ddr_bin",
+                                   const_cast<char**>(kwlist), &res_dict_o, &path_o,
+                                   &chip_name_o, &chip_other_o, &rename_o))
+    return nullptr;
+  return guarded([&]() -> py::object {
+    const py::object res_dict = borrow(res_dict_o);
+    const py::object path = borrow(path_o);
+    const py::object chip_name = chip_name_o ? borrow(chip_name_o) : py::str("NULL");
+    const py::object chip_other = chip_other_o ? borrow(chip_other_o) : py::str("NULL");
+    const py::object rename = rename_o ? borrow(rename_o) : py::bool_(true);
+
+    py::list lines;
+    const py::str eq("=");
+    for (py::handle key : res_dict) {
+      py::object value = steal_or_throw(PyObject_GetItem(res_dict.ptr(), key.ptr()));
+      lines.append(borrow(key.ptr()) + eq + value);
+    }
+    lines.append(py::str("end"));
+    const py::object text = py::str("\n").attr("join")(lines);
+
+    const chip_choice chip = choose_chip(chip_name, chip_other, nullptr);
+    const py::str output_dir(kOutputDir);
+    const py::str param_file = output_path(kParamFile);
+
+    // A first call in a fresh directory (no get_ddr_params before) still has somewhere to write.
+    py::object os = ns()["os"];
+    if (!truthy(os_path_exists(output_dir))) os.attr("mkdir")(output_dir);
+    py::object f = lookup("open")(param_file, "w");
+    try {
+      f.attr("write")(text);
+    } catch (py::error_already_set&) {
+      try {
+        f.attr("close")();
+      } catch (py::error_already_set&) {
+      }
+      throw;
+    }
+    f.attr("close")();
+
+    py::object new_path = path;
+    const int rename_on = PyObject_RichCompareBool(rename.ptr(), Py_True, Py_EQ);
+    if (rename_on < 0) throw py::error_already_set();
+    if (rename_on == 1) {
+      const py::int_ minus4(-4);
+      if (slice(path, minus4, py::none()).equal(py::str(".bin")))
+        new_path = slice(path, py::none(), minus4) + py::str("_new.bin");
+      else
+        new_path = path + py::str("_new.bin");
+      ns()["shutil"].attr("copy")(path, new_path);
+    }
+
+    py::object tool = tool_path();
+    const py::object cmd_str = tool + py::str(" ") + chip.arg + py::str(" ") + param_file +
+                               py::str(" ") + quoted(new_path);
+    log_debug(cmd_str);
+    tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, param_file, new_path)));
+    // The tool's exit status says nothing; its text does.
+    if (!run.started) {
+      log_error(py::str("vexdram_tool could not be started: ") + run.failure);
+    } else if (!contains(run.output, py::str("modify end")) ||
+               contains(run.output, py::str("chip name error"))) {
+      log_error(py::str("vexdram_tool did not modify ") + quoted(new_path) + py::str(":\n") +
+                run.output);
+    }
+    return new_path;
+  });
+}
+
+PyObject* cpmpare_ddr_param(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* kwlist[] = {nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":cpmpare_ddr_param",
+                                   const_cast<char**>(kwlist)))
+    return nullptr;
+  return guarded([&]() -> py::object {
+    py::dict res_dict_diff;
+    const py::dict res_dict = parse_params(read_text(output_path(kReportFile)));
+    const py::dict res_dict_new = parse_params(read_text(output_path(kParamFile)));
+
+    const py::str header(kChangeHeader);
+    py::object ret_str = header;
+    for (auto item : res_dict) {
+      py::object key = borrow(item.first.ptr());
+      py::object old_value = borrow(item.second.ptr());
+      // A key the new file lacks raises KeyError with that key.
+      py::object new_value = steal_or_throw(PyObject_GetItem(res_dict_new.ptr(), key.ptr()));
+      if (old_value.not_equal(new_value)) {
+        ret_str = ret_str + key + py::str(": ") + old_value + py::str(" => ") + new_value +
+                  py::str("\n");
+        res_dict_diff[key] = new_value;
+      }
+    }
+    if (ret_str.equal(header)) ret_str = ret_str + py::str("NULL");
+    log_debug(ret_str);
+    return py::make_tuple(res_dict_diff, ret_str);
+  });
+}
+
 }  // namespace dramforge
