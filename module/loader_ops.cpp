@@ -44,14 +44,7 @@ constexpr const char* entry_table_keys[] = {
 };
 constexpr const char* flag_keys[] = {"ucSignFlag", "ucRc4Flag", "uc471Rc4Off", "ucCrcOff"};
 
-// A name the module's code would resolve as a global first, then as a builtin.
-py::object builtin(const char* name) {
-  py::dict names = ns();
-  if (names.contains(name)) return names[name];
-  return py::module_::import("builtins").attr(name);
-}
-
-py::object text_of(const py::handle& value) { return builtin("str")(value); }
+py::object text_of(const py::handle& value) { return lookup("str")(value); }
 
 // The text form of a bytes object without its b and quotes.
 py::object stripped(const py::handle& bytes_value) {
@@ -71,7 +64,7 @@ bool contains(const py::handle& container, const char* needle) {
 // A file opened through the interpreter's open(); closed on every way out.
 class open_file {
  public:
-  open_file(const py::object& path, const char* mode) : file_(builtin("open")(path, mode)) {}
+  open_file(const py::object& path, const char* mode) : file_(lookup("open")(path, mode)) {}
   ~open_file() {
     if (!closed_) {
       try {
@@ -135,7 +128,7 @@ py::object read_header(const py::object& path) {
   result["uiTag"] = stripped(items[0]);
   result["ussize"] = text_of(items[1]);
   result["dwVersion"] = text_of(items[3]) + py::str(".") + text_of(items[2]);
-  result["dwMergeVersion"] = builtin("hex")(items[6]);
+  result["dwMergeVersion"] = lookup("hex")(items[6]);
   result["stReleaseTime"] = text_of(items[7]);
   // The chip code is stored lowest character first.
   py::object chip = stripped(items[8]);
@@ -146,7 +139,7 @@ py::object read_header(const py::object& path) {
   for (size_t i = 0; i < std::size(flag_keys); ++i) result[flag_keys[i]] = text_of(items[18 + i]);
 
   // The flags are combined whole, not masked to one bit each.
-  py::object as_int = builtin("int");
+  py::object as_int = lookup("int");
   py::object rc4 = as_int(result["ucRc4Flag"]);
   py::object rc4_off = as_int(result["uc471Rc4Off"]);
   py::object crc_off = as_int(result["ucCrcOff"]);
@@ -235,7 +228,7 @@ py::object add_loader_params(const py::object& image, py::object options) {
 
   py::object target = py::str(std::string(output_dir) + loader_param_file);
   open_file out(target, "wb");
-  out.write(builtin("bytes")(values));
+  out.write(lookup("bytes")(values));
   out.close();
   return options + py::str(std::string(" -l ") + output_dir + loader_param_file);
 }
