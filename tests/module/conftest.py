@@ -80,3 +80,23 @@ def host(tmp_path, monkeypatch):
     """A fresh host directory, made the current directory for the test."""
     monkeypatch.chdir(tmp_path)
     return Host(tmp_path)
+
+
+REPORT_OK = "generate info from bin file ok.\n"
+
+
+@pytest.fixture
+def ddr_tool(host):
+    """Installs a fake vexdram_tool: in report mode (-g) it writes `report` (bytes or text) to the
+    report path it is given; it prints `stdout` in either mode. Returns the host."""
+
+    def install(report="start tag=0x12345678\nend\n", stdout=REPORT_OK):
+        data = report.encode() if isinstance(report, str) else report
+        body = (
+            "if len(argv) == 4 and argv[1] == '-g':\n"
+            f"    open(argv[2], 'wb').write({data!r})\n"
+        )
+        host.install_fake_tool("vexdram_tool", stdout=stdout, body=body)
+        return host
+
+    return install
