@@ -1,0 +1,84 @@
+"""Unpack, change, pack and unpack again with the real imgwelder; injection attempts."""
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from test_loader_header import container
+from test_loader_unpack import listing
+
+KEPT = ["uiTag", "ussize", "dwVersion", "dwMergeVersion", "stReleaseTime", "emSupportChip",
+        "ucSignFlag", "ucRc4Flag", "uc471Rc4Off", "ucCrcOff", "ucRc4Params", "471_dwDataDelay",
+        "472_dwDataDelay"]
+
+
+def weld(host, options, images, out="fw/loader.bin"):
+    Path("src").mkdir(exist_ok=True)
+    Path(out).parent.mkdir(exist_ok=True)
+    argv = [str(host.tools / "imgwelder"), "pack", *options.split()]
+    for flag, name, data in images:
+        Path("src", name).write_bytes(data)
+        argv += [flag, f"src/{name}"]
+    done = subprocess.run(argv + ["-o", out], stdout=subprocess.PIPE, universal_newlines=True)
+    assert "Error" not in done.stdout and Path(out).exists()
+    return out
+
+
+def loader_image(params):
+    data = bytearray(os.urandom(300))
+    data[124:132], data[212:220] = params[:8], params[8:]
+    return bytes(data)
+
+
+@pytest.mark.parametrize("options, chip_name, images, pack_params", [
+    ("-c -TQ1234 -v 2.1", "NULL",
+     [("-1", "ddr.bin", b"d" * 300), ("-2", "usbplug.bin", b"u" * 400),
+      ("-3", "FlashData.bin", b"x" * 50), ("-3", "FlashBoot.bin", b"b" * 600)],
+     "-c -TQ1234 -v 2.1 -r 0"),
+    ("-c -TN6947 -v 16.3 -n -d 5 -s 9 -r 5", "TN",
+     [("-1", "ddr.bin", b"d" * 300), ("-2", "usbplug.bin", b"u" * 400),
+      ("-3", "FlashBoost.bin", loader_image(bytes(range(1, 17)))),
+      ("-3", "FlashData.bin", b"x" * 50), ("-3", "FlashBoot.bin", b"b" * 600)],
+     "-c -TN6947 -v 16.3 -n  -d 5 -s 9 -r 5 -a 8  -l output/loader_param.bin"),
+])
+def test_unpack_change_pack_unpack(df, host, monkeypatch, options, chip_name, images, pack_params):
+    monkeypatch.setenv("SOURCE_DATE_EPOCH", "1700000000")
+    host.install_real_tool("imgwelder")
+    old = weld(host, options, images)
+    assert df.check_if_loadr_file(old)
+
+    got = df.loader_unpack(old, chip_name)
+    assert got["pack_params"] == pack_params
+    assert got["loader_FlashData_path"] == "output/FlashData.bin"
+    Path(got["loader_472"]).write_bytes(b"changed")
+
+    new = df.loader_pack(got)
+    assert new == "fw/loader_new.bin" and df.check_if_loadr_file(new)
+    before, after = df.get_loader_param(old), df.get_loader_param(new)
+    assert {k: after[k] for k in KEPT} == {k: before[k] for k in KEPT}
+
+    again = df.loader_unpack(new, chip_name)
+    assert again["pack_params"] == pack_params
+    assert Path(again["loader_472"]).read_bytes() == b"changed"
+    assert Path(again["loader_FlashData_path"]).read_bytes() == b"d" * 300
+
+
+def test_nothing_reaches_a_shell(df, host):
+    """A chip code and paths made of shell syntax stay single arguments."""
+    host.install_fake_tool("imgwelder", stdout=listing(["a.bin", "b;touch p2", "c", "d"], 8))
+    Path("output").mkdir()
+    for name in ("a.bin", "b;touch p2", "c", "d"):
+        Path("output", name).write_bytes(b"x")
+    bad_name = 'c";touch p1;".bin'
+    Path(bad_name).write_bytes(container(chip=b"wp>;"))
+
+    got = df.loader_unpack(bad_name)
+    assert got["pack_params"] == "-c -TQ;>pw -v 2.1 -r 0"
+    out = df.loader_pack(got, False)
+
+    assert out == bad_name
+    unpack_call, pack_call = host.calls("imgwelder")
+    assert unpack_call[2] == bad_name
+    assert pack_call[1:3] == ["-c", "-TQ;>pw"] and "output/b;touch p2" in pack_call
+    assert not any(Path(n).exists() for n in ("p1", "p2", "pw"))
