@@ -1,1 +1,105 @@
-int main() { return 0; }
+// vexdram_tool: reads the parameter block of a DDR binary into a report (-g), or merges a
+// parameter file into it in place. This file owns the command line, the files and the exit
+// status; the core library owns the format.
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "messages.h"
+#include "param_text.h"
+#include "run.h"
+
+namespace {
+
+using namespace vexdram;
+
+struct file_closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+void print_help() { std::fputs(msg::help, stdout); }
+
+// The report must never be the DDR binary itself: opening it with "w+" would empty the binary.
+bool is_same_file(const char* path, int fd) {
+  struct stat a {}, b {};
+  return ::stat(path, &a) == 0 && ::fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) {
+  file_ptr params(std::fopen(param_path, "r"));
+  if (!params) {
+    std::printf(msg::open_failed_fmt, param_path);
+    return 0;
+  }
+  posix_ddr_file bin(bin_path, /*writable=*/true);
+  if (!bin.ok()) {
+    std::printf(msg::open_failed_fmt, bin_path);
+    return 0;
+  }
+  ctx.tq637y_en = path_names_older_family(bin_path);
+  file_text_source src(params.get());
+  run_modify(ctx, src, bin);
+  return 0;
+}
+
+int report_mode(run_context& ctx, int argc, char** argv) {
+  const char* bin_path = argv[4];
+  // Report mode only reads: a write-protected binary can be reported.
+  posix_ddr_file bin(bin_path, /*writable=*/false);
+  if (!bin.ok()) {
+    std::printf(msg::open_failed_fmt, bin_path);
+    return 0;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  file_ptr report;
+  int opt;
+  while ((opt = ::getopt(argc, argv, "g:h")) != -1) {
+    if (opt != 'g') {
+      print_help();
+      return 1;
+    }
+    if (is_same_file(optarg, bin.fd())) {
+      std::printf(msg::report_is_binary_fmt, optarg);
+      return 0;
+    }
+    report.reset(std::fopen(optarg, "w+"));
+    if (!report) {
+      std::printf(msg::open_failed_fmt, optarg);
+      return 0;
+    }
+    ctx.gen_txt_from_bin = true;
+  }
+  // Four arguments without -g name no report to write.
+  if (!ctx.gen_txt_from_bin) {
+    print_help();
+    return 1;
+  }
+  run_report(ctx, bin, report.get());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::fputs(msg::banner, stdout);
+  const int args = argc - 1;
+  if (args == 0) {
+    print_help();
+    return 0;
+  }
+  run_context ctx;
+  if (!chip_supported(argv[1])) {
+    std::fputs(msg::chip_name_error, stdout);
+    print_help();
+    return 1;
+  }
+  ctx.chip_info = argv[1];
+  std::printf(msg::chip_fmt, argv[1]);
+  if (args == 3) return modify_mode(ctx, argv[2], argv[3]);
+  if (args == 4) return report_mode(ctx, argc, argv);
+  print_help();
+  return 0;
+}

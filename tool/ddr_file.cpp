@@ -1,0 +1,106 @@
+#include "ddr_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace vexdram {
+
+posix_ddr_file::posix_ddr_file(const char* path, bool writable) {
+  fd_ = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+posix_ddr_file::~posix_ddr_file() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t posix_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {
+  auto* out = static_cast<std::uint8_t*>(buf);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(pos + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
+std::size_t posix_ddr_file::write_at(std::uint64_t pos, const void* buf, std::size_t n) {
+  if (pos >= size_) return 0;
+  n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - pos));
+  const auto* in = static_cast<const std::uint8_t*>(buf);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(pos + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
+std::size_t memory_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {
+  if (pos >= bytes_.size()) return 0;
+  n = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - pos));
+  std::memcpy(buf, bytes_.data() + pos, n);
+  return n;
+}
+
+std::size_t memory_ddr_file::write_at(std::uint64_t pos, const void* buf, std::size_t n) {
+  ++writes_;
+  if (pos >= bytes_.size()) return 0;
+  n = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - pos));
+  std::memcpy(bytes_.data() + pos, buf, n);
+  return n;
+}
+
+bool read_words(ddr_file& f, std::uint64_t pos, std::uint32_t* words, std::size_t n) {
+  std::uint8_t buf[4 * 32];
+  while (n > 0) {
+    const std::size_t chunk = std::min<std::size_t>(n, 32);
+    if (f.read_at(pos, buf, chunk * 4) != chunk * 4) return false;
+    for (std::size_t i = 0; i < chunk; ++i) words[i] = load_le32(buf + 4 * i);
+    words += chunk;
+    pos += chunk * 4;
+    n -= chunk;
+  }
+  return true;
+}
+
+std::size_t write_words(ddr_file& f, std::uint64_t pos, const std::uint32_t* words, std::size_t n) {
+  std::uint8_t buf[4 * 136];
+  n = std::min<std::size_t>(n, 136);
+  for (std::size_t i = 0; i < n; ++i) store_le32(buf + 4 * i, words[i]);
+  return f.write_at(pos, buf, n * 4);
+}
+
+std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {
+  // 1 MiB a read: large enough that the scan runs at the speed of the file system.
+  constexpr std::size_t block = std::size_t{1} << 20;
+  const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[block]);
+  std::uint64_t pos = 0;
+  for (;;) {
+    const std::size_t got = f.read_at(pos, buf.get(), block);
+    const std::size_t whole = got & ~std::size_t{3};
+    for (std::size_t i = 0; i < whole; i += 4)
+      if (load_le32(buf.get() + i) == pattern) return pos + i;
+    if (got < block) return std::nullopt;
+    pos += got;
+  }
+}
+
+}  // namespace vexdram

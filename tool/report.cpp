@@ -1,0 +1,31 @@
+#include "report.h"
+
+namespace vexdram {
+namespace {
+bool has(std::size_t n, std::string_view part) {
+  return base_info_tag[n].find(part) != std::string_view::npos;
+}
+}  // namespace
+
+bool report_in_hex(std::size_t n) {
+  return has(n, "_map") || has(n, "pstore") || has(n, "_mask") ||
+         (has(n, "_skew") && !has(n, "skew_freq_mhz"));
+}
+
+bool echo_in_hex(std::size_t n) { return has(n, "_skew"); }
+
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t /*version*/) {
+  std::rewind(report);
+  std::fputs("start tag=0x12345678\n", report);
+  for (std::size_t n = 1; n < base_info_tag_size; ++n) {
+    const std::uint32_t v = info_from_bin[n];
+    if (report_in_hex(n))
+      std::fprintf(report, "%s=0x%x\n", base_info_tag[n].data(), v);
+    else
+      std::fprintf(report, "%s=%d\n", base_info_tag[n].data(), static_cast<std::int32_t>(v));
+  }
+  std::fputs("end\n", report);
+  return (std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
+}
+
+}  // namespace vexdram

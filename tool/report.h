@@ -1,0 +1,22 @@
+// The text report of report mode: "start tag=0x12345678", one key=value line for each parameter
+// 1 to 483, "end". How a value is written is decided by its key's text alone.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "catalogue.h"
+
+namespace vexdram {
+
+// Hexadecimal ("0x%x") in the report: keys with "_map", "pstore" or "_mask", and skew keys other
+// than the skew frequencies. All others: signed 32-bit decimal ("%d").
+bool report_in_hex(std::size_t n);
+// Hexadecimal in the merge echo of modify mode: keys with "_skew" (the skew frequencies too).
+bool echo_in_hex(std::size_t n);
+
+// Writes the report from the start of the file. Returns 0, or -1 when the report could not be
+// written whole (a full disk, say).
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t version);
+
+}  // namespace vexdram

@@ -1,0 +1,297 @@
+#include "run.h"
+
+#include <cstring>
+
+#include "messages.h"
+#include "report.h"
+#include "warnings.h"
+
+namespace vexdram {
+namespace {
+
+constexpr const char* chip_names[] = {
+    "tq615y", "tq6152", "tw4uf", "tq6154", "tq637y", "tq6154g", "tq6371m", "tq6371n", "tq6373",
+    "tq6805", "tw2", "tq637yg", "tq6371g", "tq6471", "tq6490", "tw41", "tq6490u", "tw41u",
+    "tq6912", "tq6730", "tq5203", "tn2470", "tn2463", "tq6420", "tn2462", "tq6583", "tq6585",
+    "tq658y", "tq6934", "tq6947", "tn2460", "tn2457", "tq6951", "tq6574", "tq5041",
+};
+constexpr const char* older_family[] = {"tq637yg", "tq6471", "tq6470"};
+
+void say(const run_context& ctx, const char* text) { std::fputs(text, ctx.out); }
+
+bool v1_layout(std::uint32_t version) { return version <= 1; }
+bool has_index(std::uint32_t version) { return version >= 2 && version <= 5; }
+
+// File position of a section: offsets count in words from the version word, which is offset 1.
+std::uint64_t section_pos(std::uint64_t bin_skew_offset, std::uint8_t offset) {
+  return bin_skew_offset + (static_cast<std::uint64_t>(offset) - 1u) * 4u;
+}
+
+std::uint32_t* record(block_image& img, const section_desc& d, std::uint32_t version) {
+  return img.data() + section_image_pos(d, version);
+}
+const std::uint32_t* record(const block_image& img, const section_desc& d, std::uint32_t version) {
+  return img.data() + section_image_pos(d, version);
+}
+
+std::size_t skew_words(const sdram_head_info_index_v2& index) {
+  const std::size_t size = index[skew_index].size;
+  return size < tq6951_skew_words ? size : tq6951_skew_words;
+}
+
+// One line for each value given in the text that does not fit its field and reaches the file.
+void warn_unfit(const run_context& ctx, field_span fields, std::size_t first, std::size_t end,
+                const base_info& info) {
+  for_each_field_in(fields, first, end, [&](const field& f) {
+    warn_if_truncated(ctx.out, f.parameter, info[f.parameter], f.width);
+  });
+}
+
+// Scan, version, index. Returns false when the run ends here (its message printed).
+bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern,
+                  std::uint64_t& bin_skew_offset, sdram_head_info_index_v2& index) {
+  const std::optional<std::uint64_t> tag = find_start_tag(bin, pattern);
+  std::uint32_t version = 0;
+  if (!tag || !read_words(bin, *tag + 4, &version, 1)) {
+    say(ctx, msg::get_version_fail);
+    return false;
+  }
+  bin_skew_offset = *tag + 4;
+  ctx.version = version;
+  std::fprintf(ctx.out, msg::version_fmt, static_cast<int>(version));
+  if (v1_layout(version)) return true;
+  if (!has_index(version)) {
+    say(ctx, msg::version_not_support);
+    return false;
+  }
+  std::uint8_t raw[index_bytes];
+  if (bin.read_at(bin_skew_offset + 4, raw, index_bytes) != index_bytes) {
+    say(ctx, msg::readout_index_fail);
+    return false;
+  }
+  for (std::size_t e = 0; e < index_entry_count; ++e) index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
+  return true;
+}
+
+bool read_section(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
+                  block_image& read_out, std::uint64_t bin_skew_offset, const section_desc& d) {
+  const std::uint8_t words = section_words(d, index, ctx.version);
+  // A size of 0 is a read that delivers nothing: it fails like a short one.
+  if (words == 0 || !read_words(bin, section_pos(bin_skew_offset, index[d.entry].offset),
+                                record(read_out, d, ctx.version), words)) {
+    say(ctx, d.read_fail);
+    return false;
+  }
+  return true;
+}
+
+bool read_skew(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
+               std::uint64_t bin_skew_offset) {
+  const std::uint64_t pos = section_pos(bin_skew_offset, index[skew_index].offset);
+  std::uint32_t first = 0;
+  if (!read_words(bin, pos, &first, 1)) {
+    say(ctx, msg::read_skew_version_fail);
+    return false;
+  }
+  if (!ctx.is_tq6951() || (first & 0xFFu) != 1) return true;
+  const std::size_t words = skew_words(index);
+  if (words == 0 || !read_words(bin, pos, ctx.skew.w.data(), words)) {
+    say(ctx, msg::read_tq6951_skew_fail);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool chip_supported(const char* name) {
+  for (const char* c : chip_names)
+    if (std::strcmp(c, name) == 0) return true;
+  return false;
+}
+
+bool path_names_older_family(const char* path) {
+  for (const char* c : older_family)
+    if (std::strstr(path, c)) return true;
+  return false;
+}
+
+int bin_data_readout(run_context& ctx, ddr_file& filebin, const sdram_head_info_index_v2& index,
+                     block_image& read_out, std::uint64_t bin_skew_offset) {
+  if (v1_layout(ctx.version)) {
+    if (!read_words(filebin, bin_skew_offset + 8, read_out.data(), v1_decoded_words)) {
+      say(ctx, msg::read_bin_fail);
+      return -1;
+    }
+    return 0;
+  }
+  if (!has_index(ctx.version)) return 0;
+  for (step s : read_order) {
+    if (s == step::ddr5) {
+      if (index[ddr5_index].offset != 0) {
+        say(ctx, msg::not_support_ddr5);
+        return -1;
+      }
+    } else if (s == step::skew) {
+      if (index[skew_index].offset != 0 && !read_skew(ctx, filebin, index, bin_skew_offset))
+        return -1;
+    } else {
+      const section_desc& d = section_info(step_section(s));
+      if (section_present(d, index) &&
+          !read_section(ctx, filebin, index, read_out, bin_skew_offset, d))
+        return -1;
+    }
+  }
+  return 0;
+}
+
+int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
+                    const sdram_head_info_index_v2& index) {
+  if (v1_layout(ctx.version)) {
+    decode_v1(in.data(), info);
+    return 0;
+  }
+  if (!has_index(ctx.version)) return 0;
+  for (step s : decode_order) {
+    if (s == step::skew) {
+      if (index[skew_index].offset == 0 || !ctx.is_tq6951()) continue;
+      decode_skew_freqs(ctx.skew, info, ctx.reserved);
+      if (tq6951_ca_skew_read_out(info, ctx.skew, ctx.out) != 0) say(ctx, msg::skew_read_out_error);
+      continue;
+    }
+    const section_desc& d = section_info(step_section(s));
+    if (!section_present(d, index)) continue;
+    decode_section(d, record(in, d, ctx.version), section_room(d, ctx.version), info,
+                   ctx.reserved.section[static_cast<std::size_t>(d.id)]);
+  }
+  return 0;
+}
+
+int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_info,
+                        const sdram_head_info_index_v2& index, block_image& out) {
+  say(ctx, msg::new_config);
+  for (std::size_t n = 1; n < base_info_tag_size; ++n) {
+    if (info[n] == blank_value && ctx.updata_availd[n] == state_keep) {
+      info[n] = in_info[n];
+      continue;
+    }
+    std::fprintf(ctx.out, echo_in_hex(n) ? msg::echo_hex_fmt : msg::echo_dec_fmt,
+                 base_info_tag[n].data(), info[n]);
+  }
+  return modefy_2_bin_data(ctx, info, out, index);
+}
+
+int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
+                      const sdram_head_info_index_v2& index) {
+  if (v1_layout(ctx.version)) {
+    encode_v1(info, out.data());
+    // The short form leaves the three frequency words of the file alone.
+    warn_unfit(ctx, v1_fields(), ctx.tq637y_en ? 3 : 0, v1_decoded_words, info);
+    return 0;
+  }
+  if (!has_index(ctx.version)) return 0;
+  for (step s : decode_order) {
+    if (s == step::skew) {
+      if (index[skew_index].offset == 0 || !ctx.is_tq6951() || ctx.skew.sub_version() != 1)
+        continue;
+      const std::size_t written = skew_words(index);
+      for (const skew_type& t : skew_types())
+        if (t.record_word < written) warn_if_truncated(ctx.out, t.freq, info[t.freq], 12);
+      encode_skew_freqs(info, ctx.reserved, ctx.skew);
+      tq6951_mdf_ca_skew(info, ctx.skew, written, ctx.out);
+      continue;
+    }
+    const section_desc& d = section_info(step_section(s));
+    if (!section_present(d, index)) continue;
+    const std::uint8_t room = section_room(d, ctx.version);
+    encode_section(d, info, ctx.reserved.section[static_cast<std::size_t>(d.id)],
+                   record(out, d, ctx.version), room);
+    warn_unfit(ctx, d.fields, 0, section_words(d, index, ctx.version), info);
+  }
+  return 0;
+}
+
+int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
+                         const block_image& write_in, const sdram_head_info_index_v2& index) {
+  for (step s : write_order) {
+    if (s == step::ddr5) {
+      if (index[ddr5_index].offset != 0) say(ctx, msg::not_support_ddr5);
+      continue;
+    }
+    if (s == step::skew) {
+      if (index[skew_index].offset == 0 || !ctx.is_tq6951() || ctx.skew.sub_version() != 1)
+        continue;
+      const std::size_t words = skew_words(index);
+      if (write_words(filebin, section_pos(bin_skew_offset, index[skew_index].offset),
+                      ctx.skew.w.data(), words) != words * 4) {
+        say(ctx, msg::write_skew_fail);
+        return -1;
+      }
+      continue;
+    }
+    const section_desc& d = section_info(step_section(s));
+    if (!section_present(d, index)) continue;
+    const std::uint8_t words = section_words(d, index, ctx.version);
+    const std::size_t wrote = write_words(
+        filebin, section_pos(bin_skew_offset, index[d.entry].offset), record(write_in, d, ctx.version), words);
+    if (words == 0 || wrote != std::size_t{words} * 4) {
+      say(ctx, d.write_fail);
+      // A DQ map that cannot be written does not stop the others.
+      if (d.id != section::dq_map) return -1;
+    }
+  }
+  return 0;
+}
+
+void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
+  ctx.gen_txt_from_bin = true;
+  ctx.updata_availd.fill(state_keep);
+  std::uint64_t bin_skew_offset = 0;
+  sdram_head_info_index_v2 index;
+  if (!locate_block(ctx, bin, start_tag_value, bin_skew_offset, index)) return;
+  block_image read_out{};
+  if (bin_data_readout(ctx, bin, index, read_out, bin_skew_offset) != 0) return;
+  base_info info_from_bin;
+  bin_data_2_info(ctx, info_from_bin, read_out, index);
+  say(ctx, gen_info_from_bin(report, info_from_bin, ctx.version) == 0 ? msg::generate_ok
+                                                                      : msg::generate_fail);
+}
+
+void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {
+  ctx.updata_availd.fill(state_keep);
+  base_info info_from_txt;
+  if (read_param_text(params, info_from_txt, ctx.updata_availd, ctx.out) == 0) {
+    say(ctx, msg::read_param_fail);
+    return;
+  }
+  // Without a start tag the scan would look for whatever the blank value is and write the
+  // block over the first match.
+  if (ctx.updata_availd[p::start_tag] != state_given) {
+    say(ctx, msg::no_start_tag);
+    return;
+  }
+  std::uint64_t bin_skew_offset = 0;
+  sdram_head_info_index_v2 index;
+  if (!locate_block(ctx, bin, info_from_txt[p::start_tag], bin_skew_offset, index)) return;
+  block_image read_out{};
+  if (bin_data_readout(ctx, bin, index, read_out, bin_skew_offset) != 0) return;
+  base_info info_from_bin;
+  bin_data_2_info(ctx, info_from_bin, read_out, index);
+  block_image write_in{};
+  txt_data_2_bin_data(ctx, info_from_txt, info_from_bin, index, write_in);
+  if (v1_layout(ctx.version)) {
+    // Full form: record words 0-9 at the record's start (P + 12); short form: words 3-9 at
+    // P + 24. Never past the end of the file.
+    const std::size_t first = ctx.tq637y_en ? 3 : 0;
+    const std::uint64_t pos = bin_skew_offset + 8 + 4 * first;
+    const std::size_t words = v1_record_words - first;
+    const std::uint64_t room = pos < bin.size() ? bin.size() - pos : 0;
+    const std::size_t expect = static_cast<std::size_t>(room < words * 4 ? room : words * 4);
+    if (write_words(bin, pos, write_in.data() + first, words) != expect) say(ctx, msg::write_bin_fail);
+  } else {
+    write_in_bin_data_v2(ctx, bin, bin_skew_offset, write_in, index);
+  }
+  say(ctx, msg::modify_end);
+}
+
+}  // namespace vexdram

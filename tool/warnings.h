@@ -1,0 +1,18 @@
+// The one line printed for a value that does not fit its field: it is stored by its low bits.
+#pragma once
+
+#include <cstdio>
+
+#include "catalogue.h"
+#include "messages.h"
+
+namespace vexdram {
+
+inline void warn_if_truncated(std::FILE* out, param prm, std::uint32_t value, unsigned width) {
+  const std::uint32_t max = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
+  if (!out || value <= max) return;
+  const std::string_view key = base_info_tag[prm];  // a literal: NUL-terminated
+  std::fprintf(out, msg::warning_fmt, key.data(), value, width, value & max);
+}
+
+}  // namespace vexdram
