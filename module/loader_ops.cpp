@@ -113,7 +113,7 @@ py::object image_path(const py::handle& line) {
 py::object quoted(const py::handle& path) { return py::str("\"") + path + py::str("\""); }
 
 py::object parse_one(PyObject* args, PyObject* kwargs, const char* format, const char* name) {
-  static const char* const keywords[] = {name, nullptr};
+  const char* const keywords[] = {name, nullptr};
   PyObject* value = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &value))
     throw py::error_already_set();

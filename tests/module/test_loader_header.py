@@ -102,3 +102,11 @@ def test_short_data_raises_structs_own_error(df, tmp_path, op, data, fmt):
 def test_missing_file_raises_the_open_error(df, tmp_path, op):
     with pytest.raises(FileNotFoundError):
         getattr(df, op)(str(tmp_path / "absent.bin"))
+
+
+def test_each_operation_keeps_its_own_keyword(df, tmp_path):
+    path = tmp_path / "c.bin"
+    path.write_bytes(container())
+    assert df.get_cfg_file(csv_file_path=str(tmp_path / "absent.csv")) is None
+    assert df.check_if_loadr_file(loader_file_path=str(path)) is True
+    assert df.get_loader_param(loader_file_path=str(path))["uiTag"] == "BOOT"
