@@ -54,7 +54,6 @@ def oracle(data):
     (dict(flags=(0, 2, 0, 0)), {"ucRc4Params": "2"}),
     (dict(flags=(7, 255, 255, 255)), {"ucRc4Params": "1023", "ucSignFlag": "7"}),
     (dict(delays=(9, 250)), {"471_dwDataDelay": "9", "472_dwDataDelay": "250"}),
-    (dict(off472=0, size=120), {"472_dwDataDelay": "0"}),
 ])
 def test_header_matches_python_decoding(df, tmp_path, fields, spot):
     path = tmp_path / "c.bin"

@@ -89,9 +89,8 @@ def test_failures_are_logged_not_raised(df, images, caplog, tool, stdout, body, 
 
 
 @pytest.mark.parametrize("missing, copied", [
-    ("loader_file_path", False), ("loader_471", False), ("loader_FlashData_path", False),
-    ("imgweld_tool_path", True), ("pack_params", True), ("loader_472", True),
-    ("loader_FlashBoost_path", True), ("loader_FlashBoot_path", True)])
+    ("loader_file_path", False), ("loader_FlashData_path", False), ("imgweld_tool_path", True),
+    ("loader_FlashBoot_path", True)])
 def test_missing_key(df, images, missing, copied):
     images.install_fake_tool("imgwelder", body=WRITES_OUT)
     given = params()
@@ -108,9 +107,3 @@ def test_failed_copy_runs_nothing(df, images):
         df.loader_pack(params(loader_471="null"))
     assert images.calls("imgwelder") == []
 
-
-def test_flashdata_null_is_a_plain_file_name(df, images):
-    images.install_fake_tool("imgwelder", body=WRITES_OUT)
-    df.loader_pack(params(loader_FlashData_path="null"))
-    assert Path("null").read_bytes() == b"a"
-    assert images.calls("imgwelder")[0][-6:-4] == ["-3", "null"]
