@@ -218,8 +218,8 @@ py::object add_loader_params(const py::object& image, py::object options) {
     bytes_read = unpack(loader_image_format, file.read(loader_image_size));
     file.close();
   }
-  py::list values = from(bytes_read, 124)[py::slice(std::nullopt, 8, std::nullopt)];
-  values += py::list(from(bytes_read, 212)[py::slice(std::nullopt, 8, std::nullopt)]);
+  py::list values = bytes_read[py::slice(124, 132, std::nullopt)];
+  values += py::list(bytes_read[py::slice(212, 220, std::nullopt)]);
   log_debug(py::str("loader_params: ") + text_of(values));
 
   long first_four = 0;
