@@ -3,8 +3,10 @@
 // Everything the host could patch (os, shutil, struct, pd, logger, the tool paths, the class
 // itself) is looked up in the module namespace at call time; texts are built with the
 // interpreter's own operations so that the results and the errors are the interpreter's.
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common.h"
 
