@@ -14,8 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <map>
+#include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,13 +58,13 @@ public:
         return next();
     }
     void once(const std::string& option) {
-        if (!seen_.emplace(option, true).second) throw failure{format(msg::repeated_option, option.c_str())};
+        if (!seen_.insert(option).second) throw failure{format(msg::repeated_option, option.c_str())};
     }
 
 private:
     std::vector<std::string> args_;
     std::size_t pos_ = 0;
-    std::map<std::string, bool> seen_;
+    std::set<std::string> seen_;
 };
 
 std::uint32_t number_option(option_reader& r, const std::string& option, std::uint32_t max) {
@@ -217,7 +218,7 @@ int main(int argc, char** argv) {
         return fail(format(msg::unknown_command, command.c_str()));
     } catch (const failure& f) {
         return fail(f.text);
-    } catch (const std::exception&) {
-        return fail(format(msg::cannot_write, "container (out of memory)"));
+    } catch (const std::bad_alloc&) {
+        return fail(msg::out_of_memory);
     }
 }

@@ -28,6 +28,7 @@ constexpr const char* loader_image_short = "Error: first loader image is too sho
 constexpr const char* cannot_read = "Error: cannot read %s";
 constexpr const char* cannot_write = "Error: cannot write %s";
 constexpr const char* cannot_create_dir = "Error: cannot create directory %s";
+constexpr const char* out_of_memory = "Error: out of memory";
 
 // command line
 constexpr const char* usage =
