@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test:
+#   1. the C++ unit tests (CTest) of a normal build, installed into dist/;
+#   2. the same C++ tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3);
+#   4. the module compiled and loaded under CPython 3.8 where one exists;
+#   5. the tool under valgrind's memcheck on every bundled sample, both modes;
+#   6. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "setup"
+scripts/setup.sh
+
+step "build and install (build/, dist/)"
+scripts/build.sh build dist
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+step "sanitizer build (build-asan/)"
+cmake -S . -B build-asan -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=Debug \
+  -DVEXDRAM_SANITIZE=ON -DVEXDRAM_MODULE=OFF -DVEXDRAM_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+step "module tests (pytest, /usr/bin/python3)"
+VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/module
+
+step "module under CPython 3.8"
+scripts/check_py38.sh build-py38
+
+step "valgrind memcheck on the bundled samples"
+scripts/valgrind.sh dist/resource/tools/vexdram_tool
+
+step "bounded fuzz runs"
+scripts/fuzz.sh
+
+step "all tests passed"
