@@ -5,6 +5,7 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 
 import pytest
 
@@ -130,3 +131,13 @@ def test_hostile_path_reaches_the_tool_literally(df, real_tool, name):
     new_path = df.update_ddr_bin(res, name, "tq6951")
     assert df.get_ddr_params(new_path, "tq6951")[0]["ddr3_freq"] == "800"
     assert not [p for p in os.listdir(".") if p.upper().startswith("P")]
+
+
+def test_demo_host(tmp_path):
+    if not (DIST / "examples" / SAMPLES["tq6951"]).is_file() or not TOOL.is_file():
+        pytest.skip("install tree without the samples or the tool")
+    out = subprocess.run([sys.executable, str(EXAMPLES / "demo_host.py"), str(DIST)],
+                         cwd=tmp_path, capture_output=True, text=True)
+    assert out.returncode == 0, out.stdout + out.stderr
+    assert "ddr3_freq: " in out.stdout
+    assert os.listdir(tmp_path) == []
