@@ -1,0 +1,279 @@
+// Writes the user guide and the parameter template from the catalogue, the layout tables, the
+// skew maps and the message texts, so that the documents cannot drift from the program.
+//   gen_docs GUIDE_PATH TEMPLATE_PATH
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "layout.h"
+#include "messages.h"
+#include "report.h"
+#include "tq6951_dram.h"
+
+namespace {
+
+using namespace vexdram;
+
+std::string trim_nl(const char* s) {
+  std::string t = s;
+  while (!t.empty() && t.back() == '\n') t.pop_back();
+  while (!t.empty() && t.front() == '\n') t.erase(t.begin());
+  return t;
+}
+
+std::string bits(unsigned lo, unsigned width) {
+  const std::string w = " (" + std::to_string(width) + (width == 1 ? " bit)" : " bits)");
+  if (width == 1) return "bit " + std::to_string(lo) + w;
+  return "bits " + std::to_string(lo) + "-" + std::to_string(lo + width - 1) + w;
+}
+
+const char* section_title(section s) {
+  switch (s) {
+    case section::global: return "global";
+    case section::ddr2: return "DDR2";
+    case section::ddr3: return "DDR3";
+    case section::ddr4: return "DDR4";
+    case section::lp2: return "LPDDR2";
+    case section::lp3: return "LPDDR3";
+    case section::lp4: return "LPDDR4";
+    case section::dq_map: return "DQ map";
+    case section::lp4x: return "LPDDR4X";
+    case section::lp5: return "LPDDR5";
+    default: return "hash";
+  }
+}
+
+// Where each parameter lives, one text per place.
+std::vector<std::vector<std::string>> places() {
+  std::vector<std::vector<std::string>> where(base_info_tag_size);
+  for (std::size_t s = 0; s < section_count; ++s) {
+    const section_desc& d = section_info(static_cast<section>(s));
+    for (const field& f : d.fields) {
+      const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
+      where[f.parameter].push_back(std::string(v5_only ? "version 5" : "versions 2-5") + ": " +
+                                   section_title(d.id) + " section word " + std::to_string(f.word) +
+                                   ", " + bits(f.lo, f.width));
+    }
+  }
+  for (const field& f : v1_fields())
+    where[f.parameter].push_back(std::string("versions 0-1: record word ") + std::to_string(f.word) +
+                                 ", " + bits(f.lo, f.width) + (f.decoded ? "" : ", written only (reads as 0)"));
+  for (const skew_type& t : skew_types()) {
+    where[t.freq].push_back("versions 2-5, chip tq6951: skew section word " +
+                            std::to_string(t.record_word) + ", " + bits(0, 12));
+    for (std::size_t r = 0; r < t.row_count; ++r) {
+      const ca_map_row row = t.rows[r];
+      where[t.first_ca + row.param_offset].push_back(
+          "versions 2-5, chip tq6951: skew section word " + std::to_string(lane_word(t, row.lane)) +
+          ", " + bits(lane_shift(row.lane), 8) + " (lane " + std::to_string(row.lane) +
+          "; 0 keeps the lane)");
+    }
+  }
+  return where;
+}
+
+const char* const intro = R"(vexdram_tool user guide
+=======================
+
+vexdram_tool reads and edits the parameter block of a DDR binary: the run of 32-bit
+little-endian words, found by its start tag 0x12345678, that holds the DRAM frequencies, the
+debug UART, idle timers, drive strengths, ODT, slew rates, vrefs, byte/DQ maps, address hash
+masks and CA skews. It knows 484 parameters (the reference at the end lists them). It changes
+exactly the bits it is asked to change, never anything outside the block's sections, and never
+the length of the file.
+
+1. Running it
+-------------
+
+    vexdram_tool                                     prints the help text
+    vexdram_tool CHIP -g REPORT DDR_BINARY           report mode
+    vexdram_tool CHIP PARAM_FILE DDR_BINARY          modify mode (changes DDR_BINARY in place)
+
+CHIP is one of the supported chip names, exactly as written (lower case):
+)";
+
+const char* const modes = R"(
+The chip name is checked and echoed; besides that it matters only for the skew section, which
+the tool understands for the chip tq6951 alone (skew sub-version 1). For a version 0 or 1 block
+the DDR binary's file name matters too: when it contains tq637yg, tq6471 or tq6470 the short
+form of the version-1 record is written (see 4).
+
+Report mode (-g) writes every parameter of the DDR binary to REPORT:
+
+    ./vexdram_tool tq6583 -g gen_param.txt tq6583_ddr.bin
+
+The DDR binary is opened read-only, so a write-protected binary can be reported. REPORT is
+created (or emptied) before the binary is examined. REPORT must not be the DDR binary itself.
+
+Modify mode merges PARAM_FILE into the DDR binary, in place. Work on a copy:
+
+    cp tq6583_ddr.bin tq6583_ddr_new.bin
+    ./vexdram_tool tq6583 vexdram_param.txt tq6583_ddr_new.bin
+
+It prints the merged configuration ("new bin config:", one line for every parameter that the
+file gives a value: "key: value", in hexadecimal for keys with "_skew"), writes each section
+present in the binary back at its own position, and ends with "modify end".
+
+2. The parameter file
+---------------------
+
+A text file of name=value lines; vexdram_param.txt (shipped in examples/) names every
+parameter with a blank value, after the line "start tag=0x12345678". The rules:
+
+  * "start tag=0x12345678" must be there: the tool finds the block by that value. A file
+    without it is refused ("no start tag in param file").
+  * A blank value (the '=' directly followed by the end of the line) keeps the binary's value.
+    A blank value followed by spaces, or a carriage return, is not blank: it writes 0.
+  * A parameter that the file does not name at all is written as 0. Start from the template or
+    from a report, and leave blank what you keep.
+  * Numbers: decimal (933), hexadecimal with 0x (0x3a5), octal with a leading 0 (017).
+    Negative numbers are taken modulo 2^32 (-1 is 0xffffffff). Conversion stops at the first
+    character that does not fit (0800 is 0); no digits at all gives 0.
+  * A value wider than its bit field is stored by its low bits, and the tool prints
+    "warning: KEY=VALUE does not fit its N-bit field, stored as STORED" (for example a
+    frequency of 4100 in a 12-bit field is stored as 4).
+  * "/*" starts a comment to the end of the line; "*/" has no meaning. "//" is not a comment.
+  * A line belongs to the first parameter, in the order of the reference below, whose key
+    occurs anywhere in the line; the value is what follows the line's first '='. Keys are
+    case-sensitive. A line naming a key without any '=' prints "KEY have no '=' value!!!".
+  * Lines naming no parameter (blank lines, "end", other names) are ignored; a later line for
+    the same parameter wins. Lines are read 1023 characters at a time.
+  * The skew lanes (CA skew parameters) differ: 0 keeps the lane's value in the binary.
+
+A report (report mode) is a valid parameter file: it writes every parameter with the value
+shown. Reporting a binary and writing the report back leaves the binary unchanged, except bit
+30 of word 5 of the LPDDR4, LPDDR4X and LPDDR5 sections, which the tool does not carry and
+writes as 0. The same holds for the blank template.
+
+3. The report
+-------------
+
+485 lines, each ending in a line feed: "start tag=0x12345678", then "KEY=VALUE" for parameters
+1 to 483 in the order of the reference, then "end". Keys containing "_map", "pstore" or "_mask"
+and the CA skew keys (containing "_skew" but not "skew_freq_mhz") are written in hexadecimal
+("0x" and lower-case digits); all others in signed 32-bit decimal (4294967295 is written -1).
+Parameters whose section the binary does not have are written as 0.
+
+4. The block
+------------
+
+The tool reads the file word by word from its start and stops at the first word, at a
+position that is a multiple of 4, equal to the start tag. The next word is the version:
+versions 2 to 5 have a 28-byte index of 14 (offset, size) pairs giving each section's position
+(in words from the version word, which is offset 1) and length in words; offset 0 means absent.
+Versions 0 and 1 have a fixed record instead, from the fourth block word: seven words are read,
+ten written (the last three as 0); the short form, for file names with the older-family names,
+writes only the record's words 3 to 9. Nothing is written past the end of the file.
+
+A section longer than its record (global 8 words, DDR2/DDR3/DDR4/LPDDR2/LPDDR3 9, or 11 in
+version 5, LPDDR4/LPDDR4X/LPDDR5 13, DQ map 8, hash 8, skew 28) is read and written only up to
+the record's length. LPDDR4X and hash sections of more than 226 words count as absent. A DDR5
+section is refused ("not support ddr5"). Bits that no parameter uses are kept as they are.
+
+5. Messages and exit status
+---------------------------
+
+Everything is printed on standard output. The exit status is 1 after "chip name error" and
+after a wrong option (-h included, or four arguments without -g); 0 in every other case,
+success or not: judge a run by its messages.
+
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: gen_docs GUIDE_PATH TEMPLATE_PATH\n");
+    return 2;
+  }
+  std::FILE* g = std::fopen(argv[1], "w");
+  std::FILE* t = std::fopen(argv[2], "w");
+  if (!g || !t) {
+    std::fprintf(stderr, "gen_docs: cannot write the documents\n");
+    return 1;
+  }
+
+  std::fputs(intro, g);
+  const char* chips[] = {"tq615y", "tq6152", "tw4uf", "tq6154", "tq637y", "tq6154g", "tq6371m",
+                         "tq6371n", "tq6373", "tq6805", "tw2", "tq637yg", "tq6371g", "tq6471",
+                         "tq6490", "tw41", "tq6490u", "tw41u", "tq6912", "tq6730", "tq5203",
+                         "tn2470", "tn2463", "tq6420", "tn2462", "tq6583", "tq6585", "tq658y",
+                         "tq6934", "tq6947", "tn2460", "tn2457", "tq6951", "tq6574", "tq5041"};
+  std::string line = "   ";
+  for (const char* c : chips) {
+    if (line.size() + std::string(c).size() > 92) {
+      std::fprintf(g, "%s\n", line.c_str());
+      line = "   ";
+    }
+    line += " ";
+    line += c;
+  }
+  std::fprintf(g, "%s\n", line.c_str());
+  std::fputs(modes, g);
+
+  struct message { const char* text; const char* when; };
+  const message messages[] = {
+      {msg::banner, "always, first"},
+      {msg::chip_fmt, "the chip name is supported (%s: the name)"},
+      {msg::chip_name_error, "the chip name is not supported; then the help text; exit status 1"},
+      {msg::open_failed_fmt, "a file cannot be opened (%s: the path as given)"},
+      {msg::report_is_binary_fmt, "report mode: the report path names the DDR binary itself"},
+      {msg::read_param_fail, "modify mode: the parameter file names no parameter"},
+      {msg::no_start_tag, "modify mode: the parameter file gives no start tag"},
+      {msg::get_version_fail, "no start tag in the binary, or nothing after it"},
+      {msg::version_fmt, "the block's version"},
+      {msg::version_not_support, "a version other than 0 to 5"},
+      {msg::readout_index_fail, "the index runs past the end of the file"},
+      {msg::read_bin_fail, "version 0/1: the record runs past the end of the file"},
+      {msg::read_global_fail, "a section runs past the end of the file (or has size 0); likewise:"},
+      {msg::read_ddr2_fail, ""}, {msg::read_ddr3_fail, ""}, {msg::read_ddr4_fail, ""},
+      {msg::read_lp2_fail, ""}, {msg::read_lp3_fail, ""}, {msg::read_lp4_fail, ""},
+      {msg::read_lp5_fail, ""}, {msg::read_dq_map_fail, ""}, {msg::read_lp4x_fail, ""},
+      {msg::read_hash_fail, ""}, {msg::read_skew_version_fail, ""}, {msg::read_tq6951_skew_fail, ""},
+      {msg::not_support_ddr5, "the block has a DDR5 section: refused, nothing written"},
+      {msg::skew_sub_version_fmt, "chip tq6951: the skew section's sub-version is not 1 (0 when not loaded)"},
+      {msg::skew_read_out_error, "follows the line above; the skew parameters stay 0"},
+      {msg::generate_ok, "report mode: the report is written"},
+      {msg::generate_fail, "report mode: the report could not be written whole"},
+      {msg::no_value_fmt, "modify mode: a line names a key but has no '='"},
+      {msg::new_config, "modify mode: the merged configuration follows"},
+      {msg::warning_fmt, "modify mode: a value does not fit its bit field"},
+      {msg::write_global_fail, "a section could not be written; the later ones are not written; likewise:"},
+      {msg::write_ddr2_fail, ""}, {msg::write_ddr3_fail, ""}, {msg::write_ddr4_fail, ""},
+      {msg::write_lp2_fail, ""}, {msg::write_lp3_fail, ""}, {msg::write_lp4_fail, ""},
+      {msg::write_dq_map_fail, "(the DQ map: the later sections are still written)"},
+      {msg::write_lp4x_fail, ""}, {msg::write_lp5_fail, ""}, {msg::write_skew_fail, ""},
+      {msg::write_hash_fail, ""},
+      {msg::write_bin_fail, "version 0/1: the record could not be written"},
+      {msg::modify_end, "modify mode: the end of a modify run"},
+  };
+  for (const message& m : messages) {
+    std::fprintf(g, "  \"%s\"\n", trim_nl(m.text).c_str());
+    if (*m.when) std::fprintf(g, "        %s\n", m.when);
+  }
+
+  std::fputs("\n6. Parameter reference\n-----------------------\n\n"
+             "Number, key, report format, and where the parameter is stored: the section, its word\n"
+             "(counted from 0 in the section), the bits, and the block versions that carry it. A\n"
+             "parameter with no place in a version reads as 0 there and is never written.\n\n", g);
+  const auto where = places();
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    const std::string key(base_info_tag[n]);
+    if (n == 0) {
+      std::fprintf(g, "%3zu  %s  (hex)\n       the block's start pattern, 0x12345678; not a stored field\n",
+                   n, key.c_str());
+      continue;
+    }
+    std::fprintf(g, "%3zu  %s  (%s)\n", n, key.c_str(), report_in_hex(n) ? "hex" : "decimal");
+    if (where[n].empty()) std::fputs("       not stored in any block form the tool reads or writes\n", g);
+    for (const std::string& w : where[n]) std::fprintf(g, "       %s\n", w.c_str());
+  }
+
+  std::fputs("start tag=0x12345678\n", t);
+  for (std::size_t n = 1; n < base_info_tag_size; ++n)
+    std::fprintf(t, "%s=\n", std::string(base_info_tag[n]).c_str());
+  std::fputs("end\n", t);
+
+  const bool ok = std::fclose(g) == 0;
+  return (std::fclose(t) == 0 && ok) ? 0 : 1;
+}
