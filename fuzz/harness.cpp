@@ -1,0 +1,329 @@
+#include "harness.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "container.hpp"
+#include "files.hpp"
+#include "run.h"
+
+namespace vexdram::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::FILE* sink() {
+  static std::FILE* const f = std::fopen("/dev/null", "w");
+  return f;
+}
+
+std::uint32_t le32(const std::uint8_t* b) {
+  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+std::string at(const char* what, std::uint64_t pos) {
+  return std::string(what) + " at byte " + std::to_string(pos);
+}
+
+struct span {
+  std::uint64_t begin;
+  std::uint64_t end;
+};
+
+// Forwards to memory_ddr_file and remembers every byte range a write reached.
+class watched_file final : public ddr_file {
+ public:
+  explicit watched_file(std::vector<std::uint8_t>& bytes) : mem_(bytes), size_(bytes.size()) {}
+  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override {
+    return mem_.read_at(pos, buf, n);
+  }
+  std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override {
+    const std::uint64_t end = std::min<std::uint64_t>(pos + n, size_);
+    if (pos < end) writes.push_back({pos, end});
+    return mem_.write_at(pos, buf, n);
+  }
+  std::uint64_t size() const override { return mem_.size(); }
+  std::size_t write_calls() const { return mem_.writes(); }
+
+  std::vector<span> writes;
+
+ private:
+  memory_ddr_file mem_;
+  std::uint64_t size_;
+};
+
+// The block's sections as index entry number, record words (versions 2-4, version 5) and whether
+// a size above 226 makes the entry absent. Written out here again, on purpose, rather than taken
+// from the tool's tables.
+struct section_room {
+  std::size_t entry;
+  std::uint64_t room_v2;
+  std::uint64_t room_v5;
+  bool bounded;
+};
+constexpr section_room rooms[] = {
+    {1, 8, 8, false},     // global
+    {2, 9, 11, false},    // ddr2
+    {3, 9, 11, false},    // ddr3
+    {4, 9, 11, false},    // ddr4
+    {6, 9, 11, false},    // lp2
+    {7, 9, 11, false},    // lp3
+    {8, 13, 13, false},   // lp4
+    {9, 13, 13, false},   // lp5
+    {11, 8, 8, false},    // dq map
+    {12, 13, 13, true},   // lp4x
+    {13, 8, 8, true},     // hash
+};
+constexpr std::size_t skew_entry = 10;
+constexpr std::uint64_t skew_room = 28;
+
+// What a modify run may write: the present sections' clamped spans (versions 2-5), the
+// version-1 record (versions 0 and 1), nothing otherwise. Cut at the end of the file.
+std::vector<span> allowed_spans(const std::vector<std::uint8_t>& bin, std::uint32_t tag,
+                                bool tq6951, bool older_family) {
+  std::vector<span> out;
+  const std::uint64_t size = bin.size();
+  std::uint64_t p = 0;
+  while (p + 4 <= size && le32(bin.data() + p) != tag) p += 4;
+  if (p + 8 > size) return out;
+  const std::uint32_t version = le32(bin.data() + p + 4);
+  auto add = [&](std::uint64_t b, std::uint64_t e) {
+    e = std::min(e, size);
+    if (b < e) out.push_back({b, e});
+  };
+  if (version <= 1) {
+    add(p + (older_family ? 24 : 12), p + 52);
+    return out;
+  }
+  if (version > 5 || p + 8 + 28 > size) return out;
+  const std::uint8_t* index = bin.data() + p + 8;
+  for (const section_room& r : rooms) {
+    const std::uint64_t offset = index[2 * r.entry], words = index[2 * r.entry + 1];
+    if (offset == 0 || (r.bounded && words > 226)) continue;
+    add(p + 4 * offset, p + 4 * offset + 4 * std::min(words, version == 5 ? r.room_v5 : r.room_v2));
+  }
+  const std::uint64_t skew_offset = index[2 * skew_entry], skew_words = index[2 * skew_entry + 1];
+  if (tq6951 && skew_offset != 0)
+    add(p + 4 * skew_offset, p + 4 * skew_offset + 4 * std::min(skew_words, skew_room));
+  return out;
+}
+
+bool inside(const std::vector<span>& spans, std::uint64_t b, std::uint64_t e) {
+  return std::any_of(spans.begin(), spans.end(),
+                     [&](const span& s) { return s.begin <= b && e <= s.end; });
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+  std::vector<std::uint8_t> out;
+  std::string error;
+  imgwelder::read_file(path, out, error);
+  return out;
+}
+
+std::string compare(const imgwelder::container& a, const imgwelder::container& b) {
+  if (a.ldr_tag != b.ldr_tag || a.version != b.version || a.merge_version != b.merge_version ||
+      a.release_time != b.release_time || a.chip_code != b.chip_code ||
+      a.chip_family != b.chip_family || a.sign_flag != b.sign_flag || a.rc4_flag != b.rc4_flag ||
+      a.rc4_off_471 != b.rc4_off_471 || a.crc_off != b.crc_off || a.alignment != b.alignment)
+    return "header fields differ";
+  for (std::size_t t = 0; t < imgwelder::table_count; ++t) {
+    if (a.tables[t].size() != b.tables[t].size()) return "table sizes differ";
+    for (std::size_t i = 0; i < a.tables[t].size(); ++i) {
+      const imgwelder::image &x = a.tables[t][i], &y = b.tables[t][i];
+      if (x.name != y.name || x.delay != y.delay || x.data != y.data)
+        return "image " + std::to_string(t) + "/" + std::to_string(i) + " differs";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::uint8_t chip_flags(std::size_t chip) { return static_cast<std::uint8_t>((chip & 3) << 2); }
+
+std::vector<std::uint8_t> tool_input(std::uint8_t flags, const std::string& text,
+                                     const std::vector<std::uint8_t>& bin) {
+  const std::size_t n = std::min<std::size_t>(text.size(), 0xFFFF);
+  std::vector<std::uint8_t> out{flags, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)};
+  out.insert(out.end(), text.begin(), text.begin() + n);
+  out.insert(out.end(), bin.begin(), bin.end());
+  return out;
+}
+
+std::string check_tool_run(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return {};
+  const std::uint8_t flags = data[0];
+  const std::size_t text_size = std::min<std::size_t>(data[1] | (data[2] << 8), size - 3);
+  const char* text = reinterpret_cast<const char*>(data + 3);
+  const std::vector<std::uint8_t> before(data + 3 + text_size, data + size);
+  std::vector<std::uint8_t> bytes = before;
+
+  run_context ctx;
+  ctx.out = sink();
+  ctx.chip_info = tool_chips[(flags >> 2) & 3];
+  ctx.tq637y_en = (flags & flag_older_family) != 0;
+  const bool modify = (flags & flag_modify) != 0;
+  watched_file bin(bytes);
+  if (modify) {
+    memory_text_source src(text, text_size);
+    run_modify(ctx, src, bin);
+  } else {
+    run_report(ctx, bin, sink());
+  }
+
+  if (bytes.size() != before.size()) return "the binary's length changed";
+  if (!modify) {
+    if (bin.write_calls() != 0) return "report mode wrote to the binary";
+    return bytes == before ? std::string{} : "report mode changed the binary";
+  }
+
+  // The start tag the run looked for, read from the text the way the run reads it.
+  base_info given;
+  state_table states{};
+  memory_text_source again(text, text_size);
+  read_param_text(again, given, states, nullptr);
+  if (states[p::start_tag] != state_given)
+    return bin.write_calls() == 0 ? std::string{} : "modify mode wrote without a start tag";
+  const std::vector<span> allowed =
+      allowed_spans(before, given[p::start_tag], ctx.is_tq6951(), ctx.tq637y_en);
+  for (const span& w : bin.writes)
+    if (!inside(allowed, w.begin, w.end)) return at("write outside the allowed spans", w.begin);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] != before[i] && !inside(allowed, i, i + 1))
+      return at("byte changed outside the allowed spans", i);
+  return {};
+}
+
+std::string check_param_text(const std::uint8_t* data, std::size_t size) {
+  const char* text = reinterpret_cast<const char*>(data);
+  // The reads the reader makes (fgets' rules, 1023 characters at most) and those of them whose
+  // C string holds a '=': only these can be accepted.
+  std::size_t reads = 0, reads_with_eq = 0;
+  for (std::size_t pos = 0; pos < size;) {
+    std::size_t n = 0;
+    bool eq = false, nul = false;
+    while (n < line_buffer_size - 1 && pos < size) {
+      const char c = text[pos++];
+      ++n;
+      if (c == '\0') nul = true;
+      if (c == '=' && !nul) eq = true;
+      if (c == '\n') break;
+    }
+    ++reads;
+    if (eq) ++reads_with_eq;
+  }
+
+  base_info info;
+  state_table states{};
+  memory_text_source src(text, size);
+  const std::size_t accepted = read_param_text(src, info, states, sink());
+  if (accepted > reads_with_eq)
+    return "accepted " + std::to_string(accepted) + " of " + std::to_string(reads_with_eq) +
+           " reads with '='";
+  std::size_t touched = 0;
+  for (std::size_t n = 0; n < states.size(); ++n) {
+    if (states[n] == 0) continue;
+    ++touched;
+    if (n >= base_info_tag_size) return at("state set past the catalogue", n);
+    if (states[n] != state_given && states[n] != state_keep) return at("state other than 1 or 2", n);
+    if (states[n] == state_keep && info[n] != blank_value) return at("kept entry without the blank value", n);
+  }
+  if (touched > accepted) return "more entries touched than lines accepted";
+  return {};
+}
+
+std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
+                                   const std::string& parent) {
+  using namespace imgwelder;
+  container raw;
+  std::string error;
+  const bool raw_ok = read_container(data, size, raw, error);
+  if (!raw_ok && (error.find("Error") == std::string::npos || error.find('\n') != std::string::npos))
+    return "failure message is not one line with \"Error\": " + error;
+
+  std::vector<std::uint8_t> bytes(data, data + size);
+  if (size >= hdr::length + crc_length && bytes[hdr::crc_off] == 0) {
+    const std::uint32_t crc = crc32(bytes.data(), size - crc_length);
+    for (std::size_t i = 0; i < 4; ++i) bytes[size - crc_length + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  }
+  container c;
+  const bool ok = read_container(bytes.data(), bytes.size(), c, error);
+  if (raw_ok && !ok) return "a valid container failed after its CRC was rewritten";
+
+  // Half the time the output directory exists already.
+  const std::string dir = parent + "/out";
+  const bool made = (size & 1) != 0;
+  if (made) ::mkdir(dir.c_str(), 0777);
+  std::vector<std::string> lines;
+  const bool unpacked = unpack_to_directory(bytes.data(), bytes.size(), dir, lines, error);
+
+  std::string fault;
+  const std::vector<std::string> around = names_in(parent);
+  const std::vector<std::string> out = names_in(dir);
+  if (!(around.empty() || (around.size() == 1 && around[0] == "out")))
+    fault = "unpack wrote outside its directory";
+  else if (unpacked != ok)
+    fault = "unpack and the reader disagree: " + error;
+  else if (!ok && !made && !around.empty())
+    fault = "a rejected container created the directory";
+  else if (!ok && !out.empty())
+    fault = "a rejected container left files";
+  if (fault.empty() && unpacked) {
+    std::map<std::string, const std::vector<std::uint8_t>*> want;
+    for (const auto& table : c.tables)
+      for (const auto& img : table) want[img.name] = &img.data;
+    std::vector<std::string> names;
+    for (const auto& w : want) names.push_back(w.first);
+    if (names != out) fault = "the directory does not hold exactly the images";
+    for (const auto& w : want)
+      if (fault.empty() && file_bytes(dir + "/" + w.first) != *w.second)
+        fault = "image file " + w.first + " differs from its data";
+    for (const std::string& l : lines)
+      if (fault.empty() && l.find("Error") != std::string::npos) fault = "listing line with \"Error\"";
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  if (!fault.empty() || !ok) return fault;
+
+  std::vector<std::uint8_t> written;
+  if (!write_container(c, written, error)) return {};  // e.g. an alignment the writer refuses
+  container back;
+  if (!read_container(written.data(), written.size(), back, error))
+    return "the writer's output does not read back: " + error;
+  const std::string diff = compare(c, back);
+  return diff.empty() ? diff : "read back after writing: " + diff;
+}
+
+std::string make_scratch_parent() {
+  std::string base;
+  if (const char* s = std::getenv("VEXDRAM_FUZZ_SCRATCH")) base = s;
+  else if (::access("/dev/shm", W_OK) == 0) base = "/dev/shm";
+  else if (const char* t = std::getenv("TMPDIR")) base = t;
+  else base = "/tmp";
+  std::string name = base + "/vexdram-unpack-XXXXXX";
+  return ::mkdtemp(name.data()) ? name : std::string{};
+}
+
+void remove_tree(const std::string& dir) {
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
+}  // namespace vexdram::fuzz

@@ -1,0 +1,45 @@
+// The checks behind the fuzz targets, shared with the regression replay in the normal test
+// suite. Each takes arbitrary bytes and returns an empty string when every invariant held, or a
+// one-line description of the first one that did not.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexdram::fuzz {
+
+// Input of fuzz_tool_run: one flags byte, a u16 (little-endian) text length, the parameter
+// text, then the DDR binary (the rest).
+//   flags bit 0: modify mode (else report mode)
+//   flags bit 1: the binary's path names an older-family chip
+//   flags bits 2-3: the chip, an index into tool_chips
+inline constexpr const char* tool_chips[4] = {"tq6951", "tq6583", "tq6420", "tq637yg"};
+inline constexpr std::uint8_t flag_modify = 1;
+inline constexpr std::uint8_t flag_older_family = 2;
+std::uint8_t chip_flags(std::size_t chip);
+std::vector<std::uint8_t> tool_input(std::uint8_t flags, const std::string& text,
+                                     const std::vector<std::uint8_t>& bin);
+
+// A whole tool run on an in-memory binary: the length never changes, report mode never writes,
+// modify mode writes only inside the spans the binary's own index allows.
+std::string check_tool_run(const std::uint8_t* data, std::size_t size);
+
+// The parameter text reader alone: states only 1 or 2 where touched, blank values with state 2,
+// no more accepted lines than reads.
+std::string check_param_text(const std::uint8_t* data, std::size_t size);
+
+// The container reader and unpack. A container that asks for a CRC gets a correct one, so the
+// mutations reach past the CRC check. Unpacks into a fresh directory inside parent and checks
+// that nothing else appears in parent, that a failed unpack leaves nothing and a successful one
+// exactly the images; cleans up. Also read(write(read(x))) == read(x).
+std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
+                                   const std::string& parent);
+
+// A fresh scratch directory for check_imgwelder_unpack (tmpfs when there is one: unpack syncs
+// every file). Empty on failure.
+std::string make_scratch_parent();
+void remove_tree(const std::string& dir);
+
+}  // namespace vexdram::fuzz
