@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets in their own build directory and runs each for a bounded time.
+#   scripts/fuzz.sh [TARGET...]
+#   FUZZ_SECONDS   seconds per target (default 30)
+#   FUZZ_BUILD     build directory (default build-fuzz)
+# Skips (exit 0) when clang's fuzzer runtime is missing. Exits 1 on any crash, leak, timeout or
+# broken invariant; the input is left in FUZZ_BUILD/artifacts/TARGET/ (copy it to
+# tests/regressions/TARGET/ once fixed). The corpus grows in FUZZ_BUILD/corpus/TARGET/.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=${FUZZ_SECONDS:-30}
+build=${FUZZ_BUILD:-build-fuzz}
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_tool_run fuzz_param_text fuzz_imgwelder_unpack)
+
+declare -A max_len=([fuzz_tool_run]=16384 [fuzz_param_text]=16384 [fuzz_imgwelder_unpack]=8192)
+
+# Unpack syncs every file it writes: scratch space on tmpfs when there is one.
+scratch_base=/dev/shm
+[ -d "$scratch_base" ] && [ -w "$scratch_base" ] || scratch_base=${TMPDIR:-/tmp}
+scratch=$(mktemp -d "$scratch_base/vexdram-fuzz.XXXXXX") || exit 1
+trap 'rm -rf "$scratch"' EXIT
+
+# The probe: can clang build and run a fuzzer with both sanitizers?
+printf '#include <stddef.h>\n#include <stdint.h>\nint LLVMFuzzerTestOneInput(const uint8_t *d, size_t n) { return 0; }\n' >"$scratch/probe.c"
+if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null ||
+   ! clang -fsanitize=fuzzer,address,undefined "$scratch/probe.c" -o "$scratch/probe" >/dev/null 2>&1 ||
+   ! "$scratch/probe" -runs=1 >/dev/null 2>&1; then
+  echo "fuzz: SKIPPED: clang with its libFuzzer runtime (libclang-rt-dev) is not available"
+  exit 0
+fi
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DVEXDRAM_FUZZ=ON -DVEXDRAM_MODULE=OFF \
+  -DVEXDRAM_TESTS=OFF -DVEXDRAM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake --build "$build" -j"$(nproc)" --target make_seeds "${targets[@]}" >"$scratch/build.log" 2>&1 ||
+  { cat "$scratch/build.log"; exit 1; }
+"$build/fuzz/make_seeds" "$scratch/seeds" >/dev/null || exit 1
+
+failed=0
+for t in "${targets[@]}"; do
+  corpus="$build/corpus/$t"
+  artifacts="$build/artifacts/$t"
+  mkdir -p "$corpus" "$artifacts" "$scratch/$t"
+  log="$build/$t.log"
+  before=$(ls "$artifacts" | wc -l)
+  start=$SECONDS
+  VEXDRAM_FUZZ_SCRATCH="$scratch/$t" "$build/fuzz/$t" -max_total_time="$seconds" \
+    -max_len="${max_len[$t]:-8192}" -timeout=25 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "$corpus" "$scratch/seeds/$t" >"$log" 2>&1
+  rc=$?
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
+  found=$(( $(ls "$artifacts" | wc -l) - before ))
+  printf '%-22s %4ss  execs %-9s %-22s corpus %-5s crashes %s\n' "$t" $((SECONDS - start)) \
+    "${execs:-?}" "${cov:-cov: ? ft: ?}" "$(ls "$corpus" | wc -l)" "$found"
+  if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
+    failed=1
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z_]+:)|runtime error|Test unit written' "$log" | head -20
+    echo "  full log: $log"
+  fi
+done
+exit $failed
