@@ -18,7 +18,7 @@ def _rss_kib():
 
 
 def _measure(loop):
-    loop(200)  # warm-up: caches of subprocess, logging, imports
+    loop(300)  # warm-up: caches of subprocess, logging, imports
     gc.collect()
     blocks, rss = sys.getallocatedblocks(), _rss_kib()
     loop(CALLS)
@@ -93,5 +93,7 @@ def test_memory_stays_flat(df, dramforge_module, sh_tool, road, capsys, monkeypa
     blocks, rss = _measure(road(df))
     with capsys.disabled():
         print(f"\n{road.__name__}: {CALLS} loops, blocks {blocks:+d}, RSS {rss:+d} KiB")
-    assert blocks < CALLS // 20
+    # One object kept per call would show as CALLS blocks or more; caches settling after the
+    # warm-up account for a few hundred at most.
+    assert blocks < CALLS // 4
     assert rss < 1024

@@ -202,3 +202,11 @@ def test_chip_name_is_not_interpreted(df, ddr_tool, chip):
     df.get_ddr_params("x.bin", chip)
     assert host.calls("vexdram_tool") == [[chip.lower(), "-g", REPORT, "x.bin"]]
     assert not [p for p in os.listdir(".") if p.upper().startswith("P")]
+
+
+def test_tool_that_cannot_start(df, host, caplog):
+    (host.tools / "vexdram_tool").write_bytes(b"\x00not a program")
+    with pytest.raises(FileNotFoundError):
+        df.get_ddr_params("x.bin", "tq6951")
+    [error] = [r.getMessage() for r in caplog.records if r.levelno == logging.ERROR]
+    assert error.startswith("vexdram_tool could not be started: ")
