@@ -15,15 +15,19 @@ namespace vexdram::fuzz {
 //   flags bit 0: modify mode (else report mode)
 //   flags bit 1: the binary's path names an older-family chip
 //   flags bits 2-3: the chip, an index into tool_chips
+//   flags bit 4 (report mode): then twice merge the binary's own report back into it; the
+//     second time must change nothing
 inline constexpr const char* tool_chips[4] = {"tq6951", "tq6583", "tq6420", "tq637yg"};
 inline constexpr std::uint8_t flag_modify = 1;
 inline constexpr std::uint8_t flag_older_family = 2;
+inline constexpr std::uint8_t flag_round_trip = 16;
 std::uint8_t chip_flags(std::size_t chip);
 std::vector<std::uint8_t> tool_input(std::uint8_t flags, const std::string& text,
                                      const std::vector<std::uint8_t>& bin);
 
 // A whole tool run on an in-memory binary: the length never changes, report mode never writes,
-// modify mode writes only inside the spans the binary's own index allows.
+// modify mode writes only inside the spans the binary's own index allows, and merging a report
+// back is idempotent.
 std::string check_tool_run(const std::uint8_t* data, std::size_t size);
 
 // The parameter text reader alone: states only 1 or 2 where touched, blank values with state 2,

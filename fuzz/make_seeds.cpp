@@ -204,6 +204,7 @@ int main(int argc, char** argv) {
     if (k % 5 == 0) text.add(report);
     if (k % 16 == 0) tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), report, bin));
     tool.add(fuzz::tool_input(fuzz::chip_flags(0), "", bin));
+    tool.add(fuzz::tool_input(fuzz::flag_round_trip | fuzz::chip_flags(chip) | (k & 2 ? fuzz::flag_older_family : 0), "", bin));
     tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), sampled(report, 12, k), bin));
     tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(0) | (k & 1 ? fuzz::flag_older_family : 0),
                               hand[2 + k % 4], bin));
