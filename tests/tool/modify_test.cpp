@@ -361,6 +361,12 @@ std::vector<read_case> read_cases() {
                  s.lead = 66;
                  return synth::build(s);
                }, "tq6583", "get version fail"});
+  c.push_back({"unaligned tag in a small file", [] {
+                 bytes b(40, 0);
+                 set_word(b, 2, start_tag_value);
+                 set_word(b, 6, 5);
+                 return b;
+               }, "tq6583", "get version fail"});
   c.push_back({"tag at the end", [] { return cut(synth::plan(5, {}, 1), 32 + 4 * 8); }, "tq6583", "get version fail"});
   for (std::uint32_t v : {6u, 0xFFFFFFFFu})
     c.push_back({"version", [v] {
@@ -403,6 +409,23 @@ TEST(Read, OrderOfReading) {
     b.resize(synth::tag_pos(s) + 4 * 9);  // the index is the end of the file
     const std::string out = report_of(b, "tq6951").out;
     EXPECT_EQ(out, "version 4\n" + (k < 12 ? std::string(order[k].second) + "\n" : "generate info from bin file ok.\n"));
+  }
+}
+
+// The tag is found at any position that is a multiple of 4, the first one wins.
+TEST(Read, TagAtAnyAlignedPosition) {
+  for (std::size_t lead : {0, 4, 60, 64, 124, 131068, 131072, 131076, 262152}) {
+    synth::ddr_spec s = synth::plan(5, {global_index}, lead);
+    s.lead = lead;
+    s.words[global_index] = {0x12345678, 1, 2, 3, 4, 5, 6, 7};
+    bytes b = synth::build(s);
+    const reported r = report_of(b);
+    EXPECT_EQ(r.out, "version 5\ngenerate info from bin file ok.\n") << lead;
+    EXPECT_EQ(r.info[num("pd_idle")], 1u) << lead;
+    if (lead < 8) continue;
+    set_word(b, lead - 8, start_tag_value);
+    set_word(b, lead - 4, 7);
+    EXPECT_EQ(report_of(b).out, "version 7\nversion not support\n") << lead;
   }
 }
 

@@ -1,7 +1,6 @@
 #include "support.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -281,27 +280,29 @@ bytes read_file(const std::string& path) {
 }
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-result run_tool(const std::vector<std::string>& args) {
+result run_tool(const std::vector<std::string>& args, int uid) {
   int fds[2];
   if (::pipe(fds) != 0) return {"", -1};
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-  posix_spawn_file_actions_addclose(&fa, fds[0]);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv{const_cast<char*>(VEXDRAM_TOOL)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  pid_t pid;
-  const int rc = posix_spawn(&pid, VEXDRAM_TOOL, &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
+    ::execve(VEXDRAM_TOOL, argv.data(), environ);
+    ::_exit(127);
+  }
   ::close(fds[1]);
   result r{"", -1};
   char buf[4096];
   for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) r.out.append(buf, n);
   ::close(fds[0]);
   int status = 0;
-  if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
   return r;
 }
 

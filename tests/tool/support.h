@@ -71,6 +71,7 @@ struct result {
   std::string out;
   int status;
 };
-result run_tool(const std::vector<std::string>& args);
+// uid >= 0: runs the tool under that user (when the tests run as root).
+result run_tool(const std::vector<std::string>& args, int uid = -1);
 
 }  // namespace tt
