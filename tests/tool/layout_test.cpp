@@ -136,25 +136,5 @@ std::vector<walk_case> walk_cases() {
 }
 INSTANTIATE_TEST_SUITE_P(Sections, FieldWalk, testing::ValuesIn(walk_cases()), walk_name);
 
-// Version 5 puts the per-type records at other image places; a version-4 and a version-5 block
-// with the same DDR3 words decode the same first nine words, and only version 5 the vrefs.
-TEST(Layout, PerTypeFormsAgreeOnTheirCommonWords) {
-  for (std::uint32_t v : {4u, 5u}) {
-    synth::ddr_spec s = synth::plan(v, {ddr3_index}, 3);
-    s.words[ddr3_index] = {0x00321123, 0, 0, 0, 0, 0x000ABCDE, 0, 0, 0, 0x3FF00401, 7};
-    s.words[ddr3_index].resize(room_of(ddr3_index, v));
-    const base_info i = report_of(synth::build(s)).info;
-    EXPECT_EQ(i[num("ddr3_freq")], 0x123u);
-    EXPECT_EQ(i[num("ddr3_f1_freq_mhz")], 0x321u);
-    EXPECT_EQ(i[num("ddr3_odt_ohm")], 0xDEu);
-    EXPECT_EQ(i[num("phy_ddr3_odt_ohm")], 0x2BCu);
-    EXPECT_EQ(i[num("phy_ddr3_odt_pull_dn_en")], 1u);
-    EXPECT_EQ(i[num("phy_ddr3_dq_vref_when_odten")], v == 5 ? 1u : 0u);
-    EXPECT_EQ(i[num("ddr3_dq_vref_when_odten")], v == 5 ? 1u : 0u);
-    EXPECT_EQ(i[num("ddr3_ca_vref_when_odten")], v == 5 ? 0x3FFu : 0u);
-    EXPECT_EQ(i[num("phy_ddr3_dq_vref_when_odtoff")], v == 5 ? 7u : 0u);
-  }
-}
-
 }  // namespace
 }  // namespace tt
