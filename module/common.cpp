@@ -16,6 +16,31 @@ py::object lookup(const char* name) {
   return py::reinterpret_borrow<py::object>(found);
 }
 
+bool contains(const py::handle& container, const py::handle& item) {
+  const int found = PySequence_Contains(container.ptr(), item.ptr());
+  if (found < 0) throw py::error_already_set();
+  return found == 1;
+}
+
+bool contains(const py::handle& container, const char* needle) {
+  return contains(container, py::str(needle));
+}
+
+bool truthy(const py::handle& o) {
+  const int t = PyObject_IsTrue(o.ptr());
+  if (t < 0) throw py::error_already_set();
+  return t == 1;
+}
+
+open_file::~open_file() {
+  if (closed_) return;
+  try {
+    file_.attr("close")();
+  } catch (py::error_already_set&) {
+    // an exception is already on its way out; it is the one the caller should see
+  }
+}
+
 bool is_linux() {
   py::object system = ns()["platform"].attr("system")();
   return system.attr("lower")().equal(py::str("linux"));

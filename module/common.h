@@ -37,6 +37,44 @@ struct tool_run {
 // its standard output read whole as text.
 tool_run run_tool(const py::list& argv);
 
+// `item in container` with the interpreter's rules (TypeError for a container that is no text).
+bool contains(const py::handle& container, const py::handle& item);
+bool contains(const py::handle& container, const char* needle);
+// bool(o) with the interpreter's rules.
+bool truthy(const py::handle& o);
+
+inline void log_debug(const py::handle& message) { logger().attr("debug")(message); }
+inline void log_error(const py::handle& message) { logger().attr("error")(message); }
+
+// A path as the logged command lines show it: in double quotes (the tool itself gets an
+// argument vector, so nothing is ever quoted for a shell).
+inline py::object quoted(const py::handle& path) { return py::str("\"") + path + py::str("\""); }
+
+// The working directory of every operation.
+inline constexpr const char* output_dir_name = "output";
+
+// A file opened through the interpreter's open(); closed on every way out.
+class open_file {
+ public:
+  open_file(const py::object& path, const char* mode) : file_(lookup("open")(path, mode)) {}
+  ~open_file();
+  open_file(const open_file&) = delete;
+  open_file& operator=(const open_file&) = delete;
+
+  py::object read() { return file_.attr("read")(); }
+  py::object read(Py_ssize_t n) { return file_.attr("read")(n); }
+  void seek(const py::handle& offset) { file_.attr("seek")(offset); }
+  void write(const py::handle& data) { file_.attr("write")(data); }
+  void close() {
+    closed_ = true;
+    file_.attr("close")();
+  }
+
+ private:
+  py::object file_;
+  bool closed_ = false;
+};
+
 // Runs an operation body at the interpreter boundary: an interpreter exception raised inside
 // passes to the caller unchanged; any other C++ exception becomes a RuntimeError.
 template <typename Body>

@@ -8,7 +8,6 @@
 namespace dramforge {
 namespace {
 
-constexpr const char* kOutputDir = "output";
 constexpr const char* kReportFile = "gen_param.txt";
 constexpr const char* kParamFile = "gen_param_new.txt";
 // "ddr parameter modified" and a full-width colon (U+FF1A), then a line feed.
@@ -18,19 +17,6 @@ py::object borrow(PyObject* o) { return py::reinterpret_borrow<py::object>(o); }
 py::object steal_or_throw(PyObject* o) {
   if (o == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(o);
-}
-
-// `item in container`, with the interpreter's rules (TypeError for a container that is no text).
-bool contains(const py::handle& container, const py::handle& item) {
-  int found = PySequence_Contains(container.ptr(), item.ptr());
-  if (found < 0) throw py::error_already_set();
-  return found == 1;
-}
-
-bool truthy(const py::handle& o) {
-  int t = PyObject_IsTrue(o.ptr());
-  if (t < 0) throw py::error_already_set();
-  return t == 1;
 }
 
 // `o[start:stop]`, None for an open end.
@@ -43,24 +29,11 @@ py::object os_path_exists(const py::object& path) {
   return ns()["os"].attr("path").attr("exists")(path);
 }
 
-void log_debug(const py::object& msg) { logger().attr("debug")(msg); }
-void log_error(const py::object& msg) { logger().attr("error")(msg); }
-
 // The whole of a text file, read the way open(path, "r").read() reads it; closed on every path.
 py::object read_text(const py::object& path) {
-  py::object f = lookup("open")(path, "r");
-  py::object text;
-  try {
-    text = f.attr("read")();
-  } catch (py::error_already_set&) {
-    try {
-      f.attr("close")();
-    } catch (py::error_already_set&) {
-      // the read's error is the one the caller needs to see
-    }
-    throw;
-  }
-  f.attr("close")();
+  open_file f(path, "r");
+  py::object text = f.read();
+  f.close();
   return text;
 }
 
@@ -79,7 +52,7 @@ py::dict parse_params(const py::object& text) {
   return params;
 }
 
-py::str output_path(const char* file) { return py::str(std::string(kOutputDir) + "/" + file); }
+py::str output_path(const char* file) { return py::str(std::string(output_dir_name) + "/" + file); }
 
 // The tool for this platform, by the module's tool path globals.
 py::object tool_path() {
@@ -115,10 +88,6 @@ chip_choice choose_chip(const py::object& chip_name, const py::object& chip_othe
   return choice;
 }
 
-// The text the host sees in the log: the binary's path in double quotes, as a command interpreter
-// would be given it. The tool itself gets an argument vector.
-py::object quoted(const py::object& path) { return py::str("\"") + path + py::str("\""); }
-
 }  // namespace
 
 PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -135,7 +104,7 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
     const py::object chip_name = chip_name_o ? borrow(chip_name_o) : py::str("NULL");
     const py::object chip_other = chip_other_o ? borrow(chip_other_o) : py::str("NULL");
     py::dict res_dict;
-    const py::str output_dir(kOutputDir);
+    const py::str output_dir(output_dir_name);
     const py::str report = output_path(kReportFile);
 
     const chip_choice chip = choose_chip(chip_name, chip_other, &path);
@@ -202,23 +171,15 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     const py::object text = py::str("\n").attr("join")(lines);
 
     const chip_choice chip = choose_chip(chip_name, chip_other, nullptr);
-    const py::str output_dir(kOutputDir);
+    const py::str output_dir(output_dir_name);
     const py::str param_file = output_path(kParamFile);
 
     // A first call in a fresh directory (no get_ddr_params before) still has somewhere to write.
     py::object os = ns()["os"];
     if (!truthy(os_path_exists(output_dir))) os.attr("mkdir")(output_dir);
-    py::object f = lookup("open")(param_file, "w");
-    try {
-      f.attr("write")(text);
-    } catch (py::error_already_set&) {
-      try {
-        f.attr("close")();
-      } catch (py::error_already_set&) {
-      }
-      throw;
-    }
-    f.attr("close")();
+    open_file f(param_file, "w");
+    f.write(text);
+    f.close();
 
     py::object new_path = path;
     const int rename_on = PyObject_RichCompareBool(rename.ptr(), Py_True, Py_EQ);

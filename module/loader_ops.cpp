@@ -13,7 +13,6 @@
 namespace dramforge {
 namespace {
 
-constexpr const char* output_dir = "output";
 constexpr const char* null_text = "null";
 constexpr const char* loader_param_file = "/loader_param.bin";
 
@@ -57,41 +56,6 @@ py::object from(const py::handle& seq, Py_ssize_t start) {
   return seq[py::slice(start, std::nullopt, std::nullopt)];
 }
 
-bool contains(const py::handle& container, const char* needle) {
-  int found = PySequence_Contains(container.ptr(), py::str(needle).ptr());
-  if (found < 0) throw py::error_already_set();
-  return found == 1;
-}
-
-// A file opened through the interpreter's open(); closed on every way out.
-class open_file {
- public:
-  open_file(const py::object& path, const char* mode) : file_(lookup("open")(path, mode)) {}
-  ~open_file() {
-    if (!closed_) {
-      try {
-        file_.attr("close")();
-      } catch (py::error_already_set&) {
-        // an exception is already on its way out; it is the one the caller should see
-      }
-    }
-  }
-  open_file(const open_file&) = delete;
-  open_file& operator=(const open_file&) = delete;
-
-  py::object read(Py_ssize_t n) { return file_.attr("read")(n); }
-  void seek(const py::handle& offset) { file_.attr("seek")(offset); }
-  void write(const py::handle& data) { file_.attr("write")(data); }
-  void close() {
-    closed_ = true;
-    file_.attr("close")();
-  }
-
- private:
-  py::object file_;
-  bool closed_ = false;
-};
-
 py::object unpack(const char* format, const py::handle& data) {
   return ns()["struct"].attr("unpack")(format, data);
 }
@@ -103,16 +67,11 @@ py::object data_delay(open_file& file, const py::handle& offset) {
   return text_of(entry[1]);
 }
 
-void log_debug(const py::handle& message) { logger().attr("debug")(message); }
-void log_error(const py::handle& message) { logger().attr("error")(message); }
-
 // "output/" + the text after "file=" (from the fifth character when the marker is missing).
 py::object image_path(const py::handle& line) {
   Py_ssize_t marker = line.attr("find")("file=").cast<Py_ssize_t>();
-  return py::str(std::string(output_dir) + "/") + from(line, marker + 5);
+  return py::str(std::string(output_dir_name) + "/") + from(line, marker + 5);
 }
-
-py::object quoted(const py::handle& path) { return py::str("\"") + path + py::str("\""); }
 
 py::object parse_one(PyObject* args, PyObject* kwargs, const char* format, const char* name) {
   const char* const keywords[] = {name, nullptr};
@@ -228,11 +187,11 @@ py::object add_loader_params(const py::object& image, py::object options) {
   for (int i = 0; i < 4; ++i) first_four += values[i].cast<long>();
   if (first_four == 1020 || first_four == 0) return options;
 
-  py::object target = py::str(std::string(output_dir) + loader_param_file);
+  py::object target = py::str(std::string(output_dir_name) + loader_param_file);
   open_file out(target, "wb");
   out.write(lookup("bytes")(values));
   out.close();
-  return options + py::str(std::string(" -l ") + output_dir + loader_param_file);
+  return options + py::str(std::string(" -l ") + output_dir_name + loader_param_file);
 }
 
 }  // namespace
@@ -272,7 +231,7 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
     for (const char* key : unpack_keys) params[key] = null_text;
 
     py::object os = ns()["os"];
-    if (!os.attr("path").attr("exists")(output_dir).cast<bool>()) os.attr("mkdir")(output_dir);
+    if (!os.attr("path").attr("exists")(output_dir_name).cast<bool>()) os.attr("mkdir")(output_dir_name);
 
     bool on_linux = is_linux();
     py::object tool = ns()[on_linux ? "imgweld_tool_linux_path" : "imgweld_tool_win_path"];
@@ -286,9 +245,9 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
     // Logged as the command line it stands for; run as an argument vector, so no path can reach
     // a shell.
     py::object command = tool + py::str(" unpack -i ") + quoted(path) + py::str(" -o ") +
-                         py::str(output_dir);
+                         py::str(output_dir_name);
     log_debug(py::str("cmd_str: ") + command);
-    tool_run run = run_tool(py::list(py::make_tuple(tool, "unpack", "-i", path, "-o", output_dir)));
+    tool_run run = run_tool(py::list(py::make_tuple(tool, "unpack", "-i", path, "-o", output_dir_name)));
     if (!run.started) {
       log_error(run.failure);
       log_error(py::str(msg_unpack_error));

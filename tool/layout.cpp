@@ -29,28 +29,37 @@ constexpr std::array<field, 35> global_layout = {{
     {5, 0, 3, p::boot_fsp}, {5, 3, 1, p::pageclose}, {5, 4, 1, p::dfs_disable}, {5, 5, 4, p::first_init_dram_type},
 }};
 
-// ddr2_3_4_lp2_3_info (9 words) and ddr2_3_4_lp2_3_info_v5 (11 words: the vref words 9 and 10).
-// Word 5 holds the memory-side ODT first and word 6 the memory-side ODT frequency first.
-#define VEXDRAM_PER_TYPE_LAYOUT(t)                                                            \
-  std::array<field, 32> {{                                                                    \
+// Words every DRAM type's record shares: the six frequencies and eight drive strengths (words
+// 0-4), the six slew rates (words 7-8) and the six vrefs (two words).
+#define VEXDRAM_FREQ_DRIVE_WORDS(t)                                                           \
     {0, 0, 12, p::t##_freq}, {0, 12, 12, p::t##_f1_freq_mhz},                                 \
     {1, 0, 12, p::t##_f2_freq_mhz}, {1, 12, 12, p::t##_f3_freq_mhz},                          \
     {2, 0, 12, p::t##_f4_freq_mhz}, {2, 12, 12, p::t##_f5_freq_mhz},                          \
     {3, 0, 8, p::phy_##t##_dq_drv_when_odten_ohm}, {3, 8, 8, p::phy_##t##_ca_drv_when_odten_ohm}, \
     {3, 16, 8, p::phy_##t##_clk_drv_when_odten_ohm}, {3, 24, 8, p::t##_dq_drv_when_odten_ohm},   \
     {4, 0, 8, p::phy_##t##_dq_drv_when_odtoff_ohm}, {4, 8, 8, p::phy_##t##_ca_drv_when_odtoff_ohm}, \
-    {4, 16, 8, p::phy_##t##_clk_drv_when_odtoff_ohm}, {4, 24, 8, p::t##_dq_drv_when_odtoff_ohm}, \
-    {5, 0, 8, p::t##_odt_ohm}, {5, 8, 10, p::phy_##t##_odt_ohm},                              \
-    {5, 18, 1, p::phy_##t##_odt_pull_up_en}, {5, 19, 1, p::phy_##t##_odt_pull_dn_en},         \
-    {6, 0, 12, p::t##_odten_freq_mhz}, {6, 12, 12, p::phy_##t##_odten_freq_mhz},              \
+    {4, 16, 8, p::phy_##t##_clk_drv_when_odtoff_ohm}, {4, 24, 8, p::t##_dq_drv_when_odtoff_ohm},
+#define VEXDRAM_SLEW_WORDS(t)                                                                 \
     {7, 0, 8, p::phy_##t##_dq_sr_when_odten}, {7, 8, 8, p::phy_##t##_ca_sr_when_odten},       \
     {7, 16, 8, p::phy_##t##_clk_sr_when_odten},                                               \
     {8, 0, 8, p::phy_##t##_dq_sr_when_odtoff}, {8, 8, 8, p::phy_##t##_ca_sr_when_odtoff},     \
-    {8, 16, 8, p::phy_##t##_clk_sr_when_odtoff},                                              \
-    {9, 0, 10, p::phy_##t##_dq_vref_when_odten}, {9, 10, 10, p::t##_dq_vref_when_odten},      \
-    {9, 20, 10, p::t##_ca_vref_when_odten},                                                   \
-    {10, 0, 10, p::phy_##t##_dq_vref_when_odtoff}, {10, 10, 10, p::t##_dq_vref_when_odtoff},  \
-    {10, 20, 10, p::t##_ca_vref_when_odtoff},                                                 \
+    {8, 16, 8, p::phy_##t##_clk_sr_when_odtoff},
+#define VEXDRAM_VREF_WORDS(t, on, off)                                                        \
+    {on, 0, 10, p::phy_##t##_dq_vref_when_odten}, {on, 10, 10, p::t##_dq_vref_when_odten},    \
+    {on, 20, 10, p::t##_ca_vref_when_odten},                                                  \
+    {off, 0, 10, p::phy_##t##_dq_vref_when_odtoff}, {off, 10, 10, p::t##_dq_vref_when_odtoff}, \
+    {off, 20, 10, p::t##_ca_vref_when_odtoff},
+
+// ddr2_3_4_lp2_3_info (9 words) and ddr2_3_4_lp2_3_info_v5 (11 words: the vref words 9 and 10).
+// Word 5 holds the memory-side ODT first and word 6 the memory-side ODT frequency first.
+#define VEXDRAM_PER_TYPE_LAYOUT(t)                                                            \
+  std::array<field, 32> {{                                                                    \
+    VEXDRAM_FREQ_DRIVE_WORDS(t)                                                               \
+    {5, 0, 8, p::t##_odt_ohm}, {5, 8, 10, p::phy_##t##_odt_ohm},                              \
+    {5, 18, 1, p::phy_##t##_odt_pull_up_en}, {5, 19, 1, p::phy_##t##_odt_pull_dn_en},         \
+    {6, 0, 12, p::t##_odten_freq_mhz}, {6, 12, 12, p::phy_##t##_odten_freq_mhz},              \
+    VEXDRAM_SLEW_WORDS(t)                                                                     \
+    VEXDRAM_VREF_WORDS(t, 9, 10)                                                              \
   }}
 constexpr auto ddr2_layout = VEXDRAM_PER_TYPE_LAYOUT(ddr2);
 constexpr auto ddr3_layout = VEXDRAM_PER_TYPE_LAYOUT(ddr3);
@@ -62,28 +71,16 @@ constexpr auto lp3_layout = VEXDRAM_PER_TYPE_LAYOUT(lp3);
 // lp4_info, 13 words, shared by LPDDR4, LPDDR4X and LPDDR5 except words 9 and 10.
 // Word 6 holds the memory-side DQ ODT frequency first.
 #define VEXDRAM_LP4_HEAD(t)                                                                   \
-    {0, 0, 12, p::t##_freq}, {0, 12, 12, p::t##_f1_freq_mhz},                                 \
-    {1, 0, 12, p::t##_f2_freq_mhz}, {1, 12, 12, p::t##_f3_freq_mhz},                          \
-    {2, 0, 12, p::t##_f4_freq_mhz}, {2, 12, 12, p::t##_f5_freq_mhz},                          \
-    {3, 0, 8, p::phy_##t##_dq_drv_when_odten_ohm}, {3, 8, 8, p::phy_##t##_ca_drv_when_odten_ohm}, \
-    {3, 16, 8, p::phy_##t##_clk_drv_when_odten_ohm}, {3, 24, 8, p::t##_dq_drv_when_odten_ohm},   \
-    {4, 0, 8, p::phy_##t##_dq_drv_when_odtoff_ohm}, {4, 8, 8, p::phy_##t##_ca_drv_when_odtoff_ohm}, \
-    {4, 16, 8, p::phy_##t##_clk_drv_when_odtoff_ohm}, {4, 24, 8, p::t##_dq_drv_when_odtoff_ohm}, \
+    VEXDRAM_FREQ_DRIVE_WORDS(t)                                                               \
     {5, 0, 8, p::t##_odt_ohm}, {5, 8, 10, p::phy_##t##_odt_ohm}, {5, 18, 8, p::t##_ca_odt_ohm}, \
     {5, 26, 1, p::t##_drv_pu_cal_odten}, {5, 27, 1, p::t##_drv_pu_cal_odtoff},                \
     {5, 28, 1, p::phy_##t##_drv_pull_dn_en_odten}, {5, 29, 1, p::phy_##t##_drv_pull_dn_en_odtoff}, \
     {6, 0, 12, p::t##_dq_odten_freq_mhz}, {6, 12, 12, p::phy_##t##_odten_freq_mhz},           \
-    {7, 0, 8, p::phy_##t##_dq_sr_when_odten}, {7, 8, 8, p::phy_##t##_ca_sr_when_odten},       \
-    {7, 16, 8, p::phy_##t##_clk_sr_when_odten},                                               \
-    {8, 0, 8, p::phy_##t##_dq_sr_when_odtoff}, {8, 8, 8, p::phy_##t##_ca_sr_when_odtoff},     \
-    {8, 16, 8, p::phy_##t##_clk_sr_when_odtoff},                                              \
+    VEXDRAM_SLEW_WORDS(t)                                                                     \
     {9, 0, 12, p::t##_ca_odten_freq_mhz},                                                     \
     {10, 0, 8, p::phy_##t##_cs_drv_odten}, {10, 8, 8, p::phy_##t##_cs_drv_odtoff},            \
     {10, 16, 1, p::t##_odte_ck}, {10, 17, 1, p::t##_odte_cs_en}, {10, 18, 1, p::t##_odtd_ca_en}, \
-    {11, 0, 10, p::phy_##t##_dq_vref_when_odten}, {11, 10, 10, p::t##_dq_vref_when_odten},    \
-    {11, 20, 10, p::t##_ca_vref_when_odten},                                                  \
-    {12, 0, 10, p::phy_##t##_dq_vref_when_odtoff}, {12, 10, 10, p::t##_dq_vref_when_odtoff},  \
-    {12, 20, 10, p::t##_ca_vref_when_odtoff},
+    VEXDRAM_VREF_WORDS(t, 11, 12)
 constexpr std::array<field, 41> lp4_layout = {{VEXDRAM_LP4_HEAD(lp4)}};
 constexpr std::array<field, 41> lp4x_layout = {{VEXDRAM_LP4_HEAD(lp4x)}};
 constexpr std::array<field, 44> lp5_layout = {{
@@ -91,6 +88,9 @@ constexpr std::array<field, 44> lp5_layout = {{
     {9, 12, 12, p::lp5_wck_odt_en_freq}, {9, 24, 8, p::lp5_wck_odt}, {10, 24, 8, p::lp5_nt_odt},
 }};
 #undef VEXDRAM_LP4_HEAD
+#undef VEXDRAM_FREQ_DRIVE_WORDS
+#undef VEXDRAM_SLEW_WORDS
+#undef VEXDRAM_VREF_WORDS
 
 // dq_map_info, 8 words.
 constexpr std::array<field, 12> dq_map_layout = {{
