@@ -126,7 +126,12 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
 
     log_debug(tool + py::str(" ") + chip.arg + py::str(" -g ") + report + py::str(" ") +
               quoted(path));
-    tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, "-g", report, path)));
+    // The tool reads its options with getopt over the whole command line: a binary named like
+    // "-gname" would be taken for a second report path and that file overwritten. "./" keeps
+    // such a name an operand while naming the same file.
+    py::object bin_arg = path;
+    if (truthy(path.attr("startswith")("-"))) bin_arg = py::str("./") + path;
+    tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, "-g", report, bin_arg)));
     if (!run.started) log_error(py::str("vexdram_tool could not be started: ") + run.failure);
 
     if (contains(run.output, py::str("chip name error"))) {
