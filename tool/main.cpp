@@ -45,7 +45,7 @@ int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) 
   return 0;
 }
 
-int report_mode(run_context& ctx, int argc, char** argv) {
+int report_mode(run_context& ctx, char** argv) {
   const char* bin_path = argv[4];
   // Report mode only reads: a write-protected binary can be reported.
   posix_ddr_file bin(bin_path, /*writable=*/false);
@@ -56,7 +56,9 @@ int report_mode(run_context& ctx, int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   file_ptr report;
   int opt;
-  while ((opt = ::getopt(argc, argv, "g:h")) != -1) {
+  // Options stand between the chip and the binary: the binary is never read as an option, so a
+  // binary named like "-gname.bin" cannot turn another file into the report.
+  while ((opt = ::getopt(4, argv, "g:h")) != -1) {
     if (opt != 'g') {
       print_help();
       return 1;
@@ -99,7 +101,7 @@ int main(int argc, char** argv) {
   ctx.chip_info = argv[1];
   std::printf(msg::chip_fmt, argv[1]);
   if (args == 3) return modify_mode(ctx, argv[2], argv[3]);
-  if (args == 4) return report_mode(ctx, argc, argv);
+  if (args == 4) return report_mode(ctx, argv);
   print_help();
   return 0;
 }

@@ -105,6 +105,21 @@ TEST_F(Program, ReportOverTheBinaryIsRefused) {
   }
 }
 
+// The binary's name is never read as an option, whatever it looks like.
+TEST_F(Program, BinaryNamedLikeAnOption) {
+  const std::string victim = dir / "victim.txt";
+  write_file(victim, bytes(16, 0x55));
+  write_file(dir / "-gvictim.txt", orig);
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(dir.dir.c_str()), 0);  // the name must reach the tool starting with '-'
+  const result r = run_tool({"tq6583", "-g", "rep.txt", "-gvictim.txt"});
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_EQ(r.out, banner + "chip tq6583\nversion 5\ngenerate info from bin file ok.\n");
+  EXPECT_TRUE(read_file(victim) == bytes(16, 0x55));
+  EXPECT_TRUE(read_file(dir / "-gvictim.txt") == orig);
+}
+
 TEST_F(Program, ReportEdgeCases) {
   // no block: the report file is created (empty) all the same
   write_file(bin, bytes(100, 0));
