@@ -196,7 +196,7 @@ int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
         continue;
       const std::size_t written = skew_words(index);
       for (const skew_type& t : skew_types())
-        if (t.record_word < written) warn_if_truncated(ctx.out, t.freq, info[t.freq], 12);
+        if (t.record_word < written) warn_if_truncated(ctx.out, t.freq, info[t.freq], skew_freq_bits);
       encode_skew_freqs(info, ctx.reserved, ctx.skew);
       tq6951_mdf_ca_skew(info, ctx.skew, written, ctx.out);
       continue;

@@ -37,7 +37,8 @@ struct skew_type {
 inline constexpr std::size_t skew_type_count = 3;
 const std::array<skew_type, skew_type_count>& skew_types();
 
-inline constexpr std::uint32_t skew_freq_mask = 0xFFFu;  // bits 0-11; bits 12-31 are reserved
+inline constexpr unsigned skew_freq_bits = 12;  // bits 0-11; bits 12-31 are reserved
+inline constexpr std::uint32_t skew_freq_mask = (1u << skew_freq_bits) - 1u;
 
 // The record word and bit position of a lane of a type.
 inline std::size_t lane_word(const skew_type& t, std::size_t lane) { return t.record_word + 1 + lane / 4; }
