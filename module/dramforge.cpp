@@ -95,19 +95,21 @@ int bind_text(PyObject* ns, const char* name, const char* text) {
   return rc;
 }
 
-// type("dramforge", (), {"__module__": ..., "__qualname__": ..., <eight names>}). The eight names
-// are reserved in the namespace first so that the class dict keeps the operation order of a class
-// statement; the functions need the class as their self, so they replace the placeholders after.
+// type("dramforge", (), {"__module__": ..., "__qualname__": "dramforge", <eight names>}). The
+// class is named dramforge whatever name the module was imported under (inside a package too);
+// only __module__ follows the module. The eight names are reserved in the namespace first so that
+// the class dict keeps the operation order of a class statement; the functions need the class as
+// their self, so they replace the placeholders after.
 PyObject* make_class(PyObject* module_name) {
   PyObject* body = PyDict_New();
   if (body == nullptr) return nullptr;
   PyObject* cls = nullptr;
   PyObject* call_args = nullptr;
   bool ok = PyDict_SetItemString(body, "__module__", module_name) == 0 &&
-            PyDict_SetItemString(body, "__qualname__", module_name) == 0;
+            bind_text(body, "__qualname__", "dramforge") == 0;
   for (PyMethodDef* m = g_methods; ok && m->ml_name != nullptr; ++m)
     ok = PyDict_SetItemString(body, m->ml_name, Py_None) == 0;
-  if (ok) call_args = Py_BuildValue("(O()O)", module_name, body);
+  if (ok) call_args = Py_BuildValue("(s()O)", "dramforge", body);
   if (call_args != nullptr)
     cls = PyObject_Call(reinterpret_cast<PyObject*>(&PyType_Type), call_args, nullptr);
   Py_XDECREF(call_args);

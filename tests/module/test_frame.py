@@ -1,6 +1,7 @@
 """The module frame: namespace, class, the eight functions' names, signatures, docstrings and
 argument checking."""
 import inspect
+import shutil
 import subprocess
 import sys
 
@@ -131,3 +132,21 @@ def test_missing_pandas_fails_the_import():
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["ModuleNotFoundError", "pandas", "False"]
+
+
+def test_class_keeps_its_name_inside_a_package(tmp_path):
+    (tmp_path / "pkg").mkdir()
+    (tmp_path / "pkg" / "__init__.py").write_text("")
+    lib = next(DIST.glob("dramforge*"))
+    shutil.copy(lib, tmp_path / "pkg" / lib.name)
+    code = (
+        "import sys\n"
+        f"sys.path[:0] = [{str(DIST)!r}, {str(tmp_path)!r}]\n"
+        "from pkg import dramforge as p\n"
+        "c = p.dramforge\n"
+        "print(c.__name__, c.__qualname__, c.__module__, c.get_ddr_params.__qualname__)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                         cwd=tmp_path)
+    assert out.stdout.split() == ["dramforge", "dramforge", "pkg.dramforge",
+                                  "dramforge.get_ddr_params"]
