@@ -2,13 +2,37 @@
 // operations. Plain C API on purpose: the class must be exactly what type("dramforge", (), ns)
 // gives, and each operation a builtin function whose self is the class, so it is called on the
 // class with exactly the arguments given and reports "dramforge.<name>" as its qualname.
+#include <vector>
+
 #include "dramforge_ops.h"
 
 namespace dramforge {
 namespace {
 
-// Strong reference to the namespace of the module last initialised in this process.
-PyObject* g_ns = nullptr;
+// Every module object made from this library (a second one appears when the module is dropped
+// from sys.modules and imported again) has its own namespace and class. An operation works in the
+// namespace of the module whose class it was called on, as a function of that module would.
+struct binding {
+  PyObject* cls;  // strong references: modules stay loaded
+  PyObject* ns;
+};
+std::vector<binding> g_bindings;
+thread_local PyObject* t_ns = nullptr;  // namespace of the operation running on this thread
+
+PyObject* ns_of(PyObject* cls) {
+  for (const binding& b : g_bindings)
+    if (b.cls == cls) return b.ns;
+  return g_bindings.empty() ? nullptr : g_bindings.back().ns;
+}
+
+template <PyObject* (*Op)(PyObject*, PyObject*, PyObject*)>
+PyObject* in_own_namespace(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  PyObject* outer = t_ns;  // an operation may call another one (loader_unpack)
+  t_ns = ns_of(cls);
+  PyObject* result = Op(cls, args, kwargs);
+  t_ns = outer;
+  return result;
+}
 
 // Text signatures ("name($cls, /, ...)\n--\n\n") feed inspect.signature; __doc__ is what follows
 // them, or None when nothing does.
@@ -57,7 +81,8 @@ constexpr const char* doc_update_ddr_bin =
 
 constexpr int kFlags = METH_VARARGS | METH_KEYWORDS;
 
-#define DF_FN(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+#define DF_FN(f) \
+  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(in_own_namespace<f>))
 
 // The class's functions, in the order they are bound.
 PyMethodDef g_methods[] = {
@@ -159,7 +184,8 @@ int exec_module(PyObject* module) {
   if (cls == nullptr || PyDict_SetItemString(ns, "dramforge", cls) < 0) goto done;
 
   Py_INCREF(ns);
-  Py_XSETREF(g_ns, ns);
+  Py_INCREF(cls);
+  g_bindings.push_back({cls, ns});
   rc = 0;
 done:
   Py_XDECREF(cls);
@@ -187,7 +213,7 @@ PyModuleDef g_def = {
 
 }  // namespace
 
-PyObject* module_ns() { return g_ns; }
+PyObject* module_ns() { return t_ns != nullptr ? t_ns : ns_of(nullptr); }
 
 }  // namespace dramforge
 

@@ -6,9 +6,10 @@
 
 namespace dramforge {
 
-// The module's namespace dict, bound once by the module's exec slot. Operations look up os,
-// shutil, platform, struct, pd, logger and the tool paths here at call time, so a host or a test
-// can patch them. Borrowed reference; never null once the module is imported.
+// The namespace dict of the module whose class the running operation was called on, bound by the
+// module's exec slot. Operations look up os, shutil, platform, struct, pd, logger and the tool
+// paths here at call time, so a host or a test can patch them. Borrowed reference; never null
+// once the module is imported.
 PyObject* module_ns();
 
 // ddr_ops.cpp

@@ -134,7 +134,9 @@ def test_missing_pandas_fails_the_import():
     assert out.stdout.split() == ["ModuleNotFoundError", "pandas", "False"]
 
 
-def test_class_keeps_its_name_inside_a_package(tmp_path):
+def test_class_keeps_its_name_and_its_own_namespace(tmp_path):
+    """Inside a package the class is still named dramforge; a second module object made from the
+    same library leaves the first module's class on the first module's namespace."""
     (tmp_path / "pkg").mkdir()
     (tmp_path / "pkg" / "__init__.py").write_text("")
     lib = next(DIST.glob("dramforge*"))
@@ -145,8 +147,16 @@ def test_class_keeps_its_name_inside_a_package(tmp_path):
         "from pkg import dramforge as p\n"
         "c = p.dramforge\n"
         "print(c.__name__, c.__qualname__, c.__module__, c.get_ddr_params.__qualname__)\n"
+        "import dramforge as a\n"
+        "del sys.modules['dramforge']\n"
+        "import dramforge as b\n"
+        "a.os = None\n"
+        "try:\n"
+        "    a.dramforge.get_cfg_file('x.csv')\n"
+        "except AttributeError:\n"
+        "    print('own')\n"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
                          cwd=tmp_path)
     assert out.stdout.split() == ["dramforge", "dramforge", "pkg.dramforge",
-                                  "dramforge.get_ddr_params"]
+                                  "dramforge.get_ddr_params", "own"]
