@@ -231,12 +231,12 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
     for (const char* key : unpack_keys) params[key] = null_text;
 
     py::object os = ns()["os"];
-    if (!os.attr("path").attr("exists")(output_dir_name).cast<bool>()) os.attr("mkdir")(output_dir_name);
+    if (!truthy(os.attr("path").attr("exists")(output_dir_name))) os.attr("mkdir")(output_dir_name);
 
     bool on_linux = is_linux();
     py::object tool = ns()[on_linux ? "imgweld_tool_linux_path" : "imgweld_tool_win_path"];
     params["imgweld_tool_path"] = tool;
-    if (!os.attr("path").attr("isfile")(tool).cast<bool>()) {
+    if (!truthy(os.attr("path").attr("isfile")(tool))) {
       params["imgweld_tool_path"] = null_text;
       return std::move(params);
     }
@@ -340,7 +340,7 @@ PyObject* loader_pack(PyObject*, PyObject* args, PyObject* kwargs) {
       log_debug(run.output);
       if (contains(run.output, "Error")) log_error(py::str(msg_pack_error));
     }
-    if (!ns()["os"].attr("path").attr("exists")(out).cast<bool>())
+    if (!truthy(ns()["os"].attr("path").attr("exists")(out)))
       log_error(py::str(msg_pack_no_output) + out);
     return out;
   });
