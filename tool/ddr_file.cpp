@@ -18,13 +18,21 @@ namespace vexdram {
 posix_ddr_file::posix_ddr_file(const char* path, bool writable) {
   fd_ = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd_ < 0) return;
+  // A regular file or a block device (a boot partition, say). Anything else is refused: a
+  // directory has no bytes, and a device like /dev/zero would never end the scan.
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool stat_ok = ::fstat(fd_, &st) == 0;
+  if (stat_ok && S_ISREG(st.st_mode)) {
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return;
+  }
+  const off_t end = stat_ok && S_ISBLK(st.st_mode) ? ::lseek(fd_, 0, SEEK_END) : -1;
+  if (end < 0) {
     ::close(fd_);
     fd_ = -1;
     return;
   }
-  size_ = static_cast<std::uint64_t>(st.st_size);
+  size_ = static_cast<std::uint64_t>(end);
 }
 
 posix_ddr_file::~posix_ddr_file() {

@@ -120,6 +120,15 @@ TEST_F(Program, BinaryNamedLikeAnOption) {
   EXPECT_TRUE(read_file(dir / "-gvictim.txt") == orig);
 }
 
+// Only files with an end are DDR binaries: a directory or an endless device is refused at once.
+TEST_F(Program, BinaryThatIsNotAFile) {
+  for (const std::string& path : {dir.dir, std::string("/dev/zero")}) {
+    if (!exists(path)) continue;
+    const result r = run_tool({"tq6583", "-g", dir / "r.txt", path});
+    EXPECT_EQ(r.out, banner + "chip tq6583\nopen " + path + " failed!\n");
+  }
+}
+
 TEST_F(Program, ReportEdgeCases) {
   // no block: the report file is created (empty) all the same
   write_file(bin, bytes(100, 0));
