@@ -39,30 +39,29 @@ posix_ddr_file::~posix_ddr_file() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::size_t posix_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {
-  auto* out = static_cast<std::uint8_t*>(buf);
+namespace {
+// pread/pwrite until n bytes are done, the end is reached or an error other than EINTR.
+template <typename Byte, typename Io>
+std::size_t transfer(Io io, int fd, Byte* buf, std::size_t n, std::uint64_t pos) {
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(pos + done));
+    const ssize_t r = io(fd, buf + done, n - done, static_cast<off_t>(pos + done));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     done += static_cast<std::size_t>(r);
   }
   return done;
 }
+}  // namespace
+
+std::size_t posix_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {
+  return transfer(::pread, fd_, static_cast<std::uint8_t*>(buf), n, pos);
+}
 
 std::size_t posix_ddr_file::write_at(std::uint64_t pos, const void* buf, std::size_t n) {
   if (pos >= size_) return 0;
   n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - pos));
-  const auto* in = static_cast<const std::uint8_t*>(buf);
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(pos + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  return done;
+  return transfer(::pwrite, fd_, static_cast<const std::uint8_t*>(buf), n, pos);
 }
 
 std::size_t memory_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {

@@ -8,6 +8,7 @@
 #include "layout.h"
 #include "messages.h"
 #include "report.h"
+#include "run.h"
 #include "tq6951_dram.h"
 
 namespace {
@@ -27,22 +28,6 @@ std::string bits(unsigned lo, unsigned width) {
   return "bits " + std::to_string(lo) + "-" + std::to_string(lo + width - 1) + w;
 }
 
-const char* section_title(section s) {
-  switch (s) {
-    case section::global: return "global";
-    case section::ddr2: return "DDR2";
-    case section::ddr3: return "DDR3";
-    case section::ddr4: return "DDR4";
-    case section::lp2: return "LPDDR2";
-    case section::lp3: return "LPDDR3";
-    case section::lp4: return "LPDDR4";
-    case section::dq_map: return "DQ map";
-    case section::lp4x: return "LPDDR4X";
-    case section::lp5: return "LPDDR5";
-    default: return "hash";
-  }
-}
-
 // Where each parameter lives, one text per place.
 std::vector<std::vector<std::string>> places() {
   std::vector<std::vector<std::string>> where(base_info_tag_size);
@@ -51,7 +36,7 @@ std::vector<std::vector<std::string>> places() {
     for (const field& f : d.fields) {
       const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
       where[f.parameter].push_back(std::string(v5_only ? "version 5" : "versions 2-5") + ": " +
-                                   section_title(d.id) + " section word " + std::to_string(f.word) +
+                                   d.name + " section word " + std::to_string(f.word) +
                                    ", " + bits(f.lo, f.width));
     }
   }
@@ -95,7 +80,7 @@ CHIP is one of the supported chip names, exactly as written (lower case):
 const char* const modes = R"(
 The chip name is checked and echoed; besides that it matters only for the skew section, which
 the tool understands for the chip tq6951 alone (skew sub-version 1). For a version 0 or 1 block
-the DDR binary's file name matters too: when it contains tq637yg, tq6471 or tq6470 the short
+the DDR binary's file name matters too: when it contains @OLDER@ the short
 form of the version-1 record is written (see 4).
 
 Report mode (-g) writes every parameter of the DDR binary to REPORT:
@@ -194,13 +179,8 @@ int main(int argc, char** argv) {
   }
 
   std::fputs(intro, g);
-  const char* chips[] = {"tq615y", "tq6152", "tw4uf", "tq6154", "tq637y", "tq6154g", "tq6371m",
-                         "tq6371n", "tq6373", "tq6805", "tw2", "tq637yg", "tq6371g", "tq6471",
-                         "tq6490", "tw41", "tq6490u", "tw41u", "tq6912", "tq6730", "tq5203",
-                         "tn2470", "tn2463", "tq6420", "tn2462", "tq6583", "tq6585", "tq658y",
-                         "tq6934", "tq6947", "tn2460", "tn2457", "tq6951", "tq6574", "tq5041"};
   std::string line = "   ";
-  for (const char* c : chips) {
+  for (const char* c : chip_names) {
     if (line.size() + std::string(c).size() > 92) {
       std::fprintf(g, "%s\n", line.c_str());
       line = "   ";
@@ -209,7 +189,13 @@ int main(int argc, char** argv) {
     line += c;
   }
   std::fprintf(g, "%s\n", line.c_str());
-  std::fputs(modes, g);
+  std::string older;
+  for (std::size_t i = 0; i < older_family_names.size(); ++i)
+    older += std::string(i == 0 ? "" : i + 1 == older_family_names.size() ? " or " : ", ") +
+             older_family_names[i];
+  std::string modes_text = modes;
+  modes_text.replace(modes_text.find("@OLDER@"), 7, older);
+  std::fputs(modes_text.c_str(), g);
 
   struct message { const char* text; const char* when; };
   const message messages[] = {

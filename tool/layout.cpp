@@ -146,23 +146,23 @@ static_assert(well_formed(global_layout, 8) && well_formed(ddr2_layout, 11) &&
 // LPDDR4, LPDDR4X and LPDDR5 word 5 bit 30 is not carried: written as 0.
 constexpr word_masks lp4_not_carried = {0, 0, 0, 0, 0, 1u << 30};
 
-#define VEXDRAM_PER_TYPE(s, t, v2, v5, rd, wr) \
-  {section::s, t##_index, #s, span_of(s##_layout), 9, 11, v2, v5, {}, false, rd, wr}
+#define VEXDRAM_PER_TYPE(s, title, v2, v5, rd, wr) \
+  {section::s, s##_index, title, span_of(s##_layout), 9, 11, v2, v5, {}, false, rd, wr}
 const std::array<section_desc, section_count> sections = {{
     {section::global, global_index, "global", span_of(global_layout), 8, 8, 7, 7, {}, false,
      msg::read_global_fail, msg::write_global_fail},
-    VEXDRAM_PER_TYPE(ddr2, ddr2, 15, 15, msg::read_ddr2_fail, msg::write_ddr2_fail),
-    VEXDRAM_PER_TYPE(ddr3, ddr3, 24, 26, msg::read_ddr3_fail, msg::write_ddr3_fail),
-    VEXDRAM_PER_TYPE(ddr4, ddr4, 33, 37, msg::read_ddr4_fail, msg::write_ddr4_fail),
-    VEXDRAM_PER_TYPE(lp2, lp2, 51, 59, msg::read_lp2_fail, msg::write_lp2_fail),
-    VEXDRAM_PER_TYPE(lp3, lp3, 60, 70, msg::read_lp3_fail, msg::write_lp3_fail),
-    {section::lp4, lp4_index, "lp4", span_of(lp4_layout), 13, 13, 69, 81, lp4_not_carried, false,
+    VEXDRAM_PER_TYPE(ddr2, "DDR2", 15, 15, msg::read_ddr2_fail, msg::write_ddr2_fail),
+    VEXDRAM_PER_TYPE(ddr3, "DDR3", 24, 26, msg::read_ddr3_fail, msg::write_ddr3_fail),
+    VEXDRAM_PER_TYPE(ddr4, "DDR4", 33, 37, msg::read_ddr4_fail, msg::write_ddr4_fail),
+    VEXDRAM_PER_TYPE(lp2, "LPDDR2", 51, 59, msg::read_lp2_fail, msg::write_lp2_fail),
+    VEXDRAM_PER_TYPE(lp3, "LPDDR3", 60, 70, msg::read_lp3_fail, msg::write_lp3_fail),
+    {section::lp4, lp4_index, "LPDDR4", span_of(lp4_layout), 13, 13, 69, 81, lp4_not_carried, false,
      msg::read_lp4_fail, msg::write_lp4_fail},
-    {section::dq_map, dq_map_index, "dq_map", span_of(dq_map_layout), 8, 8, 82, 94, {}, false,
+    {section::dq_map, dq_map_index, "DQ map", span_of(dq_map_layout), 8, 8, 82, 94, {}, false,
      msg::read_dq_map_fail, msg::write_dq_map_fail},
-    {section::lp4x, lp4x_index, "lp4x", span_of(lp4x_layout), 13, 13, 90, 102, lp4_not_carried,
+    {section::lp4x, lp4x_index, "LPDDR4X", span_of(lp4x_layout), 13, 13, 90, 102, lp4_not_carried,
      true, msg::read_lp4x_fail, msg::write_lp4x_fail},
-    {section::lp5, lp5_index, "lp5", span_of(lp5_layout), 13, 13, 103, 115, lp4_not_carried, false,
+    {section::lp5, lp5_index, "LPDDR5", span_of(lp5_layout), 13, 13, 103, 115, lp4_not_carried, false,
      msg::read_lp5_fail, msg::write_lp5_fail},
     {section::hash, hash_index, "hash", span_of(hash_layout), 8, 8, 116, 128, {}, true,
      msg::read_hash_fail, msg::write_hash_fail},

@@ -49,9 +49,11 @@ struct field {
   bool decoded = true;  // false: written only (the version-1 record's dis_train_print and
                         // res_space_remap_portion decode as 0)
 };
-constexpr std::uint32_t field_max(const field& f) {
-  return f.width >= 32 ? 0xFFFFFFFFu : ((1u << f.width) - 1u);
+// The largest value a field of this width holds.
+constexpr std::uint32_t width_max(unsigned width) {
+  return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
 }
+constexpr std::uint32_t field_max(const field& f) { return width_max(f.width); }
 constexpr std::uint32_t field_mask(const field& f) { return field_max(f) << f.lo; }
 constexpr std::uint32_t field_get(const field& f, std::uint32_t word) {
   return (word >> f.lo) & field_max(f);
@@ -80,7 +82,7 @@ inline constexpr std::size_t section_count = static_cast<std::size_t>(section::c
 struct section_desc {
   section id;
   index_entry entry;
-  const char* name;
+  const char* name;       // as the documents name it: "global", "DDR3", "DQ map", ...
   field_span fields;
   std::uint8_t room_v2;   // words of its record in versions 2-4
   std::uint8_t room_v5;   // and in version 5

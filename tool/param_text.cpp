@@ -28,15 +28,17 @@ std::size_t read_param_text(text_source& src, base_info& info_from_txt, state_ta
   char filepath[line_buffer_size];
   std::size_t accepted = 0;
   while (src.gets(filepath, sizeof filepath)) {
+    // The line's first "/*" and first '=' are the same whichever key the line turns out to name.
+    const char* const comment = std::strstr(filepath, "/*");
+    const char* const first_eq = std::strchr(filepath, '=');
     const char* eq = nullptr;
     std::size_t n = 0;
     for (; n < base_info_tag_size; ++n) {
       const char* key = base_info_tag[n].data();  // literals: NUL-terminated
       const char* at = std::strstr(filepath, key);
       if (!at) continue;
-      const char* comment = std::strstr(filepath, "/*");
       if (comment && comment < at) continue;
-      eq = std::strchr(filepath, '=');
+      eq = first_eq;
       if (eq) break;
       if (out) std::fprintf(out, msg::no_value_fmt, key);
     }

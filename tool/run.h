@@ -3,6 +3,7 @@
 // run_context, so the core can run twice in one process with nothing left over.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,8 +29,11 @@ struct run_context {
   bool is_tq6951() const { return chip_info == "tq6951"; }
 };
 
-// The supported chip names; the check is exact and case-sensitive.
+// The supported chip names, in the order they are checked; the check is exact and case-sensitive.
+extern const std::array<const char*, 35> chip_names;
 bool chip_supported(const char* name);
+// Names that, found anywhere in a version-1 binary's path, select the record's short form.
+extern const std::array<const char*, 3> older_family_names;
 // True when the DDR binary's path names a chip of the older family (version-1 short record).
 bool path_names_older_family(const char* path);
 

@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "catalogue.h"
+#include "layout.h"
 #include "messages.h"
 
 namespace vexdram {
 
 inline void warn_if_truncated(std::FILE* out, param prm, std::uint32_t value, unsigned width) {
-  const std::uint32_t max = width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1u);
+  const std::uint32_t max = width_max(width);
   if (!out || value <= max) return;
   const std::string_view key = base_info_tag[prm];  // a literal: NUL-terminated
   std::fprintf(out, msg::warning_fmt, key.data(), value, width, value & max);
