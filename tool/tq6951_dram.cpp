@@ -28,9 +28,9 @@ constexpr ca_map_row lp3_ca_map[22] = {
 };
 
 const std::array<skew_type, skew_type_count> types = {{
-    {"d3", 1, p::ddr3_skew_freq_mhz, p::ddr3_ca0_skew, d3_ca_map, 31},
-    {"d4", 10, p::ddr4_skew_freq_mhz, p::ddr4_ca0_skew, d4_ca_map, 32},
-    {"lp3", 19, p::lp3_skew_freq_mhz, p::lp3_ca0_skew, lp3_ca_map, 22},
+    {1, p::ddr3_skew_freq_mhz, p::ddr3_ca0_skew, d3_ca_map, 31},
+    {10, p::ddr4_skew_freq_mhz, p::ddr4_ca0_skew, d4_ca_map, 32},
+    {19, p::lp3_skew_freq_mhz, p::lp3_ca0_skew, lp3_ca_map, 22},
 }};
 
 bool supported(const tq6951_skew_info& rec, std::FILE* out) {

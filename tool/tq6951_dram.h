@@ -26,8 +26,7 @@ struct ca_map_row {
   std::uint8_t param_offset;  // counted from the type's first CA skew parameter
 };
 
-struct skew_type {
-  const char* name;
+struct skew_type {                // d3, d4 and lp3 in the record
   std::size_t record_word;  // its skew_freq word in the record (1, 10, 19)
   param freq;               // ddr3_skew_freq_mhz, ...
   param first_ca;           // ddr3_ca0_skew, ...
