@@ -1,6 +1,6 @@
 // Writes the user guide and the parameter template from the catalogue, the layout tables, the
 // skew maps and the message texts, so that the documents cannot drift from the program.
-//   gen_docs GUIDE_PATH TEMPLATE_PATH
+//   gen_docs WHAT PATH [WHAT PATH ...]    (WHAT: one of the names in `documents` below)
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -164,19 +164,7 @@ success or not: judge a run by its messages.
 
 )";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: gen_docs GUIDE_PATH TEMPLATE_PATH\n");
-    return 2;
-  }
-  std::FILE* g = std::fopen(argv[1], "w");
-  std::FILE* t = std::fopen(argv[2], "w");
-  if (!g || !t) {
-    std::fprintf(stderr, "gen_docs: cannot write the documents\n");
-    return 1;
-  }
+void write_guide(std::FILE* g) {
 
   std::fputs(intro, g);
   std::string line = "   ";
@@ -254,12 +242,50 @@ int main(int argc, char** argv) {
     if (where[n].empty()) std::fputs("       not stored in any block form the tool reads or writes\n", g);
     for (const std::string& w : where[n]) std::fprintf(g, "       %s\n", w.c_str());
   }
+}
 
+void write_template(std::FILE* t) {
   std::fputs("start tag=0x12345678\n", t);
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
     std::fprintf(t, "%s=\n", std::string(base_info_tag[n]).c_str());
   std::fputs("end\n", t);
+}
 
-  const bool ok = std::fclose(g) == 0;
-  return (std::fclose(t) == 0 && ok) ? 0 : 1;
+// Every document gen_docs writes, by the name given on its command line.
+struct document {
+  const char* what;
+  void (*write)(std::FILE*);
+};
+const document documents[] = {
+    {"guide", write_guide},
+    {"template", write_template},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto usage = [] {
+    std::fputs("usage: gen_docs WHAT PATH [WHAT PATH ...]\n  WHAT:", stderr);
+    for (const document& d : documents) std::fprintf(stderr, " %s", d.what);
+    std::fputs("\n", stderr);
+    return 2;
+  };
+  if (argc < 3 || argc % 2 == 0) return usage();
+  for (int i = 1; i < argc; i += 2) {
+    const document* doc = nullptr;
+    for (const document& d : documents)
+      if (std::string(argv[i]) == d.what) doc = &d;
+    if (!doc) return usage();
+    std::FILE* f = std::fopen(argv[i + 1], "w");
+    if (!f) {
+      std::fprintf(stderr, "gen_docs: cannot write %s\n", argv[i + 1]);
+      return 1;
+    }
+    doc->write(f);
+    if (std::fclose(f) != 0) {
+      std::fprintf(stderr, "gen_docs: cannot write %s\n", argv[i + 1]);
+      return 1;
+    }
+  }
+  return 0;
 }
