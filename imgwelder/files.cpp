@@ -50,6 +50,15 @@ bool write_temp(const std::string& dir, const std::uint8_t* p, std::size_t n, st
     return true;
 }
 
+// Makes the renames in `dir` durable too. Best effort: some file systems refuse to sync a
+// directory, and the files themselves are complete and synced by then.
+void sync_dir(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
 std::string parent_dir(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -77,7 +86,8 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::str
 
 bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
     std::string temp;
-    if (!write_temp(parent_dir(path), bytes.data(), bytes.size(), temp)) {
+    const std::string dir = parent_dir(path);
+    if (!write_temp(dir, bytes.data(), bytes.size(), temp)) {
         error = format(msg::cannot_write, path.c_str());
         return false;
     }
@@ -86,6 +96,7 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
         error = format(msg::cannot_write, path.c_str());
         return false;
     }
+    sync_dir(dir);
     return true;
 }
 
@@ -128,6 +139,7 @@ bool unpack_to_directory(const std::uint8_t* data, std::size_t size, const std::
             error = format(msg::cannot_write, pending[i].second.c_str());
             return false;
         }
+    sync_dir(dir);
     lines = listing(c);
     return true;
 }

@@ -174,6 +174,16 @@ TEST_F(Command, PackFailuresSayErrorAndLeaveTheOutputAlone) {
     EXPECT_EQ(iwtest::entries(dir.path()), before);
 }
 
+// A pack killed while it writes (here by the file size limit) leaves the old container whole:
+// the new one is written beside it and renamed into place only once complete.
+TEST_F(Command, InterruptedPackLeavesTheOldContainer) {
+    iwtest::write_bytes(dir / "old.bin", {'o', 'l', 'd'});
+    const auto r = iwtest::run("cd '" + dir.path() + "' && ulimit -f 1 && exec " + program +
+                               " pack -c -TQ1234" + four_images + " -o \"old.bin\"");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(iwtest::read_bytes(dir / "old.bin"), (bytes{'o', 'l', 'd'}));
+}
+
 TEST_F(Command, UnpackFailuresSayError) {
     iwtest::write_bytes(dir / "junk.bin", iwtest::pattern(500, 7));
     ASSERT_EQ(pack("-c -TQ1234", four_images, "good.bin").status, 0);
