@@ -51,6 +51,7 @@ class watched_file final : public ddr_file {
     return mem_.write_at(pos, buf, n);
   }
   std::uint64_t size() const override { return mem_.size(); }
+  bool sync() override { return true; }
   std::size_t write_calls() const { return mem_.writes(); }
 
   std::vector<span> writes;

@@ -64,6 +64,12 @@ std::size_t posix_ddr_file::write_at(std::uint64_t pos, const void* buf, std::si
   return transfer(::pwrite, fd_, static_cast<const std::uint8_t*>(buf), n, pos);
 }
 
+bool posix_ddr_file::sync() {
+  while (::fsync(fd_) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
 std::size_t memory_ddr_file::read_at(std::uint64_t pos, void* buf, std::size_t n) {
   if (pos >= bytes_.size()) return 0;
   n = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - pos));

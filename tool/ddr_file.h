@@ -18,6 +18,8 @@ class ddr_file {
   // Returns the bytes written; never extends the file.
   virtual std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) = 0;
   virtual std::uint64_t size() const = 0;
+  // Puts what was written on stable storage; false when that fails.
+  virtual bool sync() = 0;
 };
 
 // A file on disk, read with large positioned reads.
@@ -33,6 +35,7 @@ class posix_ddr_file final : public ddr_file {
   std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override;
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return size_; }
+  bool sync() override;
 
  private:
   int fd_ = -1;
@@ -46,6 +49,7 @@ class memory_ddr_file final : public ddr_file {
   std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override;
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return bytes_.size(); }
+  bool sync() override { return true; }
   std::size_t writes() const { return writes_; }
 
  private:

@@ -97,7 +97,8 @@ Modify mode merges PARAM_FILE into the DDR binary, in place. Work on a copy:
 
 It prints the merged configuration ("new bin config:", one line for every parameter that the
 file gives a value: "key: value", in hexadecimal for keys with "_skew"), writes each section
-present in the binary back at its own position, and ends with "modify end".
+present in the binary back at its own position, flushes the binary to the disk, and ends with
+"modify end": when it prints that, the data is on the disk.
 
 2. The parameter file
 ---------------------
@@ -107,13 +108,16 @@ parameter with a blank value, after the line "start tag=0x12345678". The rules:
 
   * "start tag=0x12345678" must be there: the tool finds the block by that value. A file
     without it is refused ("no start tag in param file").
-  * A blank value (the '=' directly followed by the end of the line) keeps the binary's value.
-    A blank value followed by spaces, or a carriage return, is not blank: it writes 0.
+  * A blank value keeps the binary's value: nothing after the '=' but spaces, tabs and the
+    line end, whether the file has LF or CR LF line ends and also on a last line without a
+    line feed. A "/*" comment ends the value, so "KEY= /* keep */" is blank too.
   * A parameter that the file does not name at all is written as 0. Start from the template or
     from a report, and leave blank what you keep.
   * Numbers: decimal (933), hexadecimal with 0x (0x3a5), octal with a leading 0 (017).
     Negative numbers are taken modulo 2^32 (-1 is 0xffffffff). Conversion stops at the first
-    character that does not fit (0800 is 0); no digits at all gives 0.
+    character that does not fit (0800 is 0); no digits at all gives 0. A value that is not a
+    whole number in this sense ("12abc", "1.5", "0800", "abc") is read that way, and the tool
+    prints "warning: KEY=VALUE is not a whole number, read as N" while it reads the file.
   * A value wider than its bit field is stored by its low bits, and the tool prints
     "warning: KEY=VALUE does not fit its N-bit field, stored as STORED" (for example a
     frequency of 4100 in a 12-bit field is stored as 4).
@@ -210,6 +214,7 @@ void write_guide(std::FILE* g) {
       {msg::generate_ok, "report mode: the report is written"},
       {msg::generate_fail, "report mode: the report could not be written whole"},
       {msg::no_value_fmt, "modify mode: a line names a key but has no '='"},
+      {msg::not_whole_fmt, "modify mode, while the file is read: a value that is not a whole number (N: the value read)"},
       {msg::new_config, "modify mode: the merged configuration follows"},
       {msg::warning_fmt, "modify mode: a value does not fit its bit field"},
       {msg::write_global_fail, "a section could not be written; the later ones are not written; likewise:"},
@@ -218,8 +223,8 @@ void write_guide(std::FILE* g) {
       {msg::write_dq_map_fail, "(the DQ map: the later sections are still written)"},
       {msg::write_lp4x_fail, ""}, {msg::write_lp5_fail, ""}, {msg::write_skew_fail, ""},
       {msg::write_hash_fail, ""},
-      {msg::write_bin_fail, "version 0/1: the record could not be written"},
-      {msg::modify_end, "modify mode: the end of a modify run"},
+      {msg::write_bin_fail, "version 0/1: the record could not be written; any version: the binary could not be flushed to the disk (printed in place of \"modify end\")"},
+      {msg::modify_end, "modify mode: the end of a modify run, the binary flushed to the disk"},
   };
   for (const message& m : messages) {
     std::fprintf(g, "  \"%s\"\n", trim_nl(m.text).c_str());

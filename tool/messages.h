@@ -43,6 +43,7 @@ inline constexpr const char modify_end[] = "modify end\n";
 
 // Parameter text.
 inline constexpr const char no_value_fmt[] = "%s have no '=' value!!!\n";
+inline constexpr const char not_whole_fmt[] = "warning: %s=%s is not a whole number, read as %u\n";
 
 // Reading and decoding.
 inline constexpr const char read_bin_fail[] = "read bin file fail\n";

@@ -23,6 +23,40 @@ bool memory_text_source::gets(char* buf, std::size_t cap) {
   return true;
 }
 
+namespace {
+
+bool is_blank_char(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value text after a line's '=': it ends at the end of the line or at a "/*" comment.
+// A value of nothing but spaces, tabs and line-end characters is blank (keep the binary's value),
+// also when the file was saved with CR LF line ends or its last line has no line feed. Anything
+// else is converted as strtoul does with base 0; when the number does not use the whole value
+// ("12abc", "0800", "1.5", "abc") a warning says what was read.
+void read_value(const char* value, param n, base_info& info_from_txt, state_table& updata_availd,
+                std::FILE* out) {
+  const char* comment = std::strstr(value, "/*");
+  const char* end = comment ? comment : value + std::strlen(value);
+  while (end > value && is_blank_char(end[-1])) --end;
+  if (end == value) {
+    info_from_txt[n] = blank_value;
+    updata_availd[n] = state_keep;
+    return;
+  }
+  char* used = nullptr;
+  const auto number = static_cast<std::uint32_t>(std::strtoul(value, &used, 0));
+  info_from_txt[n] = number;
+  updata_availd[n] = state_given;
+  if (out && used < end) {
+    char text[line_buffer_size];
+    const std::size_t len = static_cast<std::size_t>(end - value);
+    std::memcpy(text, value, len);
+    text[len] = '\0';
+    std::fprintf(out, msg::not_whole_fmt, base_info_tag[n].data(), text, number);
+  }
+}
+
+}  // namespace
+
 std::size_t read_param_text(text_source& src, base_info& info_from_txt, state_table& updata_availd,
                             std::FILE* out) {
   char filepath[line_buffer_size];
@@ -43,14 +77,7 @@ std::size_t read_param_text(text_source& src, base_info& info_from_txt, state_ta
       if (out) std::fprintf(out, msg::no_value_fmt, key);
     }
     if (!eq) continue;
-    const char* value = eq + 1;
-    if (*value == '\n') {
-      info_from_txt[n] = blank_value;
-      updata_availd[n] = state_keep;
-    } else {
-      info_from_txt[n] = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 0));
-      updata_availd[n] = state_given;
-    }
+    read_value(eq + 1, static_cast<param>(n), info_from_txt, updata_availd, out);
     ++accepted;
   }
   return accepted;

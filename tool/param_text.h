@@ -15,7 +15,7 @@ inline constexpr std::size_t updata_availd_size = 4 * base_info_tag_size;
 using state_table = std::array<std::uint32_t, updata_availd_size>;
 inline constexpr std::uint32_t state_given = 1;  // the parameter's line gave a value
 inline constexpr std::uint32_t state_keep = 2;   // not given, or given empty
-// The value stored with state_keep for an empty value: together they mean "keep the binary's".
+// The value stored with state_keep for a blank value: together they mean "keep the binary's".
 inline constexpr std::uint32_t blank_value = 10;
 
 inline constexpr std::size_t line_buffer_size = 1024;
@@ -50,7 +50,8 @@ class memory_text_source final : public text_source {
 
 // Reads every line into info_from_txt and updata_availd: the first key in catalogue order that
 // occurs in the line (not behind "/*") and a '=' in the line make it that parameter's line.
-// Prints "<key> have no '=' value!!!" for keys on lines without '='. Returns the accepted lines.
+// Prints "<key> have no '=' value!!!" for keys on lines without '=', and a warning for each value
+// that is not a whole number. Returns the accepted lines.
 std::size_t read_param_text(text_source& src, base_info& info_from_txt, state_table& updata_availd,
                             std::FILE* out);
 

@@ -295,7 +295,8 @@ void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {
   } else {
     write_in_bin_data_v2(ctx, bin, bin_skew_offset, write_in, index);
   }
-  say(ctx, msg::modify_end);
+  // Users flash the image right after: "modify end" means the data is on the disk.
+  say(ctx, bin.sync() ? msg::modify_end : msg::write_bin_fail);
 }
 
 }  // namespace vexdram

@@ -232,7 +232,8 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
   }
 }
 
-// A DDR binary whose writes at one position fail; records every write's position.
+// A DDR binary whose writes at one position fail; records every write's position. Its sync
+// gives sync_ok and calls on_sync first.
 class failing_file final : public ddr_file {
  public:
   failing_file(bytes& b, std::uint64_t fail_at) : inner_(b), fail_at_(fail_at) {}
@@ -242,7 +243,13 @@ class failing_file final : public ddr_file {
     return pos == fail_at_ ? n - 1 : inner_.write_at(pos, buf, n);
   }
   std::uint64_t size() const override { return inner_.size(); }
+  bool sync() override {
+    if (on_sync) on_sync();
+    return sync_ok;
+  }
   std::vector<std::uint64_t> writes;
+  bool sync_ok = true;
+  std::function<void()> on_sync;
 
  private:
   memory_ddr_file inner_;
@@ -278,6 +285,37 @@ TEST_P(WriteFailure, StopsAtTheFailedSection) {
   EXPECT_EQ(out.substr(out.size() - tail.size() - 11), tail + "modify end\n");
 }
 INSTANTIATE_TEST_SUITE_P(Sections, WriteFailure, testing::Range(-1, 12));
+
+// The binary is synced once, after its last write and before "modify end"; a failed sync is a
+// failed write: "write bin file fail" instead of "modify end".
+TEST(WriteFailure, SyncBeforeModifyEnd) {
+  for (const std::uint32_t version : {1u, 5u})
+    for (const bool sync_ok : {true, false}) {
+      bytes b = synth::build(full_spec(version, 7));
+      failing_file f(b, 0);
+      f.sync_ok = sync_ok;
+      run_context ctx;
+      ctx.chip_info = "tq6951";
+      capture out;
+      ctx.out = out.f;
+      std::size_t syncs = 0, writes_at_sync = 0;
+      f.on_sync = [&] {
+        ++syncs;
+        writes_at_sync = f.writes.size();
+        std::fputs("<sync>", ctx.out);
+      };
+      const std::string text = template_with({{"ddr3_freq", "933"}});
+      memory_text_source src(text.data(), text.size());
+      run_modify(ctx, src, f);
+      const std::string printed = out.done();
+      EXPECT_EQ(syncs, 1u);
+      EXPECT_GT(writes_at_sync, 0u);
+      EXPECT_EQ(writes_at_sync, f.writes.size());
+      const std::string tail = sync_ok ? "<sync>modify end\n" : "<sync>write bin file fail\n";
+      ASSERT_GE(printed.size(), tail.size());
+      EXPECT_EQ(printed.substr(printed.size() - tail.size()), tail) << version;
+    }
+}
 
 TEST(WriteFailure, DdrFiveEntryIsReportedAndSkipped) {
   synth::ddr_spec s = synth::plan(4, {global_index, ddr5_index, hash_index}, 2);

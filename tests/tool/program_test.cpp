@@ -144,8 +144,21 @@ TEST_F(Program, ReportEdgeCases) {
   }
 }
 
-// A report of each bundled sample, used as the parameter file, leaves the sample as it is.
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+// A report of each bundled sample, used as the parameter file, leaves the sample as it is; so
+// does the bundled template as other systems save it: CR LF line ends, blanks holding spaces and
+// tabs, no line feed after its last line.
 TEST_F(Program, SamplesRoundTrip) {
+  const bytes tb = read_file(std::string(VEXDRAM_EXAMPLES) + "/vexdram_param.txt");
+  const std::string tmpl(tb.begin(), tb.end());
+  const std::string no_end = tmpl.substr(0, tmpl.rfind("\nend\n"));
+  const std::string templates[] = {replace_all(tmpl, "\n", "\r\n"), replace_all(tmpl, "=\n", "= \t\n"),
+                                   no_end, replace_all(no_end, "\n", "\r\n") + "\r"};
   for (const std::string name : {"tq6951_ddr_v5.bin", "tq6583_ddr_v2.bin", "tq6420_ddr_v1.bin"}) {
     const std::string chip = name.substr(0, 6), sample = std::string(VEXDRAM_EXAMPLES) + "/" + name;
     const bytes want = read_file(sample);
@@ -153,12 +166,51 @@ TEST_F(Program, SamplesRoundTrip) {
     const std::string copy = dir / ("copy_" + name), rep = dir / (name + ".txt");
     write_file(copy, want);
     EXPECT_EQ(run_tool({chip, "-g", rep, copy}).status, 0);
-    const result r = run_tool({chip, rep, copy});
-    EXPECT_EQ(r.out.substr(r.out.size() - 11), "modify end\n");
-    EXPECT_EQ(r.out.find("warning"), std::string::npos);
-    EXPECT_TRUE(read_file(copy) == want) << name;
+    std::vector<std::string> params = {rep};
+    for (std::size_t i = 0; i < std::size(templates); ++i) {
+      params.push_back(dir / ("template" + std::to_string(i)));
+      write_file(params.back(), bytes(templates[i].begin(), templates[i].end()));
+    }
+    for (const std::string& param : params) {
+      SCOPED_TRACE(name + " " + param);
+      const result r = run_tool({chip, param, copy});
+      EXPECT_EQ(r.out.substr(r.out.size() - 11), "modify end\n");
+      EXPECT_EQ(r.out.find("warning"), std::string::npos);
+      EXPECT_TRUE(read_file(copy) == want);
+    }
     EXPECT_TRUE(read_file(sample) == want);
   }
+}
+
+// Values that are not whole numbers: one warning each while the file is read, in file order,
+// and the report shows what was read.
+TEST_F(Program, ValuesThatAreNotWholeNumbers) {
+  const std::pair<const char*, const char*> given[] = {
+      {"ddr3_freq", "0800"}, {"lp4_freq", "1.5"}, {"uart id", "abc"}, {"sr_idle", "12abc \r"},
+      {"pd_idle", "-"},      {"ddr4_freq", "933"}, {"lp3_freq", "0x3a5"}, {"ddr2_freq", " 42"},
+      {"stride type", "017"}, {"standby_idle", "7 /* seven */"}};
+  std::string text = "start tag=0x12345678\n";
+  for (const auto& [key, value] : given) text += std::string(key) + "=" + value + "\n";
+  const std::string params = dir / "p.txt", rep = dir / "r.txt";
+  write_file(params, bytes(text.begin(), text.end()));
+  const result r = run_tool({"tq6583", params, bin});
+  std::vector<std::string> warnings;
+  for (const std::string& l : lines(r.out))
+    if (l.rfind("warning: ", 0) == 0) warnings.push_back(l);
+  EXPECT_EQ(warnings, (std::vector<std::string>{
+                          "warning: ddr3_freq=0800 is not a whole number, read as 0",
+                          "warning: lp4_freq=1.5 is not a whole number, read as 1",
+                          "warning: uart id=abc is not a whole number, read as 0",
+                          "warning: sr_idle=12abc is not a whole number, read as 12",
+                          "warning: pd_idle=- is not a whole number, read as 0"}));
+  EXPECT_LT(r.out.find("warning: "), r.out.find("new bin config:"));
+  ASSERT_EQ(run_tool({"tq6583", "-g", rep, bin}).status, 0);
+  const bytes rb = read_file(rep);
+  const std::vector<std::string> report = lines(std::string(rb.begin(), rb.end()));
+  for (const char* want : {"ddr3_freq=0", "lp4_freq=1", "uart id=0", "sr_idle=12", "pd_idle=0",
+                           "ddr4_freq=933", "lp3_freq=933", "ddr2_freq=42", "stride type=15",
+                           "standby_idle=7"})
+    EXPECT_NE(std::find(report.begin(), report.end(), want), report.end()) << want;
 }
 
 TEST_F(Program, ModifyRefusesAFileWithoutStartTag) {

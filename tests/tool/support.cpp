@@ -184,20 +184,6 @@ void set_word(bytes& b, std::size_t pos, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[pos + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-namespace {
-struct capture {
-  char* buf = nullptr;
-  std::size_t len = 0;
-  std::FILE* f = open_memstream(&buf, &len);
-  std::string done() {
-    std::fclose(f);
-    std::string s(buf, len);
-    std::free(buf);
-    return s;
-  }
-};
-}  // namespace
-
 reported report_of(const bytes& bin, const std::string& chip) {
   bytes copy = bin;
   memory_ddr_file f(copy);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +42,19 @@ inline const char* skew_type_token(int type) { return type == 0 ? "ddr3" : type 
 
 std::uint32_t word_at(const bytes& b, std::size_t pos);
 void set_word(bytes& b, std::size_t pos, std::uint32_t v);
+
+// Messages printed into memory: f while running, done() once at the end.
+struct capture {
+  char* buf = nullptr;
+  std::size_t len = 0;
+  std::FILE* f = open_memstream(&buf, &len);
+  std::string done() {
+    std::fclose(f);
+    std::string s(buf, len);
+    std::free(buf);
+    return s;
+  }
+};
 
 // Report mode in memory: the messages, the report, and the report parsed back into values.
 struct reported {
