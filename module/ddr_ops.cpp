@@ -1,8 +1,9 @@
 // DDR parameter operations: get_ddr_params runs vexdram_tool in report mode and reads the report
-// back, update_ddr_bin writes a parameter file and runs the tool in modify mode, cpmpare_ddr_param
-// compares the two files those leave in "output". Everything the host can patch (os, platform,
-// shutil, logger, open) is looked up through the module namespace at call time, and the
-// interpreter's own exceptions reach the caller as they were raised.
+// back, update_ddr_bin writes a parameter file and runs the tool in modify mode (both log what the
+// tool printed at debug level), cpmpare_ddr_param compares the two files those leave in "output".
+// Everything the host can patch (os, platform, shutil, logger, open) is looked up through the
+// module namespace at call time, and the interpreter's own exceptions reach the caller as they
+// were raised.
 #include "common.h"
 
 namespace dramforge {
@@ -203,6 +204,8 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
                                py::str(" ") + quoted(new_path);
     log_debug(cmd_str);
     tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, param_file, new_path)));
+    // Its messages (warnings included) are the only account a host gets of what was written.
+    log_debug(run.output);
     // The tool's exit status says nothing; its text does.
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);

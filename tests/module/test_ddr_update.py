@@ -93,7 +93,7 @@ def test_chip_argument_and_command_line(df, modify_tool, caplog, chip_name, chip
     df.update_ddr_bin({"a": "1"}, path, chip_name, chip_other)
     assert modify_tool.calls("vexdram_tool") == [[chip_arg, PARAMS, "in/x_new.bin"]]
     assert [r.getMessage() for r in caplog.records] == [
-        f'resource/tools/vexdram_tool {chip_arg} output/gen_param_new.txt "in/x_new.bin"']
+        f'resource/tools/vexdram_tool {chip_arg} output/gen_param_new.txt "in/x_new.bin"', MODIFIED]
 
 
 def test_creates_output_when_missing(df, modify_tool):
@@ -121,6 +121,19 @@ def test_tool_failure_is_logged_not_raised(df, host, caplog, stdout):
     path = _binary()
     assert df.update_ddr_bin({}, path) == "in/x_new.bin"
     assert _errors(caplog) == [f'vexdram_tool did not modify "in/x_new.bin":\n{stdout}']
+
+
+@pytest.mark.parametrize("stdout", [
+    "version 5\nwarning: ddr3_freq=4100 does not fit its 12-bit field, stored as 4\nmodify end\n",
+    "chip name error\n",
+    "",
+])
+def test_tool_output_is_one_debug_record(df, host, caplog, stdout):
+    caplog.set_level(logging.DEBUG)
+    host.install_fake_tool("vexdram_tool", stdout=stdout)
+    df.update_ddr_bin({"a": "1"}, _binary(), "tq6951")
+    debug = [r.getMessage() for r in caplog.records if r.levelno == logging.DEBUG]
+    assert debug[1:] == [stdout]
 
 
 def test_success_logs_no_error(df, modify_tool, caplog):
