@@ -3,6 +3,7 @@
 //   gen_docs WHAT PATH [WHAT PATH ...]    (WHAT: one of the names in `documents` below)
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "layout.h"
@@ -256,6 +257,82 @@ void write_template(std::FILE* t) {
   std::fputs("end\n", t);
 }
 
+// The catalogue as JSON, for host applications: every parameter's key, report format, the group
+// a host shows it in (its section) and every place that stores it: block versions, section, word
+// (counted from 0 in the section or record), lowest bit and width; skew lanes name their chip.
+std::string json_str(std::string_view s) {
+  std::string t = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') t += '\\';
+    t += c;
+  }
+  return t + "\"";
+}
+
+std::string json_place(const char* versions, const std::string& section, unsigned word,
+                       unsigned lo, unsigned width, const std::string& extra = "") {
+  return std::string("{\"versions\":") + versions + ",\"section\":" + json_str(section) +
+         ",\"word\":" + std::to_string(word) + ",\"lo\":" + std::to_string(lo) +
+         ",\"width\":" + std::to_string(width) + extra + "}";
+}
+
+void write_catalogue(std::FILE* j) {
+  constexpr const char* skew_group = "tq6951 skew";
+  constexpr const char* unstored_group = "not stored";
+  std::vector<std::vector<std::string>> where(base_info_tag_size);
+  std::vector<std::string> group(base_info_tag_size);
+  std::vector<std::string> groups;
+  for (std::size_t s = 0; s < section_count; ++s) {
+    const section_desc& d = section_info(static_cast<section>(s));
+    groups.push_back(d.name);
+    for (const field& f : d.fields) {
+      const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
+      where[f.parameter].push_back(
+          json_place(v5_only ? "[5]" : "[2,3,4,5]", d.name, f.word, f.lo, f.width));
+      group[f.parameter] = d.name;
+    }
+  }
+  for (const field& f : v1_fields())
+    where[f.parameter].push_back(json_place("[0,1]", "version 0-1 record", f.word, f.lo, f.width,
+                                            f.decoded ? "" : ",\"reads_as_zero\":true"));
+  const std::string skew_chip = ",\"chip\":\"tq6951\"";
+  for (const skew_type& t : skew_types()) {
+    where[t.freq].push_back(json_place("[2,3,4,5]", "skew", static_cast<unsigned>(t.record_word), 0,
+                                       skew_freq_bits, skew_chip));
+    group[t.freq] = skew_group;
+    for (std::size_t r = 0; r < t.row_count; ++r) {
+      const ca_map_row row = t.rows[r];
+      where[t.first_ca + row.param_offset].push_back(
+          json_place("[2,3,4,5]", "skew", static_cast<unsigned>(lane_word(t, row.lane)),
+                     lane_shift(row.lane), 8,
+                     skew_chip + ",\"lane\":" + std::to_string(row.lane) + ",\"zero_keeps\":true"));
+      group[t.first_ca + row.param_offset] = skew_group;
+    }
+  }
+  groups.push_back(skew_group);
+  groups.push_back(unstored_group);
+  group[p::start_tag] = section_info(section::global).name;
+
+  std::fputs("{\n\"chips\":[", j);
+  for (std::size_t i = 0; i < chip_names.size(); ++i)
+    std::fprintf(j, "%s%s", i ? "," : "", json_str(chip_names[i]).c_str());
+  std::fputs("],\n\"groups\":[", j);
+  for (std::size_t i = 0; i < groups.size(); ++i)
+    std::fprintf(j, "%s%s", i ? "," : "", json_str(groups[i]).c_str());
+  std::fprintf(j, "],\n\"start_tag\":\"0x%x\",\n\"parameters\":[\n", start_tag_value);
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    std::string places;
+    for (const std::string& w : where[n]) places += (places.empty() ? "" : ",") + w;
+    // The start tag's line reads 0x12345678 although it is no stored field.
+    const bool hex = n == p::start_tag || report_in_hex(n);
+    std::fprintf(j, "{\"n\":%zu,\"key\":%s,\"format\":\"%s\",\"group\":%s,\"places\":[%s]}%s\n", n,
+                 json_str(base_info_tag[n]).c_str(), hex ? "hex" : "decimal",
+                 json_str(group[n].empty() ? unstored_group : group[n]).c_str(), places.c_str(),
+                 n + 1 < base_info_tag_size ? "," : "");
+  }
+  std::fputs("]\n}\n", j);
+}
+
 // Every document gen_docs writes, by the name given on its command line.
 struct document {
   const char* what;
@@ -264,6 +341,7 @@ struct document {
 const document documents[] = {
     {"guide", write_guide},
     {"template", write_template},
+    {"catalogue", write_catalogue},
 };
 
 }  // namespace
