@@ -1,0 +1,310 @@
+"""The page's actions, each a short sequence of the module's operations.
+
+The module works in output/ of the current directory (the launch's private working directory)
+and keeps no state between calls except the files there, so one lock serialises every action.
+While an action runs, a handler on the root logger collects what the module logs: the command
+lines, the tools' own output (warnings included) and the module's errors.
+"""
+import logging
+import os
+import re
+import shutil
+import threading
+from contextlib import contextmanager
+from pathlib import Path
+from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
+
+from .rules import Catalogue, read_param_text, report_value
+from .workspace import Refused, Workspace
+
+STATUS_TEXT = {
+    0: "chip matches the file name",
+    -1: "chip does not match the file name",
+    -2: "the tool refused the chip name",
+    -3: "the tool is missing",
+}
+_VERSION = re.compile(r"^version (\d+)$", re.MULTILINE)
+MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
+MAX_TEXT_FILE = 1 << 20
+
+
+class Failed(Exception):
+    """An action that could not be done; the message says why, the log says what happened."""
+
+    def __init__(self, message: str, log: Optional[List[Dict[str, str]]] = None) -> None:
+        super().__init__(message)
+        self.log = log or []
+
+
+class Conflict(Exception):
+    """A file that would be overwritten without the user's word."""
+
+
+class Capture(logging.Handler):
+    def __init__(self) -> None:
+        super().__init__(logging.DEBUG)
+        self.step = ""
+        self.records: List[Dict[str, str]] = []
+
+    def emit(self, record: logging.LogRecord) -> None:
+        self.records.append({"step": self.step, "level": record.levelname.lower(),
+                             "text": record.getMessage()})
+
+    def of(self, step: str, level: str = "") -> List[str]:
+        return [r["text"] for r in self.records
+                if r["step"] == step and (not level or r["level"] == level)]
+
+
+class Operations:
+    def __init__(self, df: Any, workspace: Workspace, catalogue: Catalogue) -> None:
+        self.df = df
+        self.ws = workspace
+        self.catalogue = catalogue
+        self.lock = threading.Lock()
+        self.written: Set[Path] = set()  # files this launch wrote: saving again needs no word
+
+    @contextmanager
+    def _session(self) -> Iterator[Capture]:
+        with self.lock:
+            root = logging.getLogger()
+            capture = Capture()
+            level = root.level
+            root.addHandler(capture)
+            root.setLevel(logging.DEBUG)
+            try:
+                yield capture
+            except Failed as e:
+                e.log = capture.records
+                raise
+            finally:
+                root.removeHandler(capture)
+                root.setLevel(level)
+
+    def _call(self, capture: Capture, name: str, *args: Any, **kwargs: Any) -> Any:
+        capture.step = name
+        try:
+            return getattr(self.df, name)(*args, **kwargs)
+        except Exception as e:  # the module passes the interpreter's exceptions on as raised
+            raise Failed(f"{name}: {type(e).__name__}: {e}") from None
+
+    # -- reading ---------------------------------------------------------------------------
+
+    def chips(self, csv_path: str) -> List[Dict[str, str]]:
+        with self._session() as cap:
+            table = self._call(cap, "get_cfg_file", csv_path)
+        if table is None:
+            return [{"chip": c.upper()} for c in self.catalogue.chips]
+        return [{str(k): str(v) for k, v in row.items()} for row in table.to_dict("records")]
+
+    def listing(self) -> List[Dict[str, object]]:
+        files = self.ws.regular_files()
+        with self._session() as cap:
+            for f in files:
+                real = f.pop("real")
+                assert isinstance(real, Path)
+                f["kind"] = "other"
+                if real.suffix.lower() == ".txt":
+                    f["kind"] = "text"
+                    continue
+                try:
+                    if int(str(f["size"])) >= 5 and self._call(cap, "check_if_loadr_file", str(real)):
+                        f["kind"] = "loader"
+                        continue
+                except Failed:
+                    pass
+                if real.suffix.lower() == ".bin":
+                    f["kind"] = "ddr"
+        return files
+
+    def _read_ddr(self, cap: Capture, path: str, chip: str) -> Dict[str, Any]:
+        first = len(cap.records)
+        params, status = self._call(cap, "get_ddr_params", path, chip)
+        # The tool prints the block's version; the report does not carry it.
+        out = "\n".join(r["text"] for r in cap.records[first:] if r["level"] == "debug")
+        versions = _VERSION.findall(out)
+        if status in (-2, -3):
+            raise Failed(STATUS_TEXT[status])
+        if not params:
+            raise Failed(f"no parameters read from {path}: the tool found no parameter block")
+        return {"params": params, "status": status, "status_text": STATUS_TEXT.get(status, ""),
+                "version": int(versions[-1]) if versions else None}
+
+    def _clear_output(self) -> None:
+        # Images of an earlier unpack must never be packed into another container.
+        shutil.rmtree("output", ignore_errors=True)
+
+    def _unpack(self, cap: Capture, path: str, chip: str) -> Dict[str, str]:
+        self._clear_output()
+        images = self._call(cap, "loader_unpack", path, chip)
+        if images is None:
+            raise Failed("imgwelder could not unpack the container")
+        ddr = images.get("loader_471", "null")
+        if ddr == "null":
+            raise Failed("the container holds no DDR initialisation image (471)")
+        if any(v in MODULE_FILES for v in images.values()):
+            raise Failed("the container holds an image named like the module's work files")
+        return dict(images)
+
+    def open(self, name: object, chip: str) -> Dict[str, Any]:
+        real = self.ws.file(name)
+        path = self.ws.module_path(real)
+        with self._session() as cap:
+            if self._call(cap, "check_if_loadr_file", path) if real.stat().st_size >= 5 else False:
+                header = self._call(cap, "get_loader_param", path)
+                images = self._unpack(cap, path, chip)
+                result = self._read_ddr(cap, images["loader_471"], chip)
+                image = os.path.basename(images["loader_471"])
+                # The module tests the chip against the path it was given: the unpacked image's.
+                result.update(kind="loader", header=header, ddr_image=image,
+                              status_text=f"{result['status_text']} of the DDR image {image}")
+            else:
+                result = self._read_ddr(cap, path, chip)
+                result["kind"] = "ddr"
+        result.update(file=self.ws.name(real), chip=chip, log=cap.records)
+        return result
+
+    # -- saving ----------------------------------------------------------------------------
+
+    def _new_name(self, real: Path) -> Path:
+        """Where update_ddr_bin and loader_pack put the new file: beside the old one."""
+        name = real.name
+        return real.with_name((name[:-4] if name.endswith(".bin") else name) + "_new.bin")
+
+    def _may_write(self, target: Path, overwrite: bool) -> None:
+        self.ws.target(target)
+        if target.exists() and not overwrite and target not in self.written:
+            raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
+
+    def _edits(self, params: Dict[str, str], edits: Dict[str, str], version: Optional[int],
+               chip: str) -> Dict[str, str]:
+        checked: Dict[str, str] = {}
+        bad: List[str] = []
+        for key, text in edits.items():
+            value, reason = self.catalogue.check(key, str(text), version, chip)
+            if reason:
+                bad.append(f"{key}: {reason}")
+            checked[key] = value
+        if bad:
+            raise Failed("refused: " + "; ".join(bad))
+        params.update(checked)
+        return checked
+
+    def _read_back(self, back: Dict[str, str], edits: Dict[str, str]) -> List[Dict[str, str]]:
+        return [{"key": k, "saved": v, "read": back.get(k, "")} for k, v in edits.items()
+                if report_value(back.get(k, "")) != report_value(v)]
+
+    def _tool_failed(self, cap: Capture) -> List[str]:
+        return cap.of("update_ddr_bin", "error")
+
+    def save(self, name: object, chip: str, edits: Dict[str, str], overwrite: bool) -> Dict[str, Any]:
+        real = self.ws.file(name)
+        path = self.ws.module_path(real)
+        if not edits:
+            raise Failed("nothing to save: no value was changed")
+        target = self._new_name(real)
+        self._may_write(target, overwrite)
+        with self._session() as cap:
+            loader = self._call(cap, "check_if_loadr_file", path) if real.stat().st_size >= 5 else False
+            if loader:
+                result = self._save_loader(cap, path, target, chip, edits)
+            else:
+                result = self._save_ddr(cap, path, target, chip, edits)
+        self.written.add(target)
+        result.update(saved=self.ws.name(target), log=cap.records,
+                      tool_output="\n".join(cap.of("update_ddr_bin", "debug")[1:]))
+        return result
+
+    def _save_ddr(self, cap: Capture, path: str, target: Path, chip: str,
+                  edits: Dict[str, str]) -> Dict[str, Any]:
+        read = self._read_ddr(cap, path, chip)
+        params = read["params"]
+        checked = self._edits(params, edits, read["version"], chip)
+        before = _stamp(target)
+        try:
+            new = self._call(cap, "update_ddr_bin", params, path, chip)
+            if self.ws.from_module(new) != target:
+                raise Failed(f"the module wrote {new}, not {self.ws.name(target)}")
+            if self._tool_failed(cap):
+                raise Failed("the tool did not modify the new binary: " + self._tool_failed(cap)[0])
+        except Failed:
+            # A copy made before the tool failed is not what the user asked for.
+            if _stamp(target) != before:
+                target.unlink()
+                self.written.discard(target)
+            raise
+        changes, text = self._call(cap, "cpmpare_ddr_param")
+        back = self._read_ddr(cap, new, chip)
+        return {"changes": changes, "change_text": text, "edits": checked,
+                "not_read_back": self._read_back(back["params"], checked)}
+
+    def _save_loader(self, cap: Capture, path: str, target: Path, chip: str,
+                     edits: Dict[str, str]) -> Dict[str, Any]:
+        images = self._unpack(cap, path, chip)
+        ddr = images["loader_471"]
+        read = self._read_ddr(cap, ddr, chip)
+        params = read["params"]
+        checked = self._edits(params, edits, read["version"], chip)
+        self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
+        if self._tool_failed(cap):
+            raise Failed("the tool did not modify the DDR image: " + self._tool_failed(cap)[0])
+        changes, text = self._call(cap, "cpmpare_ddr_param")
+        before = _stamp(target)
+        new = self._call(cap, "loader_pack", images)
+        written = _stamp(target) not in (before, None)
+        if self.ws.from_module(new) != target or not written or not self._call(
+                cap, "check_if_loadr_file", new):
+            if written:
+                target.unlink()
+                self.written.discard(target)
+            raise Failed("imgwelder did not write the new container")
+        again = self._unpack(cap, new, chip)
+        back = self._read_ddr(cap, again["loader_471"], chip)
+        return {"changes": changes, "change_text": text, "edits": checked,
+                "not_read_back": self._read_back(back["params"], checked),
+                "ddr_image": os.path.basename(ddr)}
+
+    # -- parameter files -------------------------------------------------------------------
+
+    def export(self, name: object, values: Dict[str, str], overwrite: bool) -> Dict[str, Any]:
+        target = self.ws.new_file(name)
+        bad = [k for k in values if k not in self.catalogue.by_key]
+        if bad:
+            raise Failed("not parameters: " + ", ".join(sorted(bad)[:5]))
+        lines = [f"start tag={self.catalogue.start_tag}"]
+        for key in self.catalogue.keys()[1:]:
+            if key in values:
+                value, reason = self.catalogue.check(key, str(values[key]), None, "")
+                if reason:
+                    raise Failed(f"{key}: {reason}")
+                lines.append(f"{key}={value}")
+        with self.lock:
+            if target.exists() and not overwrite and target not in self.written:
+                raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
+            target.write_text("\n".join(lines + ["end", ""]), encoding="ascii")
+            self.written.add(target)
+        return {"saved": self.ws.name(target), "count": len(lines) - 1}
+
+    def import_(self, name: object) -> Dict[str, Any]:
+        real = self.ws.file(name)
+        if real.stat().st_size > MAX_TEXT_FILE:
+            raise Refused(f"{self.ws.name(real)} is larger than a parameter file can be")
+        text = real.read_bytes().decode("utf-8", "replace")
+        found, refused = read_param_text(text, self.catalogue)
+        return {"file": self.ws.name(real), "values": [p._asdict() for p in found],
+                "refused": [r._asdict() for r in refused]}
+
+
+def _stamp(path: Path) -> Optional[Tuple[int, int, int]]:
+    """What tells a rewritten file from the one that was there: None when there is none."""
+    try:
+        st = path.lstat()
+    except OSError:
+        return None
+    return (st.st_ino, st.st_mtime_ns, st.st_size)
+
+
+def split_log(log: List[Dict[str, str]]) -> Tuple[List[str], List[str]]:
+    """Warnings and errors found in a log: tool lines starting with "warning: ", module errors."""
+    warnings = [line for r in log for line in r["text"].splitlines() if line.startswith("warning: ")]
+    errors = [r["text"] for r in log if r["level"] == "error"]
+    return warnings, errors
