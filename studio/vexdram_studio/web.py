@@ -21,7 +21,8 @@ MAX_BODY = 1 << 20
 TOKEN_HEADER = "X-Studio-Token"
 STATIC = Path(__file__).resolve().parent / "static"
 CONTENT_TYPES = {".html": "text/html; charset=utf-8", ".css": "text/css; charset=utf-8",
-                 ".js": "text/javascript; charset=utf-8", ".json": "application/json"}
+                 ".js": "text/javascript; charset=utf-8", ".json": "application/json",
+                 ".svg": "image/svg+xml"}
 SECURITY_HEADERS = {
     "Content-Security-Policy": "default-src 'self'",
     "X-Content-Type-Options": "nosniff",

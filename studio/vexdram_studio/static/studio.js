@@ -75,7 +75,8 @@ async function loadFiles() {
   }));
   const options = (select, kinds) => {
     const keep = select.value;
-    select.replaceChildren(...files.filter(f => kinds.includes(f.kind)).map(f => new Option(f.name, f.name)));
+    const names = files.filter(f => kinds.includes(f.kind)).map(f => new Option(f.name, f.name));
+    select.replaceChildren(...(names.length ? names : [new Option("(no such file)", "")]));
     if ([...select.options].some(o => o.value === keep)) select.value = keep;
   };
   options($("import-file"), ["text"]);

@@ -1,0 +1,78 @@
+"""The studio started from the install tree (VEXDRAM_DIST) on a workspace of the bundled samples,
+as `python3 -m vexdram_studio` from another directory, and spoken to over real HTTP."""
+import hashlib
+import http.client
+import json
+import os
+import signal
+import sys
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
+sys.path.insert(0, str(REPO / "scripts"))
+from studio_driver import make_workspace, start_studio  # noqa: E402
+
+if not (DIST / "vexdram_studio").is_dir():
+    pytest.skip(f"no studio installed in {DIST}", allow_module_level=True)
+
+
+def checksums(folder: Path):
+    return {p.relative_to(folder).as_posix(): hashlib.sha256(p.read_bytes()).hexdigest()
+            for p in sorted(folder.rglob("*")) if p.is_file() and not p.is_symlink()}
+
+
+class Client:
+    def __init__(self, studio):
+        self.studio = studio
+        self.host = f"127.0.0.1:{studio.port}"
+
+    def request(self, method, path, body=None, headers=None, token=True, raw=None):
+        h = {"Host": self.host, "Origin": f"http://{self.host}", "Content-Type": "application/json"}
+        if token:
+            h["X-Studio-Token"] = self.studio.token
+        h.update(headers or {})
+        h = {k: v for k, v in h.items() if v is not None}
+        data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
+        conn = http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)
+        conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
+        for k, v in h.items():
+            conn.putheader(k, v)
+        if data is not None and "Content-Length" not in h:
+            conn.putheader("Content-Length", str(len(data)))
+        conn.endheaders()
+        if data is not None:
+            conn.send(data)
+        response = conn.getresponse()
+        payload = response.read()
+        conn.close()
+        return response, payload
+
+    def post(self, action, body, **kw):
+        response, payload = self.request("POST", f"/api/{action}", body, **kw)
+        return response.status, json.loads(payload)
+
+
+@pytest.fixture(scope="module")
+def workspace(tmp_path_factory):
+    return make_workspace(REPO, tmp_path_factory.mktemp("ws"))
+
+
+@pytest.fixture(scope="module")
+def studio(workspace, tmp_path_factory):
+    """One studio per test module; on the way out SIGTERM ends it with status 0 and its private
+    working directory gone, and the samples it was given are unchanged."""
+    before = checksums(workspace)
+    running = start_studio(DIST, workspace, tmp_path_factory.mktemp("studio"))
+    yield running
+    assert running.stop(signal.SIGTERM) == 0
+    assert list(running.tmp.iterdir()) == []
+    after = checksums(workspace)
+    assert {k: after[k] for k in before} == before
+
+
+@pytest.fixture(scope="module")
+def client(studio):
+    return Client(studio)

@@ -1,0 +1,263 @@
+"""The studio over real HTTP: who gets in, which names it resolves, each action, and failures."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import threading
+from pathlib import Path
+
+import pytest
+
+from conftest import DIST, REPO, Client, start_studio
+
+SAVE = {"file": "tq6951_ddr_v5.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "933"}}
+
+
+def report(binary, chip, tmp_path):
+    """The tool's own report of a binary, as a dictionary."""
+    out = tmp_path / "report.txt"
+    subprocess.run([DIST / "resource/tools/vexdram_tool", chip, "-g", out, binary],
+                   stdout=subprocess.DEVNULL, check=True)
+    return dict(line.split("=", 1) for line in out.read_text().splitlines() if "=" in line)
+
+
+@pytest.mark.parametrize("method,path,headers,token", [
+    ("GET", "/api/files", {}, False),
+    ("GET", "/api/files", {"X-Studio-Token": "wrong"}, False),
+    ("GET", "/?token=wrong", {}, False),
+    ("GET", "/api/files", {"Host": "studio.example:{port}"}, True),
+    ("GET", "/api/files", {"Host": "127.0.0.1:1"}, True),
+    ("GET", "/api/files", {"Host": None}, True),
+    ("POST", "/api/save", {"Origin": None}, True),
+    ("POST", "/api/save", {"Origin": "http://studio.example"}, True),
+    ("POST", "/api/save", {"Origin": "http://127.0.0.1:1"}, True),
+    ("POST", "/api/save", {"Cookie": "vexdram_studio_{port}={token}"}, False),
+])
+def test_refused_requests_do_nothing(client, studio, workspace, method, path, headers, token):
+    headers = {k: v.format(port=studio.port, token=studio.token) if v else v for k, v in headers.items()}
+    response, payload = client.request(method, path, SAVE if method == "POST" else None,
+                                       headers=headers, token=token)
+    assert response.status == 403 and "error" in json.loads(payload)
+    assert response.getheader("Access-Control-Allow-Origin") is None
+    assert not (workspace / "tq6951_ddr_v5_new.bin").exists()
+
+
+def test_page_and_headers(client, studio):
+    response, page = client.request("GET", f"/?token={studio.token}", token=False,
+                                    headers={"Host": f"localhost:{studio.port}"})
+    assert response.status == 200 and studio.token.encode() in page
+    assert response.getheader("Content-Security-Policy") == "default-src 'self'"
+    assert response.getheader("X-Content-Type-Options") == "nosniff"
+    cookie = response.getheader("Set-Cookie").split(";")[0]
+    response, _ = client.request("GET", "/static/studio.js", token=False, headers={"Cookie": cookie})
+    assert response.status == 200 and response.getheader("Content-Type").startswith("text/javascript")
+    response, _ = client.request("OPTIONS", "/api/save", headers={"Origin": "http://studio.example"})
+    assert response.status == 405 and not any(h.startswith("Access-Control") for h, _ in response.getheaders())
+
+
+@pytest.fixture(scope="module")
+def outside(workspace, tmp_path_factory):
+    out = tmp_path_factory.mktemp("outside")
+    (out / "secret.bin").write_bytes(b"\x78\x56\x34\x12" * 4)
+    os.symlink(out / "secret.bin", workspace / "link-out.bin")
+    os.symlink(out, workspace / "dir-out")
+    return out
+
+
+@pytest.mark.parametrize("name,why", [
+    ("../tq6951_ddr_v5.bin", "'..' is refused"),
+    ("sub/../../tq6951_ddr_v5.bin", "'..' is refused"),
+    ("/etc/passwd", "absolute paths are refused"),
+    ("a\0b.bin", "NUL"),
+    ("x" * 300 + ".bin", "too long"),
+    ("link-out.bin", "leads out of the workspace"),
+    ("dir-out/secret.bin", "leads out of the workspace"),
+    ("missing.bin", "no such file"),
+])
+def test_names_are_confined(client, outside, name, why):
+    for action, body in (("open", {"file": name, "chip": "TQ6951"}),
+                         ("save", {**SAVE, "file": name}), ("import", {"file": name}),
+                         ("export", {"file": name.replace(".bin", ".txt"), "values": {}})):
+        if action == "export" and name in ("link-out.bin", "missing.bin"):
+            continue  # a new name beside them is fine
+        status, body = client.post(action, body)
+        assert status == 400 and why in body["error"], (action, body)
+    assert sorted(p.name for p in outside.iterdir()) == ["secret.bin"]
+
+
+def test_writes_never_go_through_a_symlink(client, workspace, outside):
+    os.symlink(outside / "secret.bin", workspace / "tq6420_ddr_v1_new.bin")
+    try:
+        status, body = client.post("save", {"file": "tq6420_ddr_v1.bin", "chip": "TQ6420",
+                                            "edits": {"ddr3_freq": "800"}})
+        assert status == 400 and "symlink" in body["error"]
+        status, body = client.post("export", {"file": "dir-out/x.txt", "values": {}})
+        assert status == 400
+    finally:
+        os.unlink(workspace / "tq6420_ddr_v1_new.bin")
+    assert (outside / "secret.bin").read_bytes() == b"\x78\x56\x34\x12" * 4
+
+
+@pytest.mark.parametrize("raw,content_type,status", [
+    (b"{}", "application/json", 413),  # announced as one byte over 1 MiB
+    (b"{not json", "application/json", 400),
+    (b"\xff\xfe", "application/json", 400),
+    (b"[1, 2]", "application/json", 400),
+    (b'{"file": 5, "chip": "TQ6951"}', "application/json", 400),
+    (b'{"file": "tq6951_ddr_v5.bin", "chip": "TQ9999"}', "application/json", 400),
+    (b'{"file": "tq6951_ddr_v5.bin"}', "text/plain", 415),
+], ids=["over-1MiB", "not-json", "not-utf8", "not-object", "name-not-text", "unknown-chip", "not-json-type"])
+def test_bad_bodies(client, raw, content_type, status):
+    headers = {"Content-Type": content_type}
+    if status == 413:
+        headers["Content-Length"] = str((1 << 20) + 1)
+    response, payload = client.request("POST", "/api/open", raw=raw, headers=headers)
+    assert response.status == status
+    assert "Traceback" not in payload.decode() and json.loads(payload)["error"]
+
+
+@pytest.mark.parametrize("file,chip,kind,version,status", [
+    ("tq6951_ddr_v5.bin", "TQ6951", "ddr", 5, 0),
+    ("tq6583_ddr_v2.bin", "TQ6951", "ddr", 2, -1),
+    ("tq6420_ddr_v1.bin", "TQ6420", "ddr", 1, 0),
+    ("tq6951_loader.bin", "TQ6951", "loader", 5, -1),
+])
+def test_open(client, file, chip, kind, version, status):
+    code, body = client.post("open", {"file": file, "chip": chip})
+    assert code == 200, body
+    assert (body["kind"], body["version"], body["status"]) == (kind, version, status)
+    assert len(body["params"]) == 484 and body["params"]["start tag"] == "0x12345678"
+    if kind == "loader":
+        assert body["header"]["emSupportChip"] == "6951" and body["ddr_image"] == "ddr.bin"
+
+
+def test_listing_tells_containers_from_binaries(client):
+    response, payload = client.request("GET", "/api/files")
+    kinds = {f["name"]: f["kind"] for f in json.loads(payload)["files"]}
+    assert kinds["tq6951_loader.bin"] == "loader" and kinds["tq6951_ddr_v5.bin"] == "ddr"
+
+
+def test_module_failures_are_messages(client, workspace):
+    (workspace / "notes.bin").write_bytes(b"no parameter block here")
+    status, body = client.post("open", {"file": "notes.bin", "chip": "TQ6951"})
+    assert status == 422 and "no parameters read" in body["error"]
+    assert any("get version fail" in r["text"] for r in body["log"])
+
+
+def test_save_reads_back_and_leaves_the_original(client, workspace, tmp_path):
+    status, body = client.post("save", {**SAVE, "edits": {"ddr3_freq": "0x3a5", "ddr3_ca0_skew": "0x21"}})
+    assert status == 200, body
+    assert body["saved"] == "tq6951_ddr_v5_new.bin" and body["not_read_back"] == []
+    assert body["changes"] == {"ddr3_freq": "933", "ddr3_ca0_skew": "0x21"}
+    assert "ddr3_freq: 1056 => 933" in body["change_text"] and "modify end" in body["tool_output"]
+    new = report(workspace / "tq6951_ddr_v5_new.bin", "tq6951", tmp_path)
+    old = report(REPO / "examples/tq6951_ddr_v5.bin", "tq6951", tmp_path)
+    assert {k for k in new if new[k] != old[k]} == {"ddr3_freq", "ddr3_ca0_skew"}
+
+
+@pytest.mark.parametrize("edits,why", [
+    ({"ddr3_freq": "4096"}, "does not fit its 12-bit field (largest 4095)"),
+    ({"ddr3_ca0_skew": "0x100"}, "does not fit its 8-bit field"),
+    ({"ddr3_freq": "0800"}, "octal"),
+    ({"ddr3_freq": "93.3"}, "not a whole number"),
+    ({"no_such_key": "1"}, "not a parameter"),
+    ({}, "nothing to save"),
+])
+def test_save_refuses_values_the_field_cannot_hold(client, workspace, edits, why):
+    status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6951", "edits": edits})
+    assert status == 422 and why in body["error"]
+    assert not (workspace / "tq6583_ddr_v2_new.bin").exists()
+
+
+def test_fields_the_version_does_not_store_are_named(client):
+    edits = {"ddr3_freq": "800", "ddr3_dq_vref_when_odten": "5"}  # vrefs live in version 5 only
+    status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": edits})
+    assert status == 200
+    assert body["not_read_back"] == [{"key": "ddr3_dq_vref_when_odten", "saved": "5", "read": "0"}]
+
+
+def test_overwriting_a_file_not_written_here_needs_a_word(client, workspace):
+    (workspace / "tq6420_ddr_v1_new.bin").write_bytes(b"mine")
+    body = {"file": "tq6420_ddr_v1.bin", "chip": "TQ6420", "edits": {"ddr3_freq": "800"}}
+    status, answer = client.post("save", body)
+    assert status == 409 and (workspace / "tq6420_ddr_v1_new.bin").read_bytes() == b"mine"
+    assert client.post("save", {**body, "overwrite": True})[0] == 200
+
+
+def test_loader_save_packs_a_new_container(client, workspace, tmp_path):
+    body = {"file": "tq6951_loader.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "800"}}
+    status, answer = client.post("save", body)
+    assert status == 200 and answer["saved"] == "tq6951_loader_new.bin" and answer["not_read_back"] == []
+    out = tmp_path / "unpacked"
+    subprocess.run([DIST / "resource/tools/imgwelder", "unpack", "-i", workspace / "tq6951_loader_new.bin",
+                    "-o", out], stdout=subprocess.DEVNULL, check=True)
+    assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
+    assert (out / "FlashData.bin").read_bytes() == (out / "ddr.bin").read_bytes()
+
+
+def test_two_saves_at_once(client, workspace):
+    bodies = [{**SAVE, "edits": {"ddr3_freq": "700"}},
+              {"file": "tq6951_loader.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "701"}}]
+    results = [None, None]
+
+    def save(i):
+        results[i] = client.post("save", bodies[i])
+
+    threads = [threading.Thread(target=save, args=(i,)) for i in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert [(s, b["changes"], b["not_read_back"]) for s, b in results] == [
+        (200, {"ddr3_freq": "700"}, []), (200, {"ddr3_freq": "701"}, [])]
+
+
+def test_export_and_import(client, workspace):
+    status, body = client.post("export", {"file": "mine.txt", "values": {"ddr3_freq": "933", "uart id": "2"}})
+    assert status == 200 and (workspace / "mine.txt").read_text() == (
+        "start tag=0x12345678\nddr3_freq=933\nuart id=2\nend\n")
+    (workspace / "theirs.txt").write_text("kept")
+    assert client.post("export", {"file": "theirs.txt", "values": {}})[0] == 409
+    assert (workspace / "theirs.txt").read_text() == "kept"
+    (workspace / "edits.txt").write_text(
+        "start tag=0x12345678\n/* a comment */\nddr3_freq = 0x320 /* MHz */\nuart id=\n"
+        "lp4_freq=0800\nbogus=1\nddr4_freq\nddr3_ca0_skew=33\nend\n")
+    status, body = client.post("import", {"file": "edits.txt"})
+    assert status == 200
+    assert [(v["line"], v["key"], v["value"]) for v in body["values"]] == [
+        (3, "ddr3_freq", "800"), (8, "ddr3_ca0_skew", "0x21")]
+    assert [(r["line"], r["reason"].split(":")[0]) for r in body["refused"]] == [
+        (5, "a leading 0 makes the tool read 0800 as octal"), (6, "not a parameter"), (7, "no '='")]
+
+
+@pytest.fixture
+def failing_install(tmp_path):
+    """An install whose vexdram_tool reports like the real one and never modifies."""
+    install = tmp_path / "install"
+    shutil.copytree(DIST / "vexdram_studio", install / "vexdram_studio")
+    for f in DIST.glob("dramforge*"):
+        os.symlink(f, install / f.name)
+    tools = install / "resource" / "tools"
+    tools.mkdir(parents=True)
+    for f in ("cfg", "vexdram_catalogue.json"):
+        os.symlink(DIST / "resource" / f, install / "resource" / f)
+    os.symlink(DIST / "resource/tools/imgwelder", tools / "imgwelder")
+    tool = tools / "vexdram_tool"
+    tool.write_text(f'#!/bin/sh\nif [ "$2" = -g ]; then exec {DIST}/resource/tools/vexdram_tool "$@"; fi\n'
+                    'echo "read param file fail"\n')
+    tool.chmod(0o755)
+    return install
+
+
+def test_a_failed_save_removes_its_new_binary(failing_install, tmp_path):
+    ws = tmp_path / "ws"
+    ws.mkdir()
+    shutil.copy(REPO / "examples/tq6951_ddr_v5.bin", ws)
+    studio = start_studio(failing_install, ws, tmp_path / "run")
+    try:
+        status, body = Client(studio).post("save", SAVE)
+        assert status == 422 and "did not modify" in body["error"]
+        assert sorted(p.name for p in ws.iterdir()) == ["tq6951_ddr_v5.bin"]
+    finally:
+        assert studio.stop(signal.SIGINT) == 0
