@@ -13,6 +13,7 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
 sys.path.insert(0, str(REPO / "scripts"))
+sys.path.insert(0, str(DIST))
 from studio_driver import make_workspace, start_studio  # noqa: E402
 
 if not (DIST / "vexdram_studio").is_dir():
