@@ -7,6 +7,7 @@ packages=(
   build-essential cmake g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
   python3 python3-dev python3-pandas python3-pytest pybind11-dev
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

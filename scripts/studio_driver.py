@@ -8,7 +8,7 @@ import signal
 import subprocess
 import sys
 from pathlib import Path
-from typing import Any, List, Optional
+from typing import Any, Optional
 
 START_LINE = re.compile(r"vexdram studio: (http://127\.0\.0\.1:(\d+)/\?token=([A-Za-z0-9_-]+))\n")
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test:
 #   1. the C++ unit tests (CTest) of a normal build, installed into dist/;
 #   2. the same C++ tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3);
+#   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3), then the
+#      studio's (HTTP, and its page in a headless Chromium);
 #   4. the module compiled and loaded under CPython 3.8 where one exists;
 #   5. the tool under valgrind's memcheck on every bundled sample, both modes;
 #   6. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
@@ -28,6 +29,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 step "module tests (pytest, /usr/bin/python3)"
 VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/module
+
+step "studio tests (HTTP, headless Chromium)"
+VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/studio
 
 step "module under CPython 3.8"
 scripts/check_py38.sh build-py38

@@ -6,8 +6,8 @@ from pathlib import Path
 
 def _version() -> str:
     try:
-        from ._version import version  # written by the build, installed with the package
-        return version
+        from ._version import version  # type: ignore[import]  # written by the build
+        return str(version)
     except ImportError:  # running from the source tree: the one version of the build
         top = Path(__file__).resolve().parents[2] / "CMakeLists.txt"
         found = re.search(r"project\(vexdram VERSION ([0-9.]+)", top.read_text()) if top.exists() else None

@@ -302,9 +302,3 @@ def _stamp(path: Path) -> Optional[Tuple[int, int, int]]:
         return None
     return (st.st_ino, st.st_mtime_ns, st.st_size)
 
-
-def split_log(log: List[Dict[str, str]]) -> Tuple[List[str], List[str]]:
-    """Warnings and errors found in a log: tool lines starting with "warning: ", module errors."""
-    warnings = [line for r in log for line in r["text"].splitlines() if line.startswith("warning: ")]
-    errors = [r["text"] for r in log if r["level"] == "error"]
-    return warnings, errors

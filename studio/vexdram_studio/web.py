@@ -11,7 +11,7 @@ import traceback
 from http.cookies import SimpleCookie
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
-from typing import Any, Callable, Dict, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
 from urllib.parse import parse_qs, urlsplit
 
 from .operations import Conflict, Failed, Operations
@@ -43,7 +43,7 @@ class Studio:
     """What the server serves: the launch's token, its names for itself, the page's data."""
 
     def __init__(self, ops: Operations, token: str, version: str, catalogue_json: bytes,
-                 chips: list, hosts: Tuple[str, ...]) -> None:
+                 chips: List[Dict[str, str]], hosts: Tuple[str, ...]) -> None:
         self.ops = ops
         self.token = token
         self.version = version
@@ -106,7 +106,7 @@ class Handler(BaseHTTPRequestHandler):
         if given is None and page:
             given = (query.get("token") or [None])[0]
             if given is None:
-                cookie = SimpleCookie(self.headers.get("Cookie", ""))
+                cookie: SimpleCookie[str] = SimpleCookie(self.headers.get("Cookie", ""))
                 morsel = cookie.get(self._cookie_name())
                 given = morsel.value if morsel else None
         return given is not None and hmac.compare_digest(given.encode(), self.studio.token.encode())

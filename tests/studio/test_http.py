@@ -5,7 +5,6 @@ import shutil
 import signal
 import subprocess
 import threading
-from pathlib import Path
 
 import pytest
 

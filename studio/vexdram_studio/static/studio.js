@@ -122,7 +122,7 @@ function showDocument() {
   $("doc-kind").textContent = doc.kind === "loader" ? "loader container" : "DDR binary";
   $("chip").value = doc.chip;
   const row = chips.find(c => c.chip === doc.chip) || {};
-  $("chip-info").textContent = [row.dram_types, row.description_en, row.description_zh].filter(Boolean).join(" · ");
+  $("chip-info").textContent = [row.description_en, row.description_zh].filter(Boolean).join(" · ");
   $("chip-status").textContent = doc.status_text;
   $("chip-status").className = doc.status === 0 ? "ok" : "warn";
   $("doc-version").textContent = doc.version === null ? "block version unknown" : `block version ${doc.version}`;
@@ -134,44 +134,64 @@ function showDocument() {
   }
   $("export-name").value = doc.file.replace(/\.[^./]*$/, "") + "_params.txt";
   for (const li of $("file-list").children) li.className = li.firstChild.dataset.file === doc.file ? "current" : "";
-  renderParams();
+  fillParams();
   document.body.dataset.opened = String(Number(document.body.dataset.opened || 0) + 1);
 }
 
-function renderParams() {
+// The rows are built once from the catalogue; opening a file fills in its values and widths.
+const rows = new Map();  // key -> {row, input, width, max, note}
+
+function buildParams() {
   const groups = new Map(catalogue.groups.map(g => [g, []]));
   for (const p of catalogue.parameters) groups.get(p.group).push(p);
   let html = "";
   for (const [group, params] of groups) {
     if (!params.length) continue;
-    html += `<section class="group" data-group="${escapeHtml(group)}"><h3>${escapeHtml(group)}</h3>` +
+    html += `<section class="group" data-group="${escapeHtml(group)}" style="contain-intrinsic-size: auto ${60 + 26 * params.length}px">` +
+      `<h3>${escapeHtml(group)}</h3>` +
       `<table><thead><tr><th>Parameter</th><th>Value</th><th>Format</th><th>Width</th><th>Largest</th><th>Note</th></tr></thead><tbody>`;
     for (const p of params) {
-      const value = doc.params[p.key] ?? "";
-      const width = widthOf(p, doc.version, doc.chip);
       const where = p.places.map(describePlace).join("\n") || "not stored in any block form the tool reads or writes";
-      const absent = p.n !== 0 && width === null;
-      const max = width === null ? "" : (p.format === "hex" ? "0x" + largest(width).toString(16) : largest(width));
-      html += `<tr data-key="${escapeHtml(p.key)}"${absent ? ' class="absent"' : ""}>` +
+      html += `<tr data-key="${escapeHtml(p.key)}">` +
         `<th title="${escapeHtml(where)}"><label for="p${p.n}">${escapeHtml(p.key)}</label></th>` +
-        `<td><input id="p${p.n}" name="${escapeHtml(p.key)}" value="${escapeHtml(value)}" autocomplete="off" spellcheck="false"${p.n === 0 ? " readonly" : ""}></td>` +
-        `<td>${p.format}</td><td>${width ?? "—"}</td><td>${max}</td>` +
-        `<td class="note">${absent ? "not stored in this binary" : ""}</td></tr>`;
+        `<td><input id="p${p.n}" name="${escapeHtml(p.key)}" autocomplete="off" spellcheck="false"${p.n === 0 ? " readonly" : ""}></td>` +
+        `<td>${p.format}</td><td></td><td></td><td class="note"></td></tr>`;
     }
     html += "</tbody></table></section>";
   }
   $("params").innerHTML = html;
+  for (const row of $("params").querySelectorAll("tbody tr")) {
+    const cells = row.children;
+    rows.set(row.dataset.key, { row, input: cells[1].firstChild, width: cells[3], max: cells[4], note: cells[5] });
+  }
+}
+
+function setText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
+}
+
+function fillParams() {
+  for (const p of catalogue.parameters) {
+    const r = rows.get(p.key);
+    const width = widthOf(p, doc.version, doc.chip);
+    const absent = p.n !== 0 && width === null;
+    r.input.value = doc.params[p.key] ?? "";
+    r.input.removeAttribute("aria-invalid");
+    r.row.className = absent ? "absent" : "";
+    setText(r.width, width === null ? "—" : String(width));
+    setText(r.max, width === null ? "" : (p.format === "hex" ? "0x" + largest(width).toString(16) : String(largest(width))));
+    setText(r.note, absent ? "not stored in this binary" : "");
+  }
   for (const key of new Set([...edits.keys(), ...invalid.keys()])) {
     const input = inputFor(key);
     input.value = invalid.has(key) ? invalid.get(key).text : edits.get(key);
     validate(input);
   }
-  applyFilter();
   showPending();
 }
 
 function inputFor(key) {
-  return $("params").querySelector(`input[name="${CSS.escape(key)}"]`);
+  return rows.get(key).input;
 }
 
 // -- editing -------------------------------------------------------------------------------
@@ -183,7 +203,7 @@ function validate(input) {
   const original = doc.params[key] ?? "";
   const text = input.value;
   const result = text.trim() === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
-  const note = row.querySelector(".note");
+  const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
     input.setAttribute("aria-invalid", "true");
@@ -366,6 +386,7 @@ async function start() {
   const [info, cat] = await Promise.all([api("/api/info"), api("/api/catalogue")]);
   catalogue = cat;
   byKey = new Map(cat.parameters.map(p => [p.key, p]));
+  buildParams();
   chips = info.chips;
   $("version").textContent = `version ${info.version}`;
   $("workspace").textContent = info.workspace;
