@@ -116,7 +116,7 @@ class Operations:
                     f["kind"] = "ddr"
         return files
 
-    def _read_ddr(self, cap: Capture, path: str, chip: str) -> Dict[str, Any]:
+    def _read_ddr(self, cap: Capture, path: str, chip: str, shown: str = "") -> Dict[str, Any]:
         first = len(cap.records)
         params, status = self._call(cap, "get_ddr_params", path, chip)
         # The tool prints the block's version; the report does not carry it.
@@ -125,7 +125,8 @@ class Operations:
         if status in (-2, -3):
             raise Failed(STATUS_TEXT[status])
         if not params:
-            raise Failed(f"no parameters read from {path}: the tool found no parameter block")
+            raise Failed(f"no parameters read from {shown or os.path.basename(path)}: "
+                         "the tool found no parameter block")
         return {"params": params, "status": status, "status_text": STATUS_TEXT.get(status, ""),
                 "version": int(versions[-1]) if versions else None}
 
@@ -158,7 +159,7 @@ class Operations:
                 result.update(kind="loader", header=header, ddr_image=image,
                               status_text=f"{result['status_text']} of the DDR image {image}")
             else:
-                result = self._read_ddr(cap, path, chip)
+                result = self._read_ddr(cap, path, chip, self.ws.name(real))
                 result["kind"] = "ddr"
         result.update(file=self.ws.name(real), chip=chip, log=cap.records)
         return result

@@ -147,7 +147,7 @@ function buildParams() {
   let html = "";
   for (const [group, params] of groups) {
     if (!params.length) continue;
-    html += `<section class="group" data-group="${escapeHtml(group)}" style="contain-intrinsic-size: auto ${60 + 26 * params.length}px">` +
+    html += `<section class="group" data-group="${escapeHtml(group)}" data-rows="${params.length}">` +
       `<h3>${escapeHtml(group)}</h3>` +
       `<table><thead><tr><th>Parameter</th><th>Value</th><th>Format</th><th>Width</th><th>Largest</th><th>Note</th></tr></thead><tbody>`;
     for (const p of params) {
@@ -160,6 +160,10 @@ function buildParams() {
     html += "</tbody></table></section>";
   }
   $("params").innerHTML = html;
+  // The height a section takes while it is out of sight and not laid out (CSSOM: the page's
+  // policy allows no style attributes).
+  for (const section of $("params").children)
+    section.style.containIntrinsicSize = `auto ${60 + 26 * Number(section.dataset.rows)}px`;
   for (const row of $("params").querySelectorAll("tbody tr")) {
     const cells = row.children;
     rows.set(row.dataset.key, { row, input: cells[1].firstChild, width: cells[3], max: cells[4], note: cells[5] });
