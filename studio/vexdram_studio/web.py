@@ -1,7 +1,8 @@
 """The HTTP layer: who may ask (token, Host, origin), how much (1 MiB), in what form (JSON).
 
-Every request must carry the launch's token: the page sends it in a header; the page itself and
-its static files may also be fetched with it in the query or in the cookie set with the page. A
+Every request must carry the launch's token: the page sends it in a header to the API; the page
+itself and its static files may also be fetched with it in the query or in the cookie set with
+the page. A
 request that fails a rule gets its status and a JSON message, and nothing is done.
 """
 import hmac
@@ -188,7 +189,9 @@ class Handler(BaseHTTPRequestHandler):
     do_PUT = do_DELETE = do_PATCH = do_OPTIONS = do_HEAD = _refuse_method
 
     def _get(self) -> None:
-        path, _ = self._checked(page=True)
+        # The page and its files may come by the address's token or the cookie; the API
+        # answers only the page's header.
+        path, _ = self._checked(page=not urlsplit(self.path).path.startswith("/api/"))
         if path == "/":
             page = (STATIC / "index.html").read_text(encoding="utf-8")
             page = page.replace("@TOKEN@", self.studio.token)

@@ -72,6 +72,8 @@ def studio(workspace, tmp_path_factory):
     assert list(running.tmp.iterdir()) == []
     after = checksums(workspace)
     assert {k: after[k] for k in before} == before
+    # besides the new binaries and the parameter files asked for, only what the tests wrote
+    assert all(n.endswith(("_new.bin", ".txt")) or n == "notes.bin" for n in set(after) - set(before))
 
 
 @pytest.fixture(scope="module")

@@ -25,6 +25,7 @@ def report(binary, chip, tmp_path):
     ("GET", "/api/files", {}, False),
     ("GET", "/api/files", {"X-Studio-Token": "wrong"}, False),
     ("GET", "/?token=wrong", {}, False),
+    ("GET", "/api/files?token={token}", {}, False),
     ("GET", "/api/files", {"Host": "studio.example:{port}"}, True),
     ("GET", "/api/files", {"Host": "127.0.0.1:1"}, True),
     ("GET", "/api/files", {"Host": None}, True),
@@ -35,7 +36,8 @@ def report(binary, chip, tmp_path):
 ])
 def test_refused_requests_do_nothing(client, studio, workspace, method, path, headers, token):
     headers = {k: v.format(port=studio.port, token=studio.token) if v else v for k, v in headers.items()}
-    response, payload = client.request(method, path, SAVE if method == "POST" else None,
+    body = SAVE if method == "POST" else None
+    response, payload = client.request(method, path.format(token=studio.token), body,
                                        headers=headers, token=token)
     assert response.status == 403 and "error" in json.loads(payload)
     assert response.getheader("Access-Control-Allow-Origin") is None
