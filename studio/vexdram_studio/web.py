@@ -98,6 +98,8 @@ class Handler(BaseHTTPRequestHandler):
     def _host(self) -> str:
         host = self.headers.get("Host", "")
         allowed = {f"{h}:{self.studio.port}" for h in self.studio.hosts}
+        if self.studio.port == 80:  # browsers leave the default port out
+            allowed |= set(self.studio.hosts)
         if host.lower() not in allowed:
             raise Reply(403, "this server answers only to its own loopback address")
         return host

@@ -107,7 +107,9 @@ class Workspace:
                 if entry is not None:
                     found.append(entry)
                 if len(found) >= MAX_LISTED:
-                    return found
+                    break
+            if len(found) >= MAX_LISTED:
+                break
         found.sort(key=lambda e: str(e["name"]))
         return found
 
