@@ -107,10 +107,10 @@ class Operations:
                     f["kind"] = "text"
                     continue
                 try:
-                    if int(str(f["size"])) >= 5 and self._call(cap, "check_if_loadr_file", str(real)):
+                    if self._is_loader(cap, real):
                         f["kind"] = "loader"
                         continue
-                except Failed:
+                except (Failed, OSError):
                     pass
                 if real.suffix.lower() == ".bin":
                     f["kind"] = "ddr"
@@ -146,11 +146,16 @@ class Operations:
             raise Failed("the container holds an image named like the module's work files")
         return dict(images)
 
+    def _is_loader(self, cap: Capture, real: Path) -> bool:
+        # check_if_loadr_file needs five bytes to read
+        return real.stat().st_size >= 5 and bool(
+            self._call(cap, "check_if_loadr_file", self.ws.module_path(real)))
+
     def open(self, name: object, chip: str) -> Dict[str, Any]:
         real = self.ws.file(name)
         path = self.ws.module_path(real)
         with self._session() as cap:
-            if self._call(cap, "check_if_loadr_file", path) if real.stat().st_size >= 5 else False:
+            if self._is_loader(cap, real):
                 header = self._call(cap, "get_loader_param", path)
                 images = self._unpack(cap, path, chip)
                 result = self._read_ddr(cap, images["loader_471"], chip)
@@ -205,8 +210,7 @@ class Operations:
         target = self._new_name(real)
         self._may_write(target, overwrite)
         with self._session() as cap:
-            loader = self._call(cap, "check_if_loadr_file", path) if real.stat().st_size >= 5 else False
-            if loader:
+            if self._is_loader(cap, real):
                 result = self._save_loader(cap, path, target, chip, edits)
             else:
                 result = self._save_ddr(cap, path, target, chip, edits)
