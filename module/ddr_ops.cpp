@@ -53,6 +53,15 @@ py::dict parse_params(const py::object& text) {
   return params;
 }
 
+// A section the tool could not write ("write ... fail") leaves the binary partly written, also
+// when the run goes on to "modify end".
+bool reports_write_failure(const py::object& output) {
+  for (auto line : output.attr("splitlines")())
+    if (line.attr("startswith")("write ").cast<bool>() && line.attr("endswith")(" fail").cast<bool>())
+      return true;
+  return false;
+}
+
 py::str output_path(const char* file) { return py::str(std::string(output_dir_name) + "/" + file); }
 
 // The tool for this platform, by the module's tool path globals.
@@ -210,7 +219,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);
     } else if (!contains(run.output, py::str("modify end")) ||
-               contains(run.output, py::str("chip name error"))) {
+               contains(run.output, py::str("chip name error")) || reports_write_failure(run.output)) {
       log_error(py::str("vexdram_tool did not modify ") + quoted(new_path) + py::str(":\n") +
                 run.output);
     }

@@ -115,6 +115,9 @@ def test_missing_binary_raises_after_writing_parameters(df, modify_tool):
     "chip name error\nFor more details, please refer to the vexdram_tool_user_guide.txt\n",
     "version 5\nmodify end\nchip name error\n",
     "",
+    "version 5\nwrite ddr3 info to bin file fail\nmodify end\n",
+    "version 1\nwrite bin file fail\nmodify end\n",
+    "version 5\nwrite bin lpddr4 info to file fail\nmodify end\n",
 ])
 def test_tool_failure_is_logged_not_raised(df, host, caplog, stdout):
     host.install_fake_tool("vexdram_tool", stdout=stdout)
