@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <random>
 
 #include "report.h"
 #include "support.h"
@@ -115,6 +118,60 @@ TEST(TextReader, LongLinesAreSplitAt1023) {
   EXPECT_EQ(r.accepted, 1u);
   EXPECT_EQ(r.info[num("ddr3_freq")], 5u);
   EXPECT_EQ(r.info[num("lp4_freq")], 0u);
+}
+
+// The key match against its rule written out plainly: each key searched in the line, the first
+// in catalogue order that occurs in front of the first "/*" names the line when it has a '='.
+// The lines are built from keys and pieces of keys, so that keys overlap, nest and run into
+// each other, with the characters that matter around them.
+std::size_t key_by_search(const std::string& line, std::string& messages) {
+  const char* l = line.c_str();
+  const char* comment = std::strstr(l, "/*");
+  const bool eq = std::strchr(l, '=') != nullptr;
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    const char* at = std::strstr(l, base_info_tag[n].data());
+    if (!at || (comment && comment < at)) continue;
+    if (eq) return n;
+    messages += std::string(base_info_tag[n]) + " have no '=' value!!!\n";
+  }
+  return base_info_tag_size;
+}
+
+TEST(TextReader, KeyMatchEqualsSearchingEachKey) {
+  static const char* const marks[] = {"=", "=", "/*", "/", "*", " ", "_", "x", "1", "\r", "#"};
+  std::mt19937 rng(9);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  std::size_t named = 0, told = 0;
+  for (int i = 0; i < 4000; ++i) {
+    std::string line;
+    for (std::size_t parts = 1 + pick(6); parts > 0; --parts) {
+      const std::string key(base_info_tag[pick(base_info_tag_size)]);
+      const std::size_t from = pick(2) ? 0 : pick(key.size());
+      const std::size_t to = pick(2) ? key.size() : from + pick(key.size() - from + 1);
+      switch (pick(3)) {
+        case 0: line += key; break;
+        case 1: line += key.substr(from, to - from); break;
+        default: line += marks[pick(std::size(marks))];
+      }
+    }
+    if (pick(8) == 0) line.insert(pick(line.size() + 1), 1, '\0');
+    std::string want_out;
+    const std::size_t want = key_by_search(line, want_out);
+    const read_result r = read_text(line + "\n");
+    std::string out;  // only the key messages: the values are not what this test is about
+    for (const std::string& l : lines(r.out))
+      if (l.find(" have no '=' value!!!") != std::string::npos) out += l + "\n";
+    std::size_t got = base_info_tag_size;
+    for (std::size_t n = 0; n < base_info_tag_size; ++n)
+      if (r.info[n] != 0 || r.state[n] != state_keep) got = n;
+    EXPECT_EQ(got, want) << line;
+    EXPECT_EQ(r.accepted, want < base_info_tag_size ? 1u : 0u) << line;
+    EXPECT_EQ(out, want_out) << line;
+    named += want < base_info_tag_size;
+    told += !want_out.empty();
+  }
+  EXPECT_GT(named, 400u);  // both kinds of line are common
+  EXPECT_GT(told, 400u);
 }
 
 base_info every_value(std::uint32_t seed) {
