@@ -131,15 +131,17 @@ std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole,
 }  // namespace
 
 std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {
-  // 128 KiB reads, like cat's: the buffer stays in the cache while it is compared.
-  constexpr std::size_t block = std::size_t{128} << 10;
-  const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[block]);
+  // 128 KiB reads, like cat's: the buffer stays in the cache while it is compared. A smaller
+  // file gets a buffer of its own size, read at once.
+  constexpr std::uint64_t block = std::uint64_t{128} << 10;
+  const std::size_t len = static_cast<std::size_t>(std::min(block, f.size()));
+  const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[len]);
   std::uint64_t pos = 0;
   for (;;) {
-    const std::size_t got = f.read_at(pos, buf.get(), block);
+    const std::size_t got = f.read_at(pos, buf.get(), len);
     if (auto at = find_word(buf.get(), got & ~std::size_t{3}, pattern)) return pos + *at;
-    if (got < block) return std::nullopt;
     pos += got;
+    if (got < len || pos >= f.size()) return std::nullopt;
   }
 }
 
