@@ -2,17 +2,26 @@
 
 namespace vexdram {
 namespace {
-bool has(std::size_t n, std::string_view part) {
+constexpr bool has(std::size_t n, std::string_view part) {
   return base_info_tag[n].find(part) != std::string_view::npos;
 }
-}  // namespace
-
-bool report_in_hex(std::size_t n) {
+// Decided once, by the compiler, for every key: the report and the echo ask for each line.
+template <typename Rule>
+constexpr std::array<bool, base_info_tag_size> for_every_key(Rule rule) {
+  std::array<bool, base_info_tag_size> t{};
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) t[n] = rule(n);
+  return t;
+}
+constexpr auto hex_in_report = for_every_key([](std::size_t n) {
   return has(n, "_map") || has(n, "pstore") || has(n, "_mask") ||
          (has(n, "_skew") && !has(n, "skew_freq_mhz"));
-}
+});
+constexpr auto hex_in_echo = for_every_key([](std::size_t n) { return has(n, "_skew"); });
+}  // namespace
 
-bool echo_in_hex(std::size_t n) { return has(n, "_skew"); }
+bool report_in_hex(std::size_t n) { return hex_in_report[n]; }
+
+bool echo_in_hex(std::size_t n) { return hex_in_echo[n]; }
 
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t /*version*/) {
   std::rewind(report);
