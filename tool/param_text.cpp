@@ -1,5 +1,6 @@
 #include "param_text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,13 +14,12 @@ bool file_text_source::gets(char* buf, std::size_t cap) {
 
 bool memory_text_source::gets(char* buf, std::size_t cap) {
   if (pos_ >= size_ || cap == 0) return false;
-  std::size_t n = 0;
-  while (n + 1 < cap && pos_ < size_) {
-    const char c = data_[pos_++];
-    buf[n++] = c;
-    if (c == '\n') break;
-  }
+  const std::size_t room = std::min(cap - 1, size_ - pos_);
+  const void* nl = std::memchr(data_ + pos_, '\n', room);
+  const std::size_t n = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - (data_ + pos_)) + 1 : room;
+  std::memcpy(buf, data_ + pos_, n);
   buf[n] = '\0';
+  pos_ += n;
   return true;
 }
 
@@ -57,30 +57,35 @@ void read_value(const char* value, param n, base_info& info_from_txt, state_tabl
 
 // The keys as a trie that the compiler builds: each position of a line is walked once, instead of
 // the line being searched once for each of the 484 keys. The children of a node are a list of
-// siblings; a key's first character is looked up directly.
+// siblings; a key's first character is looked up directly. Node 0 stands for "no node".
 namespace key_trie_detail {
-inline constexpr std::uint16_t none = 0xFFFF;
+inline constexpr std::uint16_t no_key = 0xFFFF;
 struct node {
   char c = 0;
-  std::uint16_t key = none;      // the key that ends here
-  std::uint16_t child = none;    // first child
-  std::uint16_t sibling = none;  // next child of the same parent
+  std::uint16_t key = no_key;    // the key that ends here
+  std::uint16_t least = no_key;  // the lowest key number here or below
+  std::uint16_t child = 0;       // first child
+  std::uint16_t sibling = 0;     // next child of the same parent
 };
 
 template <std::size_t Capacity>
 struct trie {
   std::uint16_t first[256]{};
   node nodes[Capacity]{};
-  std::size_t size = 0;
+  std::size_t size = 1;
 
   constexpr trie() {
-    for (std::uint16_t& f : first) f = none;
     for (std::size_t n = 0; n < base_info_tag_size; ++n) {
       const std::string_view k = base_info_tag[n];
       std::uint16_t& head = first[static_cast<unsigned char>(k[0])];
-      if (head == none) head = add(k[0]);
+      if (head == 0) head = add(k[0]);
       std::uint16_t at = head;
-      for (std::size_t i = 1; i < k.size(); ++i) at = child(at, k[i]);
+      for (std::size_t i = 1;; ++i) {
+        // Keys are taken in number order: the first to pass a node is its least.
+        if (nodes[at].least == no_key) nodes[at].least = static_cast<std::uint16_t>(n);
+        if (i == k.size()) break;
+        at = child(at, k[i]);
+      }
       nodes[at].key = static_cast<std::uint16_t>(n);
     }
   }
@@ -91,57 +96,60 @@ struct trie {
   // The child of node at for character c, appended when missing.
   constexpr std::uint16_t child(std::uint16_t at, char c) {
     std::uint16_t* link = &nodes[at].child;
-    for (; *link != none; link = &nodes[*link].sibling)
+    for (; *link != 0; link = &nodes[*link].sibling)
       if (nodes[*link].c == c) return *link;
     const std::uint16_t added = add(c);
     *link = added;
     return added;
   }
+  constexpr std::uint16_t next(std::uint16_t at, char c) const {
+    for (at = nodes[at].child; at != 0 && nodes[at].c != c;) at = nodes[at].sibling;
+    return at;
+  }
 };
 
 constexpr std::size_t key_chars() {
-  std::size_t n = 0;
+  std::size_t n = 1;
   for (std::string_view k : base_info_tag) n += k.size();
   return n;
 }
 // Built once with room for every character to learn the size, then with exactly that room.
 inline constexpr std::size_t node_count = trie<key_chars()>{}.size;
-static_assert(node_count < none, "node numbers fit 16 bits");
+static_assert(node_count <= no_key, "node numbers fit 16 bits");
 }  // namespace key_trie_detail
 
 inline constexpr key_trie_detail::trie<key_trie_detail::node_count> key_trie{};
 
-// Calls found(n) for each key n that starts in line before the line's first "/*". No key holds a
-// '/', so a key that starts before the comment also ends before it.
-template <typename Found>
-void for_each_key_in(const char* line, Found found) {
-  using key_trie_detail::none;
-  for (const char* s = line; *s != '\0' && !(s[0] == '/' && s[1] == '*'); ++s) {
-    std::uint16_t at = key_trie.first[static_cast<unsigned char>(*s)];
-    for (const char* c = s + 1; at != none; ++c) {
-      const key_trie_detail::node& here = key_trie.nodes[at];
-      if (here.key != none) found(here.key);
-      for (at = here.child; at != none && key_trie.nodes[at].c != *c;) at = key_trie.nodes[at].sibling;
-    }
+// A line's keys start before its first "/*": no key holds a '/', so none reaches past one.
+bool at_line_end(const char* s) { return *s == '\0' || (s[0] == '/' && s[1] == '*'); }
+
+// The first key in catalogue order that occurs in line, not behind its first "/*";
+// base_info_tag_size when none does. A walk stops where every key below comes after the best
+// found so far.
+std::size_t first_key_in(const char* line) {
+  std::uint16_t best = base_info_tag_size;
+  for (const char* s = line; !at_line_end(s); ++s) {
+    const char* c = s;
+    for (std::uint16_t at = key_trie.first[static_cast<unsigned char>(*c)];
+         key_trie.nodes[at].least < best; at = key_trie.next(at, *++c))
+      if (key_trie.nodes[at].key < best) best = key_trie.nodes[at].key;
   }
+  return best;
 }
 
-// The parameter of a line with a '=': the first key in catalogue order that occurs in it, not
-// behind its first "/*"; base_info_tag_size when none does. A line without '=' names no
-// parameter, but each such key gets its message, in catalogue order.
-std::size_t line_param(const char* line, bool has_eq, std::FILE* out) {
-  std::size_t first = base_info_tag_size;
-  if (has_eq) {
-    for_each_key_in(line, [&](std::size_t n) { first = n < first ? n : first; });
-    return first;
-  }
-  if (!out) return first;
+// Prints the message of each key that occurs in a line without '=' (not behind its first "/*"),
+// in catalogue order.
+void tell_keys_without_value(const char* line, std::FILE* out) {
   bool named[base_info_tag_size] = {};
   bool any = false;
-  for_each_key_in(line, [&](std::size_t n) { named[n] = any = true; });
+  for (const char* s = line; !at_line_end(s); ++s) {
+    const char* c = s;
+    for (std::uint16_t at = key_trie.first[static_cast<unsigned char>(*c)]; at != 0;
+         at = key_trie.next(at, *++c))
+      if (key_trie.nodes[at].key != key_trie_detail::no_key) named[key_trie.nodes[at].key] = any = true;
+  }
   for (std::size_t n = 0; any && n < base_info_tag_size; ++n)
     if (named[n]) std::fprintf(out, msg::no_value_fmt, base_info_tag[n].data());
-  return first;
 }
 
 }  // namespace
@@ -152,7 +160,11 @@ std::size_t read_param_text(text_source& src, base_info& info_from_txt, state_ta
   std::size_t accepted = 0;
   while (src.gets(filepath, sizeof filepath)) {
     const char* const eq = std::strchr(filepath, '=');
-    const std::size_t n = line_param(filepath, eq != nullptr, out);
+    if (!eq) {
+      if (out) tell_keys_without_value(filepath, out);
+      continue;
+    }
+    const std::size_t n = first_key_in(filepath);
     if (n == base_info_tag_size) continue;
     read_value(eq + 1, static_cast<param>(n), info_from_txt, updata_availd, out);
     ++accepted;
