@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, all synthesized here: DDR binaries of every
 // version and section set from the sample builder, parameter texts (hand-made and the tool's own
-// reports) and loader containers from imgwelder's writer.
-//   make_seeds OUT_DIR    (writes OUT_DIR/<target>/seed-NNNN)
+// reports) and loader containers from imgwelder's writer; and the text targets' dictionary.
+//   make_seeds OUT_DIR    (writes OUT_DIR/<target>/seed-NNNN and OUT_DIR/keys.dict)
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -212,7 +212,18 @@ int main(int argc, char** argv) {
   }
   for (const bytes& b : containers()) unpack.add(b);
 
-  const bool ok = tool.ok && text.ok && unpack.ok;
+  // The keys and the marks of the text format, for the mutations of the text targets: the key
+  // match is a walk of a trie, whose comparisons tell the fuzzer little about whole keys.
+  std::FILE* dict = std::fopen((root + "/keys.dict").c_str(), "w");
+  bool dict_ok = dict != nullptr;
+  for (std::size_t n = 0; dict && n < base_info_tag_size; ++n)
+    dict_ok = std::fprintf(dict, "\"%s\"\n", base_info_tag[n].data()) > 0 && dict_ok;
+  if (dict) {
+    dict_ok = std::fputs("\"=\"\n\"/*\"\n\"0x\"\n\"\\x0d\\x0a\"\n", dict) >= 0 && dict_ok;
+    dict_ok = std::fclose(dict) == 0 && dict_ok;
+  }
+
+  const bool ok = tool.ok && text.ok && unpack.ok && dict_ok;
   if (!ok) std::fprintf(stderr, "make_seeds: cannot write to %s\n", root.c_str());
   std::printf("make_seeds: %d tool runs, %d texts, %d containers\n", tool.count, text.count, unpack.count);
   return ok ? 0 : 1;

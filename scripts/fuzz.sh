@@ -15,6 +15,8 @@ targets=("$@")
 
 # A full report is about 12 KB; the text reader sees 1023 characters at a time, 4 KB covers long lines.
 declare -A max_len=([fuzz_tool_run]=12288 [fuzz_param_text]=4096 [fuzz_imgwelder_unpack]=8192)
+# The text targets mutate with the catalogue's keys (written by make_seeds).
+declare -A dict=([fuzz_tool_run]=keys.dict [fuzz_param_text]=keys.dict)
 
 # Unpack syncs every file it writes: scratch space on tmpfs when there is one.
 scratch_base=/dev/shm
@@ -45,8 +47,10 @@ for t in "${targets[@]}"; do
   log="$build/$t.log"
   before=$(ls "$artifacts" | wc -l)
   start=$SECONDS
+  opts=()
+  [ -n "${dict[$t]:-}" ] && opts+=(-dict="$scratch/seeds/${dict[$t]}")
   VEXDRAM_FUZZ_SCRATCH="$scratch/$t" "$build/fuzz/$t" -max_total_time="$seconds" \
-    -max_len="${max_len[$t]:-8192}" -timeout=25 -print_final_stats=1 \
+    -max_len="${max_len[$t]:-8192}" -timeout=25 -print_final_stats=1 "${opts[@]}" \
     -artifact_prefix="$artifacts/" "$corpus" "$scratch/seeds/$t" >"$log" 2>&1
   rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
