@@ -295,7 +295,7 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
   const char* text = reinterpret_cast<const char*>(data);
   // The reads the reader makes (fgets' rules, 1023 characters at most) and those of them whose
   // C string holds a '=': only these can be accepted.
-  std::size_t reads = 0, reads_with_eq = 0;
+  std::size_t reads = 0, reads_with_eq = 0, longest = 0;
   for (std::size_t pos = 0; pos < size;) {
     std::size_t n = 0;
     bool eq = false, nul = false;
@@ -308,6 +308,7 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
     }
     ++reads;
     if (eq) ++reads_with_eq;
+    longest = std::max(longest, n);
   }
 
   base_info info;
@@ -326,6 +327,26 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
     if (states[n] == state_keep && info[n] != blank_value) return at("kept entry without the blank value", n);
   }
   if (touched > accepted) return "more entries touched than lines accepted";
+
+  // The same file saved with CR LF line ends, a space and a tab before each, and its last line
+  // without a line feed reads the same: a value of blanks alone is blank, and a number ends
+  // before them. (Unless a line then grows past one read.)
+  if (longest + 3 > line_buffer_size - 1) return {};
+  std::string copy;
+  copy.reserve(size + size / 4);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] == '\n') copy += " \t\r";
+    copy += text[i];
+  }
+  if (!copy.empty() && copy.back() == '\n') copy.pop_back();
+  base_info info_copy;
+  state_table states_copy{};
+  memory_text_source copy_src(copy.data(), copy.size());
+  if (read_param_text(copy_src, info_copy, states_copy, nullptr) != accepted)
+    return "a CR LF copy with blanks accepts other lines";
+  for (std::size_t n = 0; n < base_info_tag_size; ++n)
+    if (info_copy[n] != info[n] || states_copy[n] != states[n])
+      return "a CR LF copy with blanks reads " + std::string(base_info_tag[n]) + " otherwise";
   return {};
 }
 
