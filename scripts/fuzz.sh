@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in their own build directory and runs each for a bounded time.
 #   scripts/fuzz.sh [TARGET...]
-#   FUZZ_SECONDS   seconds per target (default 30)
+#   FUZZ_SECONDS   seconds per target (default 30; with FUZZ_RUNS, no limit unless given)
+#   FUZZ_RUNS      executions per target (default: as many as fit the time)
 #   FUZZ_BUILD     build directory (default build-fuzz)
 # Skips (exit 0) when clang's fuzzer runtime is missing. Exits 1 on any crash, leak, timeout or
 # broken invariant; the input is left in FUZZ_BUILD/artifacts/TARGET/ (copy it to
 # tests/regressions/TARGET/ once fixed). The corpus grows in FUZZ_BUILD/corpus/TARGET/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-seconds=${FUZZ_SECONDS:-30}
+runs=${FUZZ_RUNS:--1}
+seconds=${FUZZ_SECONDS:-$([ "$runs" -ge 0 ] && echo 0 || echo 30)}
 build=${FUZZ_BUILD:-build-fuzz}
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_tool_run fuzz_param_text fuzz_imgwelder_unpack)
@@ -49,15 +51,16 @@ for t in "${targets[@]}"; do
   start=$SECONDS
   opts=()
   [ -n "${dict[$t]:-}" ] && opts+=(-dict="$scratch/seeds/${dict[$t]}")
-  VEXDRAM_FUZZ_SCRATCH="$scratch/$t" "$build/fuzz/$t" -max_total_time="$seconds" \
+  VEXDRAM_FUZZ_SCRATCH="$scratch/$t" "$build/fuzz/$t" -max_total_time="$seconds" -runs="$runs" \
     -max_len="${max_len[$t]:-8192}" -timeout=25 -print_final_stats=1 "${opts[@]}" \
     -artifact_prefix="$artifacts/" "$corpus" "$scratch/seeds/$t" >"$log" 2>&1
   rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   found=$(( $(ls "$artifacts" | wc -l) - before ))
-  printf '%-22s %4ss  execs %-9s %-22s corpus %-5s crashes %s\n' "$t" $((SECONDS - start)) \
-    "${execs:-?}" "${cov:-cov: ? ft: ?}" "$(ls "$corpus" | wc -l)" "$found"
+  printf '%-22s %4ss  execs %-9s %6s/s  %-22s corpus %-5s crashes %s\n' "$t" $((SECONDS - start)) \
+    "${execs:-?}" "${rate:-?}" "${cov:-cov: ? ft: ?}" "$(ls "$corpus" | wc -l)" "$found"
   if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
     failed=1
     grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z_]+:)|runtime error|Test unit written' "$log" | head -20
