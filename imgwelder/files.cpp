@@ -75,9 +75,11 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::str
         error = format(msg::cannot_read, path.c_str());
         return false;
     }
-    std::vector<std::uint8_t> block(1 << 20);
+    struct stat st {};
+    if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t block[1 << 16];  // not zeroed: fread fills what is used
     std::size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) out.insert(out.end(), block.begin(), block.begin() + n);
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) out.insert(out.end(), block, block + n);
     const bool ok = !std::ferror(f);
     std::fclose(f);
     if (!ok) error = format(msg::cannot_read, path.c_str());
