@@ -114,7 +114,7 @@ def test_output_as_plain_file(df, host):
 
 CHILD = """
 import os, sys
-sys.path.insert(0, {dist!r})
+sys.path.insert(0, {module_dir!r})
 from dramforge import dramforge as df
 try:
     getattr(df, {op!r})(*{args!r})
@@ -129,10 +129,15 @@ except Exception as e:
     ("get_ddr_params", ("x.bin", "tq6951"), "PermissionError"),  # the old report cannot go
 ])
 def test_write_protected_output(op, args, raised):
-    """Run in a child as an ordinary user: root writes through permission bits."""
+    """Run in a child as an ordinary user: root writes through permission bits. The child gets
+    copies of the module and the tool in /tmp, as the checkout may lie where only root can enter."""
     root = Path(tempfile.mkdtemp(dir="/tmp"))
+    module_dir = Path(tempfile.mkdtemp(dir="/tmp"))
     try:
         root.chmod(0o755)
+        module_dir.chmod(0o755)
+        for built in DIST.glob("dramforge*"):
+            shutil.copy2(built, module_dir)
         (root / "resource" / "tools").mkdir(parents=True)
         shutil.copy2(DIST / "resource" / "tools" / "vexdram_tool", root / "resource" / "tools")
         (root / "x.bin").write_bytes(_sample(SAMPLES["tq6951"]).read_bytes())
@@ -140,10 +145,14 @@ def test_write_protected_output(op, args, raised):
         (root / "output" / "gen_param.txt").write_text("a=1\nend\n")
         (root / "output").chmod(0o555)
         user = {"user": 65534, "group": 65534} if os.geteuid() == 0 else {}
-        done = subprocess.run([sys.executable, "-c", CHILD.format(dist=str(DIST), op=op, args=args)],
-                              cwd=root, capture_output=True, text=True, **user)
+        try:
+            child = CHILD.format(module_dir=str(module_dir), op=op, args=args)
+            done = subprocess.run([sys.executable, "-c", child], cwd=root, capture_output=True,
+                                  text=True, **user)
+        except PermissionError:
+            pytest.skip(f"an ordinary user cannot run this interpreter ({sys.executable})")
         if "ModuleNotFoundError" in done.stderr + done.stdout:
-            pytest.skip("the install tree is not readable by an ordinary user")
+            pytest.skip("an ordinary user cannot import the module or what it needs: " + done.stderr.strip())
         assert done.stdout.strip() == raised, done.stderr
         assert sorted(p.name for p in root.iterdir()) == ["output", "resource", "x.bin"]
         assert [p.name for p in (root / "output").iterdir()] == ["gen_param.txt"]
@@ -151,6 +160,7 @@ def test_write_protected_output(op, args, raised):
     finally:
         (root / "output").chmod(0o755)
         shutil.rmtree(root)
+        shutil.rmtree(module_dir)
 
 
 @pytest.mark.parametrize("kind", ["directory", "missing"])

@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -266,10 +267,48 @@ bytes read_file(const std::string& path) {
 }
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+namespace {
+// The copy of the tool for runs under another user; removed at exit with its directory.
+const std::string& tool_copy() {
+  static scratch dir;
+  static const std::string path = [] {
+    const std::string p = dir / "vexdram_tool";
+    write_file(p, read_file(VEXDRAM_TOOL));
+    ::chmod(dir.dir.c_str(), 0755);
+    ::chmod(p.c_str(), 0755);
+    return p;
+  }();
+  return path;
+}
+
+// Forks; the child takes on `uid` (when >= 0) and runs `body`, whose result is its exit status.
+template <typename F>
+int as_user(int uid, F body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(125);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+}  // namespace
+
+std::string tool_unreachable_by(int uid) {
+  const std::string& tool = tool_copy();
+  switch (as_user(uid, [&] { return ::access(tool.c_str(), X_OK) == 0 ? 0 : 1; })) {
+    case 0: return "";
+    case 125: return "cannot switch to uid " + std::to_string(uid);
+    default: return "uid " + std::to_string(uid) + " cannot run " + tool + " (is /tmp mounted noexec?)";
+  }
+}
+
 result run_tool(const std::vector<std::string>& args, int uid) {
   int fds[2];
   if (::pipe(fds) != 0) return {"", -1};
-  std::vector<char*> argv{const_cast<char*>(VEXDRAM_TOOL)};
+  const char* tool = uid >= 0 ? tool_copy().c_str() : VEXDRAM_TOOL;
+  std::vector<char*> argv{const_cast<char*>(tool)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
@@ -279,7 +318,7 @@ result run_tool(const std::vector<std::string>& args, int uid) {
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 2);
     if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
-    ::execve(VEXDRAM_TOOL, argv.data(), environ);
+    ::execve(tool, argv.data(), environ);
     ::_exit(127);
   }
   ::close(fds[1]);

@@ -86,7 +86,10 @@ struct result {
   std::string out;
   int status;
 };
-// uid >= 0: runs the tool under that user (when the tests run as root).
+// uid >= 0: runs the tool under that user (when the tests run as root), from a copy in /tmp: the
+// build tree may lie where only root can enter (a checkout inside a 0700 directory).
 result run_tool(const std::vector<std::string>& args, int uid = -1);
+// Why `uid` cannot run that copy, or "" when it can.
+std::string tool_unreachable_by(int uid);
 
 }  // namespace tt
