@@ -15,12 +15,13 @@ import os
 import shutil
 import sys
 import tempfile
+from typing import List
 
 SAMPLE = "tq6951_ddr_v5.bin"
 CHIP = "TQ6951"
 
 
-def main(argv):
+def main(argv: List[str]) -> int:
     install = os.path.abspath(argv[1] if len(argv) > 1 else
                               os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
     sys.path.insert(0, install)
