@@ -3,6 +3,7 @@
 //   imgwelder pack -c -TQxxxx [-v MAJOR.MINOR] [-n] [-d N] [-s N] [-r N] [-a N] [-l FILE]
 //                  -1 IMG ... -2 IMG ... -3 IMG ... -o OUT
 // Everything goes to standard output, failures included: callers read only that stream.
+#include "command_line.hpp"
 #include "container.hpp"
 #include "files.hpp"
 #include "messages.hpp"
@@ -30,7 +31,7 @@ struct failure {
 
 int fail(const std::string& text) {
     std::printf("%s\n", text.c_str());
-    return 1;
+    return status_failed;
 }
 
 std::optional<std::uint32_t> parse_number(const std::string& s, std::uint32_t max) {
@@ -44,24 +45,36 @@ std::optional<std::uint32_t> parse_number(const std::string& s, std::uint32_t ma
     return static_cast<std::uint32_t>(v);
 }
 
-// Options of the form "-x VALUE" or a bare flag; each may appear once.
+// Options of the form "-x VALUE" or a bare flag, as the command's rows in `options` allow them.
 class option_reader {
 public:
-    explicit option_reader(std::vector<std::string> args) : args_(std::move(args)) {}
+    option_reader(const char* command, std::vector<std::string> args)
+        : command_(command), args_(std::move(args)) {}
 
     bool done() const { return pos_ >= args_.size(); }
     std::string next() { return args_[pos_++]; }
+
+    // The next option: known to the command, and not repeated unless it may be.
+    std::string option() {
+        const std::string opt = next();
+        const option_desc* o = find_option(command_, opt.c_str());
+        if (!o) throw failure{format(msg::unknown_option, opt.c_str())};
+        if (!o->repeatable) once(opt);
+        return opt;
+    }
 
     std::string value(const std::string& option) {
         // values may begin with '-' (the chip code does), so the next word is taken as it is
         if (done()) throw failure{format(msg::missing_value, option.c_str())};
         return next();
     }
+
+private:
     void once(const std::string& option) {
         if (!seen_.insert(option).second) throw failure{format(msg::repeated_option, option.c_str())};
     }
 
-private:
+    const char* command_;
     std::vector<std::string> args_;
     std::size_t pos_ = 0;
     std::set<std::string> seen_;
@@ -88,16 +101,9 @@ std::array<std::uint8_t, 7> release_time_now() {
 int run_unpack(option_reader r) {
     std::string input, dir;
     while (!r.done()) {
-        const std::string opt = r.next();
-        if (opt == "-i") {
-            r.once(opt);
-            input = r.value(opt);
-        } else if (opt == "-o") {
-            r.once(opt);
-            dir = r.value(opt);
-        } else {
-            throw failure{format(msg::unknown_option, opt.c_str())};
-        }
+        const std::string opt = r.option();
+        if (opt == "-i") input = r.value(opt);
+        else if (opt == "-o") dir = r.value(opt);
     }
     if (input.empty()) throw failure{format(msg::missing_option, "-i")};
     if (dir.empty()) throw failure{format(msg::missing_option, "-o")};
@@ -108,7 +114,7 @@ int run_unpack(option_reader r) {
     if (!read_file(input, bytes, error) || !unpack_to_directory(bytes.data(), bytes.size(), dir, lines, error))
         return fail(error);
     for (const auto& line : lines) std::printf("%s\n", line.c_str());
-    return 0;
+    return status_ok;
 }
 
 int run_pack(option_reader r) {
@@ -120,13 +126,10 @@ int run_pack(option_reader r) {
     std::array<std::vector<std::string>, table_count> image_paths;
 
     while (!r.done()) {
-        const std::string opt = r.next();
+        const std::string opt = r.option();
         if (opt == "-1" || opt == "-2" || opt == "-3") {
             image_paths[static_cast<std::size_t>(opt[1] - '1')].push_back(r.value(opt));
-            continue;
-        }
-        r.once(opt);
-        if (opt == "-c") {
+        } else if (opt == "-c") {
             const std::string v = r.value(opt);
             if (v.size() != 7 || v.compare(0, 2, "-T") != 0 || (v[2] != 'Q' && v[2] != 'N'))
                 throw failure{msg::bad_chip};
@@ -162,8 +165,6 @@ int run_pack(option_reader r) {
             param_file = r.value(opt);
         } else if (opt == "-o") {
             out = r.value(opt);
-        } else {
-            throw failure{format(msg::unknown_option, opt.c_str())};
         }
     }
     if (!have_chip) throw failure{format(msg::missing_option, "-c")};
@@ -195,7 +196,7 @@ int run_pack(option_reader r) {
     // the output path is not echoed: a success text must never carry the word callers test for
     std::printf(msg::packed, count, static_cast<unsigned>(bytes.size()));
     std::printf("\n");
-    return 0;
+    return status_ok;
 }
 
 } // namespace
@@ -204,16 +205,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         std::printf("%s\n%s", msg::no_command, msg::usage);
-        return 1;
+        return status_failed;
     }
     const std::string command = args.front();
     args.erase(args.begin());
     try {
-        if (command == "unpack") return run_unpack(option_reader(std::move(args)));
-        if (command == "pack") return run_pack(option_reader(std::move(args)));
+        if (command == "unpack") return run_unpack(option_reader("unpack", std::move(args)));
+        if (command == "pack") return run_pack(option_reader("pack", std::move(args)));
         if (command == "-h" || command == "--help" || command == "help") {
             std::printf("%s", msg::usage);
-            return 0;
+            return status_ok;
         }
         return fail(format(msg::unknown_command, command.c_str()));
     } catch (const failure& f) {

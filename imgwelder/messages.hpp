@@ -50,4 +50,46 @@ constexpr const char* unsafe_image_file = "Error: image file name not usable in 
 // success
 constexpr const char* packed = "packed %u images, %u bytes";
 
+// Every text above with when it appears, for the manual page. A row without a "when" shares the
+// one of the next row that has it.
+struct message_desc {
+    const char* text;
+    const char* when;
+};
+
+inline constexpr message_desc messages[] = {
+    {short_file, "unpack: the file is shorter than the 102-byte header"},
+    {bad_tag, "unpack: the file does not begin with \"BOOT\" or \"LDR \""},
+    {bad_header_size, "unpack: the header size is not 102"},
+    {bad_crc, "unpack: the CRC-32 at the end does not match (containers without the CRC-off flag)"},
+    {bad_entry_size, "unpack: an entry table's record size is not 57 (%s: 471, 472 or loader)"},
+    {table_outside, "unpack: an entry table reaches past the end of the file"},
+    {bad_entry, "unpack: an entry's record size, type or name padding is wrong"},
+    {data_outside, "unpack: an image reaches past the end of the file"},
+    {overlap, "unpack: header, tables and images overlap"},
+    {unsafe_name, "unpack: a stored image name breaks the name rule (%s: the table, %u: the entry)"},
+    {duplicate_name, "two image names of one container are the same but for letter case"},
+    {too_many, "pack: more than 255 images for one table"},
+    {bad_alignment, "pack: -a is not a power of two from 1 to 4096"},
+    {too_large, "pack: the container would not fit 32-bit offsets"},
+    {no_loader_image, "pack: -l without a -3 image"},
+    {loader_image_short, "pack: -l with a first -3 image shorter than 220 bytes"},
+    {cannot_read, "a container, image or parameter file cannot be read"},
+    {cannot_write, "an image or the container cannot be written (nothing partial is left)"},
+    {cannot_create_dir, "unpack: DIR cannot be created"},
+    {out_of_memory, "the container does not fit in memory"},
+    {no_command, "no command; the usage text follows"},
+    {unknown_command, "the first word is not a command"},
+    {unknown_option, "an option the command does not have"},
+    {missing_value, "an option is the last word but needs a value"},
+    {repeated_option, "an option other than -1, -2 and -3 is given twice"},
+    {missing_option, "a required option is missing"},
+    {bad_chip, "pack: a malformed -c value"},
+    {bad_version, "pack: a malformed -v value"},
+    {bad_number, "pack: a value of -d, -s, -r or -a that is not a decimal number in range"},
+    {bad_loader_param_file, "pack: the -l file does not hold exactly 16 bytes"},
+    {unsafe_image_file, "pack: an image file's name breaks the name rule"},
+    {packed, "pack: the container is written"},
+};
+
 } // namespace imgwelder::msg

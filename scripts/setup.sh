@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
   python3 python3-dev python3-pandas python3-pytest pybind11-dev
   chromium chromium-driver python3-selenium
+  man-db groff-base
 )
 
 missing=()

@@ -1,13 +1,19 @@
-// Writes the user guide and the parameter template from the catalogue, the layout tables, the
-// skew maps and the message texts, so that the documents cannot drift from the program.
+// Writes the user guide, the parameter template, the JSON catalogue and the manual pages from the
+// catalogue, the layout tables, the skew maps and the message texts of the programs, so that the
+// documents cannot drift from the programs. What the guide and a manual page both say (ways to
+// run, options, parameter-file rules, messages, exit statuses) stands once below and is rendered
+// for each.
 //   gen_docs WHAT PATH [WHAT PATH ...]    (WHAT: one of the names in `documents` below)
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "command_line.hpp"
 #include "layout.h"
 #include "messages.h"
+#include "messages.hpp"
 #include "report.h"
 #include "run.h"
 #include "tq6951_dram.h"
@@ -23,11 +29,173 @@ std::string trim_nl(const char* s) {
   return t;
 }
 
+// `text` filled into lines of at most `width` characters; the first starts with `first`, the
+// others with `rest`. A quoted text (a message) is never broken.
+std::string wrap(const std::string& text, std::size_t width, const std::string& first,
+                 const std::string& rest) {
+  std::string out, line = first;
+  bool empty = true;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t end = i;
+    for (bool quoted = false; end < text.size() && (quoted || text[end] != ' '); ++end)
+      if (text[end] == '"') quoted = !quoted;
+    const std::string word = text.substr(i, end - i);
+    i = end + 1;
+    if (word.empty()) continue;
+    if (!empty && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line = rest;
+      empty = true;
+    }
+    line += (empty ? "" : " ") + word;
+    empty = false;
+  }
+  return out + line + "\n";
+}
+
 std::string bits(unsigned lo, unsigned width) {
   const std::string w = " (" + std::to_string(width) + (width == 1 ? " bit)" : " bits)");
   if (width == 1) return "bit " + std::to_string(lo) + w;
   return "bits " + std::to_string(lo) + "-" + std::to_string(lo + width - 1) + w;
 }
+
+std::string older_names() {
+  std::string older;
+  for (std::size_t i = 0; i < older_family_names.size(); ++i)
+    older += std::string(i == 0 ? "" : i + 1 == older_family_names.size() ? " or " : ", ") +
+             older_family_names[i];
+  return older;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the user guide and the manual page of vexdram_tool both say.
+
+struct invocation {
+  const char* args;
+  const char* what;
+};
+const invocation invocations[] = {
+    {"", "prints the help text"},
+    {"CHIP -g REPORT DDR_BINARY", "report mode"},
+    {"CHIP PARAM_FILE DDR_BINARY", "modify mode (changes DDR_BINARY in place)"},
+};
+
+struct option_text {
+  const char* name;
+  const char* value;  // nullptr: a flag
+  const char* meaning;
+};
+const option_text tool_options[] = {
+    {"-g", "REPORT",
+     "report mode: writes every parameter of DDR_BINARY to REPORT. Options are read only when there "
+     "are four arguments, and -g must stand between CHIP and DDR_BINARY."},
+    {"-h", nullptr,
+     "prints the help text and ends with exit status 1; so does any other option, and four "
+     "arguments without -g."},
+};
+
+const char* const param_file_intro =
+    "A text file of name=value lines; vexdram_param.txt (shipped in examples/) names every "
+    "parameter with a blank value, after the line \"start tag=0x12345678\".";
+
+const char* const param_rules[] = {
+    "\"start tag=0x12345678\" must be there: the tool finds the block by that value. A file "
+    "without it is refused (\"no start tag in param file\").",
+    "A blank value keeps the binary's value: nothing after the '=' but spaces, tabs and the "
+    "line end, whether the file has LF or CR LF line ends and also on a last line without a "
+    "line feed. A \"/*\" comment ends the value, so \"KEY= /* keep */\" is blank too.",
+    "A parameter that the file does not name at all is written as 0. Start from the template or "
+    "from a report, and leave blank what you keep.",
+    "Numbers: decimal (933), hexadecimal with 0x (0x3a5), octal with a leading 0 (017). "
+    "Negative numbers are taken modulo 2^32 (-1 is 0xffffffff). Conversion stops at the first "
+    "character that does not fit (0800 is 0); no digits at all gives 0. A value that is not a "
+    "whole number in this sense (\"12abc\", \"1.5\", \"0800\", \"abc\") is read that way, and the tool "
+    "prints \"warning: KEY=VALUE is not a whole number, read as N\" while it reads the file.",
+    "A value wider than its bit field is stored by its low bits, and the tool prints "
+    "\"warning: KEY=VALUE does not fit its N-bit field, stored as STORED\" (for example a "
+    "frequency of 4100 in a 12-bit field is stored as 4).",
+    "\"/*\" starts a comment to the end of the line; \"*/\" has no meaning. \"//\" is not a comment.",
+    "A line belongs to the first parameter, in the order of the parameter reference, whose key "
+    "occurs anywhere in the line; the value is what follows the line's first '='. Keys are "
+    "case-sensitive. A line naming a key without any '=' prints \"KEY have no '=' value!!!\".",
+    "Lines naming no parameter (blank lines, \"end\", other names) are ignored; a later line for "
+    "the same parameter wins. Lines are read 1023 characters at a time.",
+    "The skew lanes (CA skew parameters) differ: 0 keeps the lane's value in the binary.",
+};
+
+const char* const report_as_param_file =
+    "A report (report mode) is a valid parameter file: it writes every parameter with the value "
+    "shown. Reporting a binary and writing the report back leaves the binary unchanged, except bit "
+    "30 of word 5 of the LPDDR4, LPDDR4X and LPDDR5 sections, which the tool does not carry and "
+    "writes as 0. The same holds for the blank template.";
+
+const char* const report_format =
+    "485 lines, each ending in a line feed: \"start tag=0x12345678\", then \"KEY=VALUE\" for "
+    "parameters 1 to 483 in the order of the parameter reference, then \"end\". Keys containing \"_map\", "
+    "\"pstore\" or \"_mask\" and the CA skew keys (containing \"_skew\" but not \"skew_freq_mhz\") "
+    "are written in hexadecimal (\"0x\" and lower-case digits); all others in signed 32-bit "
+    "decimal (4294967295 is written -1). Parameters whose section the binary does not have are "
+    "written as 0.";
+
+// Every text the tool prints, with when. A row without a "when" shares the one of the next row
+// that has it.
+struct message {
+  const char* text;
+  const char* when;
+};
+const message tool_messages[] = {
+    {msg::banner, "always, first"},
+    {msg::chip_fmt, "the chip name is supported (%s: the name)"},
+    {msg::chip_name_error, "the chip name is not supported; then the help text; exit status 1"},
+    {msg::open_failed_fmt, "a file cannot be opened (%s: the path as given)"},
+    {msg::report_is_binary_fmt, "report mode: the report path names the DDR binary itself"},
+    {msg::read_param_fail, "modify mode: the parameter file names no parameter"},
+    {msg::no_start_tag, "modify mode: the parameter file gives no start tag"},
+    {msg::get_version_fail, "no start tag in the binary, or nothing after it"},
+    {msg::version_fmt, "the block's version"},
+    {msg::version_not_support, "a version other than 0 to 5"},
+    {msg::readout_index_fail, "the index runs past the end of the file"},
+    {msg::read_bin_fail, "version 0/1: the record runs past the end of the file"},
+    {msg::read_global_fail, ""}, {msg::read_ddr2_fail, ""}, {msg::read_ddr3_fail, ""},
+    {msg::read_ddr4_fail, ""}, {msg::read_lp2_fail, ""}, {msg::read_lp3_fail, ""},
+    {msg::read_lp4_fail, ""}, {msg::read_lp5_fail, ""}, {msg::read_dq_map_fail, ""},
+    {msg::read_lp4x_fail, ""}, {msg::read_hash_fail, ""}, {msg::read_skew_version_fail, ""},
+    {msg::read_tq6951_skew_fail, "a section runs past the end of the file (or has size 0)"},
+    {msg::not_support_ddr5, "the block has a DDR5 section: refused, nothing written"},
+    {msg::skew_sub_version_fmt, "chip tq6951: the skew section's sub-version is not 1 (0 when not loaded)"},
+    {msg::skew_read_out_error, "follows the line above; the skew parameters stay 0"},
+    {msg::generate_ok, "report mode: the report is written"},
+    {msg::generate_fail, "report mode: the report could not be written whole"},
+    {msg::no_value_fmt, "modify mode: a line names a key but has no '='"},
+    {msg::not_whole_fmt, "modify mode, while the file is read: a value that is not a whole number (N: the value read)"},
+    {msg::new_config, "modify mode: the merged configuration follows"},
+    {msg::warning_fmt, "modify mode: a value does not fit its bit field"},
+    {msg::write_global_fail, ""}, {msg::write_ddr2_fail, ""}, {msg::write_ddr3_fail, ""},
+    {msg::write_ddr4_fail, ""}, {msg::write_lp2_fail, ""}, {msg::write_lp3_fail, ""},
+    {msg::write_lp4_fail, ""}, {msg::write_lp4x_fail, ""}, {msg::write_lp5_fail, ""},
+    {msg::write_skew_fail, ""},
+    {msg::write_hash_fail, "a section could not be written; the sections after it are not written"},
+    {msg::write_dq_map_fail, "the DQ map could not be written; the sections after it are still written"},
+    {msg::write_bin_fail, "version 0/1: the record could not be written; any version: the binary could "
+                          "not be flushed to the disk (printed in place of \"modify end\")"},
+    {msg::modify_end, "modify mode: the end of a modify run, the binary flushed to the disk"},
+};
+
+struct status_text {
+  int status;
+  const char* when;
+};
+const status_text tool_statuses[] = {
+    {0, "every other ending, success or not: judge a run by its messages"},
+    {1, "after \"chip name error\", and after a wrong option (-h included, or four arguments "
+        "without -g)"},
+};
+
+// ---------------------------------------------------------------------------------------------
+// The user guide.
+
+constexpr std::size_t guide_width = 95;
 
 // Where each parameter lives, one text per place.
 std::vector<std::vector<std::string>> places() {
@@ -71,11 +239,6 @@ the length of the file.
 1. Running it
 -------------
 
-    vexdram_tool                                     prints the help text
-    vexdram_tool CHIP -g REPORT DDR_BINARY           report mode
-    vexdram_tool CHIP PARAM_FILE DDR_BINARY          modify mode (changes DDR_BINARY in place)
-
-CHIP is one of the supported chip names, exactly as written (lower case):
 )";
 
 const char* const modes = R"(
@@ -104,46 +267,9 @@ present in the binary back at its own position, flushes the binary to the disk, 
 2. The parameter file
 ---------------------
 
-A text file of name=value lines; vexdram_param.txt (shipped in examples/) names every
-parameter with a blank value, after the line "start tag=0x12345678". The rules:
+)";
 
-  * "start tag=0x12345678" must be there: the tool finds the block by that value. A file
-    without it is refused ("no start tag in param file").
-  * A blank value keeps the binary's value: nothing after the '=' but spaces, tabs and the
-    line end, whether the file has LF or CR LF line ends and also on a last line without a
-    line feed. A "/*" comment ends the value, so "KEY= /* keep */" is blank too.
-  * A parameter that the file does not name at all is written as 0. Start from the template or
-    from a report, and leave blank what you keep.
-  * Numbers: decimal (933), hexadecimal with 0x (0x3a5), octal with a leading 0 (017).
-    Negative numbers are taken modulo 2^32 (-1 is 0xffffffff). Conversion stops at the first
-    character that does not fit (0800 is 0); no digits at all gives 0. A value that is not a
-    whole number in this sense ("12abc", "1.5", "0800", "abc") is read that way, and the tool
-    prints "warning: KEY=VALUE is not a whole number, read as N" while it reads the file.
-  * A value wider than its bit field is stored by its low bits, and the tool prints
-    "warning: KEY=VALUE does not fit its N-bit field, stored as STORED" (for example a
-    frequency of 4100 in a 12-bit field is stored as 4).
-  * "/*" starts a comment to the end of the line; "*/" has no meaning. "//" is not a comment.
-  * A line belongs to the first parameter, in the order of the reference below, whose key
-    occurs anywhere in the line; the value is what follows the line's first '='. Keys are
-    case-sensitive. A line naming a key without any '=' prints "KEY have no '=' value!!!".
-  * Lines naming no parameter (blank lines, "end", other names) are ignored; a later line for
-    the same parameter wins. Lines are read 1023 characters at a time.
-  * The skew lanes (CA skew parameters) differ: 0 keeps the lane's value in the binary.
-
-A report (report mode) is a valid parameter file: it writes every parameter with the value
-shown. Reporting a binary and writing the report back leaves the binary unchanged, except bit
-30 of word 5 of the LPDDR4, LPDDR4X and LPDDR5 sections, which the tool does not carry and
-writes as 0. The same holds for the blank template.
-
-3. The report
--------------
-
-485 lines, each ending in a line feed: "start tag=0x12345678", then "KEY=VALUE" for parameters
-1 to 483 in the order of the reference, then "end". Keys containing "_map", "pstore" or "_mask"
-and the CA skew keys (containing "_skew" but not "skew_freq_mhz") are written in hexadecimal
-("0x" and lower-case digits); all others in signed 32-bit decimal (4294967295 is written -1).
-Parameters whose section the binary does not have are written as 0.
-
+const char* const block = R"(
 4. The block
 ------------
 
@@ -163,15 +289,23 @@ section is refused ("not support ddr5"). Bits that no parameter uses are kept as
 5. Messages and exit status
 ---------------------------
 
-Everything is printed on standard output. The exit status is 1 after "chip name error" and
-after a wrong option (-h included, or four arguments without -g); 0 in every other case,
-success or not: judge a run by its messages.
+Everything is printed on standard output. Exit status:
 
 )";
 
 void write_guide(std::FILE* g) {
-
   std::fputs(intro, g);
+  for (const invocation& i : invocations) {
+    const std::string line = std::string("    vexdram_tool ") + i.args;
+    std::fprintf(g, "%-53s%s\n", line.c_str(), i.what);
+  }
+  std::fputs("\nOptions:\n\n", g);
+  for (const option_text& o : tool_options) {
+    const std::string name = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
+    std::fprintf(g, "    %s\n", name.c_str());
+    std::fputs(wrap(o.meaning, guide_width, "        ", "        ").c_str(), g);
+  }
+  std::fputs("\nCHIP is one of the supported chip names, exactly as written (lower case):\n", g);
   std::string line = "   ";
   for (const char* c : chip_names) {
     if (line.size() + std::string(c).size() > 92) {
@@ -182,54 +316,25 @@ void write_guide(std::FILE* g) {
     line += c;
   }
   std::fprintf(g, "%s\n", line.c_str());
-  std::string older;
-  for (std::size_t i = 0; i < older_family_names.size(); ++i)
-    older += std::string(i == 0 ? "" : i + 1 == older_family_names.size() ? " or " : ", ") +
-             older_family_names[i];
   std::string modes_text = modes;
-  modes_text.replace(modes_text.find("@OLDER@"), 7, older);
+  modes_text.replace(modes_text.find("@OLDER@"), 7, older_names());
   std::fputs(modes_text.c_str(), g);
 
-  struct message { const char* text; const char* when; };
-  const message messages[] = {
-      {msg::banner, "always, first"},
-      {msg::chip_fmt, "the chip name is supported (%s: the name)"},
-      {msg::chip_name_error, "the chip name is not supported; then the help text; exit status 1"},
-      {msg::open_failed_fmt, "a file cannot be opened (%s: the path as given)"},
-      {msg::report_is_binary_fmt, "report mode: the report path names the DDR binary itself"},
-      {msg::read_param_fail, "modify mode: the parameter file names no parameter"},
-      {msg::no_start_tag, "modify mode: the parameter file gives no start tag"},
-      {msg::get_version_fail, "no start tag in the binary, or nothing after it"},
-      {msg::version_fmt, "the block's version"},
-      {msg::version_not_support, "a version other than 0 to 5"},
-      {msg::readout_index_fail, "the index runs past the end of the file"},
-      {msg::read_bin_fail, "version 0/1: the record runs past the end of the file"},
-      {msg::read_global_fail, "a section runs past the end of the file (or has size 0); likewise:"},
-      {msg::read_ddr2_fail, ""}, {msg::read_ddr3_fail, ""}, {msg::read_ddr4_fail, ""},
-      {msg::read_lp2_fail, ""}, {msg::read_lp3_fail, ""}, {msg::read_lp4_fail, ""},
-      {msg::read_lp5_fail, ""}, {msg::read_dq_map_fail, ""}, {msg::read_lp4x_fail, ""},
-      {msg::read_hash_fail, ""}, {msg::read_skew_version_fail, ""}, {msg::read_tq6951_skew_fail, ""},
-      {msg::not_support_ddr5, "the block has a DDR5 section: refused, nothing written"},
-      {msg::skew_sub_version_fmt, "chip tq6951: the skew section's sub-version is not 1 (0 when not loaded)"},
-      {msg::skew_read_out_error, "follows the line above; the skew parameters stay 0"},
-      {msg::generate_ok, "report mode: the report is written"},
-      {msg::generate_fail, "report mode: the report could not be written whole"},
-      {msg::no_value_fmt, "modify mode: a line names a key but has no '='"},
-      {msg::not_whole_fmt, "modify mode, while the file is read: a value that is not a whole number (N: the value read)"},
-      {msg::new_config, "modify mode: the merged configuration follows"},
-      {msg::warning_fmt, "modify mode: a value does not fit its bit field"},
-      {msg::write_global_fail, "a section could not be written; the later ones are not written; likewise:"},
-      {msg::write_ddr2_fail, ""}, {msg::write_ddr3_fail, ""}, {msg::write_ddr4_fail, ""},
-      {msg::write_lp2_fail, ""}, {msg::write_lp3_fail, ""}, {msg::write_lp4_fail, ""},
-      {msg::write_dq_map_fail, "(the DQ map: the later sections are still written)"},
-      {msg::write_lp4x_fail, ""}, {msg::write_lp5_fail, ""}, {msg::write_skew_fail, ""},
-      {msg::write_hash_fail, ""},
-      {msg::write_bin_fail, "version 0/1: the record could not be written; any version: the binary could not be flushed to the disk (printed in place of \"modify end\")"},
-      {msg::modify_end, "modify mode: the end of a modify run, the binary flushed to the disk"},
-  };
-  for (const message& m : messages) {
+  std::fputs(wrap(std::string(param_file_intro) + " The rules:", guide_width, "", "").c_str(), g);
+  std::fputs("\n", g);
+  for (const char* rule : param_rules) std::fputs(wrap(rule, guide_width, "  * ", "    ").c_str(), g);
+  std::fputs("\n", g);
+  std::fputs(wrap(report_as_param_file, guide_width, "", "").c_str(), g);
+  std::fputs("\n3. The report\n-------------\n\n", g);
+  std::fputs(wrap(report_format, guide_width, "", "").c_str(), g);
+  std::fputs(block, g);
+  for (const status_text& s : tool_statuses)
+    std::fputs(wrap(s.when, guide_width, "    " + std::to_string(s.status) + "   ", "        ").c_str(), g);
+  std::fputs("\n", g);
+
+  for (const message& m : tool_messages) {
     std::fprintf(g, "  \"%s\"\n", trim_nl(m.text).c_str());
-    if (*m.when) std::fprintf(g, "        %s\n", m.when);
+    if (*m.when) std::fputs(wrap(m.when, guide_width, "        ", "        ").c_str(), g);
   }
 
   std::fputs("\n6. Parameter reference\n-----------------------\n\n"
@@ -333,6 +438,158 @@ void write_catalogue(std::FILE* j) {
   std::fputs("]\n}\n", j);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Manual pages (man(7) macros).
+
+// Text as roff reads it literally: backslashes and minus signs escaped, and a line that would
+// start with a control character guarded.
+std::string roff(const std::string& text) {
+  std::string out;
+  bool line_start = true;
+  for (const char c : text) {
+    if (line_start && (c == '.' || c == '\'')) out += "\\&";
+    if (c == '\\') out += "\\e";
+    else if (c == '-') out += "\\-";
+    else out += c;
+    line_start = c == '\n';
+  }
+  return out;
+}
+std::string bold(const std::string& text) { return "\\fB" + roff(text) + "\\fR"; }
+std::string italic(const std::string& text) { return "\\fI" + roff(text) + "\\fR"; }
+
+void man_header(std::FILE* f, const char* title, const char* name, const char* summary) {
+  std::fprintf(f, ".\\\" Written by gen_docs from the program's own tables; regenerate, do not edit.\n");
+  std::fprintf(f, ".TH %s 1 \"\" \"vexdram %s\" \"User Commands\"\n", title, VEXDRAM_VERSION);
+  std::fputs(".nh\n.ad l\n", f);  // paths and key names read badly hyphenated
+  std::fprintf(f, ".SH NAME\n%s \\- %s\n", name, roff(summary).c_str());
+}
+
+void man_tagged(std::FILE* f, const std::string& tag, const std::string& body) {
+  std::fprintf(f, ".TP\n%s\n%s\n", tag.c_str(), roff(body).c_str());
+}
+
+// The messages of a program: one tagged paragraph per "when", tagged with all its texts.
+template <typename Row>
+void man_messages(std::FILE* f, const Row* rows, std::size_t count) {
+  bool grouped = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::fprintf(f, "%s\n%s\n", grouped ? ".TQ" : ".TP", bold(trim_nl(rows[i].text)).c_str());
+    grouped = !*rows[i].when;
+    if (!grouped) std::fprintf(f, "%s\n", roff(rows[i].when).c_str());
+  }
+}
+
+void write_man_tool(std::FILE* f) {
+  man_header(f, "VEXDRAM_TOOL", "vexdram_tool", "report and edit the parameter block of a DDR binary");
+  std::fputs(".SH SYNOPSIS\n", f);
+  for (const invocation& i : invocations) {
+    std::fputs(&i == invocations ? "\\fBvexdram_tool\\fR" : ".br\n\\fBvexdram_tool\\fR", f);
+    std::string args = i.args;
+    for (std::size_t p = 0; p < args.size();) {
+      const std::size_t end = std::min(args.find(' ', p), args.size());
+      const std::string word = args.substr(p, end - p);
+      std::fprintf(f, " %s", (word[0] == '-' ? bold(word) : italic(word)).c_str());
+      p = end + 1;
+    }
+    std::fputs("\n", f);
+  }
+  std::fputs(".SH DESCRIPTION\n", f);
+  std::fputs(roff("vexdram_tool reads and edits the parameter block of a DDR binary: the run of "
+                  "32-bit little-endian words, found by its start tag 0x12345678, that holds the "
+                  "DRAM frequencies, the debug UART, idle timers, drive strengths, ODT, slew rates, "
+                  "vrefs, byte/DQ maps, address hash masks and CA skews, as 484 named parameters. "
+                  "It changes exactly the bits it is asked to change, never anything outside the "
+                  "block's sections, and never the length of the file.").c_str(), f);
+  std::fputs("\n.PP\n", f);
+  std::fputs(roff("Without arguments it prints the help text. Report mode opens DDR_BINARY read-only and writes every parameter to REPORT, "
+                  "which is created (or emptied) first and must not be DDR_BINARY itself. Modify "
+                  "mode reads PARAM_FILE, merges it with the values decoded from DDR_BINARY, "
+                  "prints the merged configuration, writes each section present in the binary "
+                  "back at its own position and flushes the binary to the disk before it prints "
+                  "\"modify end\": work on a copy.").c_str(), f);
+  std::fputs("\n.PP\n", f);
+  std::string chips;
+  for (const char* c : chip_names) chips += std::string(chips.empty() ? "" : " ") + c;
+  std::fputs(roff("CHIP is one of these names, exactly as written: " + chips + ". It is checked and "
+                  "echoed; besides that it matters only for the skew section, which the tool "
+                  "understands for the chip tq6951 alone. For a version 0 or 1 block the file name "
+                  "of DDR_BINARY matters too: when it contains " + older_names() +
+                  " the short form of the version-1 record is written.").c_str(), f);
+  std::fputs("\n.SH OPTIONS\n", f);
+  for (const option_text& o : tool_options)
+    man_tagged(f, bold(o.name) + (o.value ? " " + italic(o.value) : ""), o.meaning);
+  std::fputs(".SH \"PARAMETER FILE\"\n", f);
+  std::fprintf(f, "%s\n", roff(param_file_intro).c_str());
+  for (const char* rule : param_rules) std::fprintf(f, ".IP \\(bu 2\n%s\n", roff(rule).c_str());
+  std::fprintf(f, ".PP\n%s\n", roff(report_as_param_file).c_str());
+  std::fprintf(f, ".SH REPORT\n%s\n", roff(report_format).c_str());
+  std::fputs(".SH \"EXIT STATUS\"\nEverything is printed on standard output.\n", f);
+  for (const status_text& s : tool_statuses) man_tagged(f, bold(std::to_string(s.status)), s.when);
+  std::fputs(".SH DIAGNOSTICS\n", f);
+  man_messages(f, tool_messages, sizeof tool_messages / sizeof *tool_messages);
+  std::fputs(".SH EXAMPLES\n.nf\n", f);
+  std::fputs(roff("vexdram_tool tq6583 -g report.txt tq6583_ddr.bin\n"
+                  "cp tq6583_ddr.bin tq6583_ddr_new.bin\n"
+                  "vexdram_tool tq6583 vexdram_param.txt tq6583_ddr_new.bin\n").c_str(), f);
+  std::fputs(".fi\n.SH \"SEE ALSO\"\n\\fBimgwelder\\fR(1); ", f);
+  std::fputs(roff("the user guide docs/vexdram_tool_user_guide.txt and the parameter template "
+                  "examples/vexdram_param.txt in the install directory (/opt/vexdram with the "
+                  "package), with a reference of every parameter's bits.\n").c_str(), f);
+}
+
+void write_man_imgwelder(std::FILE* f) {
+  namespace iw = imgwelder;
+  man_header(f, "IMGWELDER", "imgwelder", "take loader containers apart and build them");
+  std::fputs(".SH SYNOPSIS\n.nf\n", f);
+  // the usage text less its "usage: " column
+  const std::string usage = iw::msg::usage;
+  const std::size_t column = usage.find("imgwelder");
+  for (std::size_t p = 0; p < usage.size();) {
+    const std::size_t end = usage.find('\n', p);
+    std::fprintf(f, "%s\n", roff(usage.substr(p + column, end - p - column)).c_str());
+    p = end + 1;
+  }
+  std::fputs(".fi\n.SH DESCRIPTION\n", f);
+  std::fputs(roff("imgwelder packs and unpacks boot-loader containers: a 102-byte header, three "
+                  "entry tables (471, 472 and loader) of 57-byte records, then the images. It is "
+                  "the packing tool that the dramforge module runs from resource/tools/. The "
+                  "container format is told in docs/imgwelder_container_format.md in the install "
+                  "directory. Everything, failures included, is printed on standard output.").c_str(), f);
+  std::fputs("\n", f);
+  for (const iw::command_desc& c : iw::commands) man_tagged(f, bold(c.name), c.meaning);
+  std::fputs(".SH OPTIONS\n", f);
+  std::fputs(roff("Every option is a word of its own; its value is the next word, even when that "
+                  "begins with '-'.").c_str(), f);
+  std::fputs("\n", f);
+  const char* command = "";
+  for (const iw::option_desc& o : iw::options) {
+    if (std::string(command) != o.command) {
+      command = o.command;
+      std::fprintf(f, ".SS %s\n", command);
+    }
+    man_tagged(f, bold(o.name) + (o.value ? " " + italic(o.value) : ""),
+               std::string(o.meaning) + (o.repeatable ? "; may be given more than once." : "."));
+  }
+  std::fputs(".SH OUTPUT\n", f);
+  std::fputs(roff("unpack prints a listing: \"imgwelder unpack\", a header line, a line counting "
+                  "the entries of each table, one line per image slot that ends in \"file=\" and "
+                  "the image's name (a slot without an image says \"(no image)\"), and the number "
+                  "of images unpacked. A container of one 471, one 472 and two loader images gives "
+                  "8 lines; every other container at least 10. An image name is 1 to 40 letters, "
+                  "digits, '.', '_' or '-', does not begin with '.' or '-', holds no \"..\" and not "
+                  "the word \"Error\".").c_str(), f);
+  std::fputs("\n.SH \"EXIT STATUS\"\n", f);
+  for (const iw::status_desc& s : iw::exit_statuses) man_tagged(f, bold(std::to_string(s.status)), s.meaning);
+  std::fputs(".SH DIAGNOSTICS\n", f);
+  man_messages(f, iw::msg::messages, sizeof iw::msg::messages / sizeof *iw::msg::messages);
+  std::fputs(".SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n", f);
+  std::fputs(roff("seconds since 1970 (UTC) to record as the release time of a packed container "
+                  "instead of the clock's, for reproducible containers.").c_str(), f);
+  std::fputs("\n.SH \"SEE ALSO\"\n\\fBvexdram_tool\\fR(1)\n", f);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Every document gen_docs writes, by the name given on its command line.
 struct document {
   const char* what;
@@ -342,6 +599,8 @@ const document documents[] = {
     {"guide", write_guide},
     {"template", write_template},
     {"catalogue", write_catalogue},
+    {"man-tool", write_man_tool},
+    {"man-imgwelder", write_man_imgwelder},
 };
 
 }  // namespace

@@ -2,6 +2,10 @@
 // directory holding "output", standard output read whole.
 #include "support.hpp"
 
+#include "command_line.hpp"
+#include "messages.hpp"
+#include "text.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -204,6 +208,18 @@ TEST_F(Command, UnpackFailuresSayError) {
         EXPECT_NE(r.status, 0);
         EXPECT_NE(r.output.find("Error"), std::string::npos) << r.output;
         EXPECT_EQ(iwtest::entries(dir / "output"), before);
+    }
+}
+
+// The option table the manual page is written from is the one the program parses with: every row
+// is known to its command and takes a value exactly when the row names one.
+TEST_F(Command, EveryDocumentedOptionIsParsedAsDocumented) {
+    for (const imgwelder::option_desc& o : imgwelder::options) {
+        SCOPED_TRACE(std::string(o.command) + " " + o.name);
+        const std::string out = in_dir(std::string(o.command) + " " + o.name).output;
+        EXPECT_EQ(out.find("unknown option"), std::string::npos) << out;
+        const std::string needs_value = imgwelder::format(imgwelder::msg::missing_value, o.name);
+        EXPECT_EQ(out.find(needs_value) != std::string::npos, o.value != nullptr) << out;
     }
 }
 
