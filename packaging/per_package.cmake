@@ -1,0 +1,6 @@
+# CPack reads this once per package it makes.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_PACKAGING_INSTALL_PREFIX ${CPACK_VEXDRAM_DEB_PREFIX})
+else()
+  set(CPACK_PACKAGING_INSTALL_PREFIX "")
+endif()

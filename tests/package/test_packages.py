@@ -1,0 +1,146 @@
+"""The packages of scripts/package.sh (VEXDRAM_PKG, default dist-pkg/ of the checkout): what they
+hold, and that what they hold works where it is unpacked, from a clean environment."""
+import gzip
+import os
+import re
+import signal
+import subprocess
+import tarfile
+import urllib.request
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+PKG = Path(os.environ.get("VEXDRAM_PKG", REPO / "dist-pkg")).resolve()
+VERSION = re.search(r"project\(vexdram VERSION (\S+)", (REPO / "CMakeLists.txt").read_text()).group(1)
+DEB = PKG / f"vexdram_{VERSION}_amd64.deb"
+TARBALL = PKG / f"vexdram-{VERSION}-Linux-x86_64.tar.gz"
+PREFIX = "/opt/vexdram"
+STUDIO = (REPO / "studio" / "vexdram_studio").is_dir()  # the studio's checks once it is in the tree
+CLEAN_ENV = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
+
+if not DEB.is_file() or not TARBALL.is_file():
+    pytest.skip(f"no packages in {PKG}: run scripts/package.sh", allow_module_level=True)
+
+
+def run(*args, **kw):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, check=True, **kw).stdout
+
+
+def deb_files():
+    """{path: link target or None} of the files and links of the .deb's data."""
+    entries = {}
+    for line in run("dpkg-deb", "--contents", DEB).splitlines():
+        if not line.startswith("d"):
+            path, _, target = line.split(None, 5)[5].partition(" -> ")
+            entries[path[1:]] = target or None
+    return entries
+
+
+@pytest.fixture(scope="module")
+def unpacked(tmp_path_factory):
+    """The tarball unpacked, and the .deb extracted into a scratch root."""
+    top = tmp_path_factory.mktemp("pkg")
+    with tarfile.open(TARBALL) as t:
+        t.extractall(top / "tar")
+    run("dpkg-deb", "-x", DEB, top / "root")
+    return top / "tar" / f"vexdram-{VERSION}-Linux-x86_64", top / "root"
+
+
+def python_abi(tree):
+    """'3.11' for a tree holding dramforge.cpython-311-....so."""
+    digits = re.search(r"cpython-(\d)(\d+)", next(Path(tree).glob("dramforge.cpython-*.so")).name)
+    return digits.group(1), digits.group(2)
+
+
+def test_deb_control(unpacked):
+    info = run("dpkg-deb", "--info", DEB)
+    fields = dict(re.findall(r"^ (\w[\w-]*): (.*)$", info, re.M))
+    major, minor = python_abi(unpacked[1] / PREFIX[1:])
+    assert (fields["Package"], fields["Version"], fields["Architecture"]) == ("vexdram", VERSION, "amd64")
+    depends = [d.strip() for d in fields["Depends"].split(",")]
+    assert {f"python3 (>= {major}.{minor}~)", f"python3 (<< {major}.{int(minor) + 1})",
+            "python3-pandas"} <= set(depends)
+    assert "chromium" not in fields["Depends"] and "chromium" in fields["Recommends"]
+
+
+def test_deb_contents_and_tarball_hold_one_tree(unpacked):
+    entries = deb_files()
+    expected = {
+        "/usr/bin/vexdram_tool": f"{PREFIX}/resource/tools/vexdram_tool",
+        "/usr/bin/imgwelder": f"{PREFIX}/resource/tools/imgwelder",
+        "/usr/share/man/man1/vexdram_tool.1.gz": None,
+        "/usr/share/man/man1/imgwelder.1.gz": None,
+        "/usr/share/doc/vexdram/copyright": None,
+        f"{PREFIX}/dramforge.pyi": None,
+        f"{PREFIX}/examples/tq6951_ddr_v5.bin": None,
+    }
+    if STUDIO:
+        expected.update({"/usr/bin/vexdram-studio": None, f"{PREFIX}/vexdram_studio/__main__.py": None,
+                         f"{PREFIX}/resource/cfg/chips.csv": None})
+    assert {p: entries.get(p, "missing") for p in expected} == expected
+    places = (PREFIX + "/", "/usr/bin/", "/usr/share/man/man1/", "/usr/share/doc/vexdram/",
+              "/usr/share/lintian/overrides/")
+    assert [p for p in entries if not p.startswith(places)] == []
+    # the host directory of the .deb is the tarball's tree, less the manual pages moved to /usr/share
+    tar_tree = {str(p.relative_to(unpacked[0])) for p in unpacked[0].rglob("*")}
+    deb_tree = {str(p.relative_to(unpacked[1] / PREFIX[1:])) for p in (unpacked[1] / PREFIX[1:]).rglob("*")}
+    assert deb_tree == {p for p in tar_tree if not p.startswith("share")}
+    for page in ("vexdram_tool.1", "imgwelder.1"):
+        shipped = gzip.decompress((unpacked[1] / "usr/share/man/man1" / (page + ".gz")).read_bytes())
+        assert shipped == (REPO / "docs" / "man" / page).read_bytes() == (unpacked[0] / "share/man/man1" / page).read_bytes()
+
+
+def report_of_sample(tool, sample, work):
+    out = run(tool, "tq6951", "-g", work / "report.txt", sample, env=CLEAN_ENV, cwd=work)
+    assert out.endswith("generate info from bin file ok.\n"), out
+    lines = (work / "report.txt").read_text().splitlines()
+    assert (len(lines), lines[0], lines[-1]) == (485, "start tag=0x12345678", "end")
+
+
+def test_tarball_works_from_a_clean_shell(unpacked, tmp_path):
+    tree = unpacked[0]
+    report_of_sample(tree / "resource/tools/vexdram_tool", tree / "examples/tq6951_ddr_v5.bin", tmp_path)
+    # the module imports from the unpacked tree and drives its tools: the demo host checks the change
+    out = run("/usr/bin/python3", tree / "examples/demo_host.py", env=CLEAN_ENV, cwd=tmp_path)
+    assert "update_ddr_bin wrote" in out
+    assert run("/usr/bin/python3", "-c", "import dramforge; print(dramforge.dramforge.__qualname__)",
+               env={**CLEAN_ENV, "PYTHONPATH": str(tree)}, cwd=tmp_path) == "dramforge\n"
+
+
+def test_deb_root_reports_a_bundled_sample(unpacked, tmp_path):
+    root = unpacked[1]
+    link = os.readlink(root / "usr/bin/vexdram_tool")  # absolute: resolve it inside the scratch root
+    report_of_sample(root / link[1:], root / PREFIX[1:] / "examples/tq6951_ddr_v5.bin", tmp_path)
+
+
+@pytest.mark.skipif(not STUDIO, reason="the studio is not in this tree yet")
+def test_studio_launcher_serves_the_page(unpacked, tmp_path):
+    root = unpacked[1]
+    launcher = (root / "usr/bin/vexdram-studio").read_text()
+    assert f"PYTHONPATH={PREFIX} exec /usr/bin/python3" in launcher
+    (tmp_path / "work").mkdir()
+    script = tmp_path / "launcher"
+    script.write_text(launcher.replace(PREFIX, str(root / PREFIX[1:])))
+    # started from elsewhere with a relative workspace
+    studio = subprocess.Popen(["sh", str(script), "--no-browser", "--port", "0", "work"], cwd=tmp_path,
+                              env=CLEAN_ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        url = studio.stdout.readline().strip()
+        assert url.startswith("vexdram studio: http://127.0.0.1:"), url + studio.stderr.read()
+        with urllib.request.urlopen(url.split(": ", 1)[1], timeout=10) as page:
+            assert page.status == 200
+    finally:
+        studio.send_signal(signal.SIGTERM)
+        assert studio.wait(timeout=10) == 0
+
+
+def test_lintian_finds_no_errors_or_warnings():
+    out = subprocess.run(["lintian", "--no-tag-display-limit", DEB], capture_output=True, text=True)
+    assert not [line for line in out.stdout.splitlines() if line[:2] in ("E:", "W:")], out.stdout
+    # every override says why, in the comment above it
+    lines = (REPO / "packaging" / "lintian-overrides").read_text().splitlines()
+    for i, line in enumerate(lines):
+        if line and not line.startswith("#"):
+            assert i > 0 and lines[i - 1].startswith("#"), line
