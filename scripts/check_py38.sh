@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Compiles the dramforge module against a CPython 3.8 (the hosts' interpreter) and imports it
-# there: the source must stay within the 3.8 C API. Without pandas in that 3.8 the import must
-# end in ModuleNotFoundError for pandas, which proves the module itself loaded and ran its
-# initialisation up to the pandas import.
+# Builds and installs the project for a CPython 3.8 (the hosts' interpreter: the module's source
+# must stay within the 3.8 C API) and runs the module's pytest suite (tests/module) there.
 #   scripts/check_py38.sh [BUILD_DIR]        (PY38=/path/to/python3.8 to choose the interpreter)
-# Exits 0 with a "skipped" message when no 3.8 is found; 3.8 is never required.
+# The run uses Debian's pytest, which is pure Python: its packages are put on PYTHONPATH through a
+# directory of links, without the rest of Debian's dist-packages. There is no pandas for 3.8
+# here, so a stand-in (tests/module/standin/pandas: enough for the import) takes its place and
+# the get_cfg_file tests skip. Exits 0 with a "skipped" message when no 3.8 is found.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-py38}
@@ -23,69 +24,33 @@ if [ -z "$py38" ] || ! "$py38" -c 'import sys; sys.exit(sys.version_info[:2] != 
   exit 0
 fi
 
-echo "check_py38: building dramforge against $("$py38" -VV | head -1)"
+echo "check_py38: building and installing for $("$py38" -VV | head -1)"
 cmake -S . -B "$build" -DPython3_EXECUTABLE="$py38" -DVEXDRAM_TESTS=OFF -DVEXDRAM_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target dramforge
-
-module=$(find "$build" -name 'dramforge.cpython-38*.so' -print -quit)
-if [ -z "$module" ]; then
-  echo "check_py38: FAILED: no 3.8 extension module built in $build" >&2
+cmake --build "$build" -j"$(nproc)" >/dev/null
+rm -rf "$build/dist"
+cmake --install "$build" --prefix "$build/dist" >/dev/null
+if ! ls "$build"/dist/dramforge.cpython-38*.so >/dev/null 2>&1; then
+  echo "check_py38: FAILED: no 3.8 extension module installed in $build/dist" >&2
   exit 1
 fi
 
-result=$("$py38" - "$(dirname "$module")" <<'EOF'
-import sys
-sys.path.insert(0, sys.argv[1])
-try:
-    import pandas  # noqa: F401
-    have_pandas = True
-except ImportError:
-    have_pandas = False
-try:
-    import dramforge
-except ModuleNotFoundError as e:
-    print("missing:" + str(e.name) if not have_pandas else "unexpected:" + repr(e))
-except Exception as e:  # noqa: BLE001
-    print("unexpected:" + repr(e))
-else:
-    ok = have_pandas and [n for n in vars(dramforge.dramforge) if not n.startswith("__")] == [
-        "check_if_loadr_file", "get_loader_param", "get_cfg_file", "loader_unpack",
-        "loader_pack", "get_ddr_params", "update_ddr_bin", "cpmpare_ddr_param"]
-    print("imported" if ok else "unexpected: imported without pandas or with another class")
-EOF
-)
-# With an empty stand-in for pandas the frame completes: check the class as 3.8 sees it.
-frame=$("$py38" - "$(dirname "$module")" <<'EOF'
-import inspect, sys, types
-sys.modules.setdefault("pandas", types.ModuleType("pandas"))
-sys.path.insert(0, sys.argv[1])
-import dramforge
-cls = dramforge.dramforge
-fn = cls.get_ddr_params
-sig = str(inspect.signature(fn))
-try:
-    cls.cpmpare_ddr_param(1)
-    raised = False
-except TypeError:
-    raised = True
-ok = (fn.__qualname__ == "dramforge.get_ddr_params" and fn.__module__ == "dramforge"
-      and sig == "(ddr_bin_file_path, chip_name='NULL', chip_other='NULL')"
-      and fn.__doc__.startswith("\n        ") and cls.loader_pack.__doc__ is None and raised)
-print("frame-ok" if ok else "frame-bad: " + sig)
-EOF
-)
-if [ "$frame" != frame-ok ]; then
-  echo "check_py38: FAILED: $frame" >&2
-  exit 1
-fi
+# In /tmp, so that a child run as an ordinary user reaches it wherever the checkout lies.
+site=$(mktemp -d "${TMPDIR:-/tmp}/vexdram-py38.XXXXXX")
+trap 'rm -rf "$site"' EXIT
+chmod 755 "$site"
+for package in python3-pytest python3-pluggy python3-iniconfig python3-packaging \
+               python3-exceptiongroup python3-tomli python3-attr; do
+  entries=$(dpkg -L "$package" 2>/dev/null | grep -E '^/usr/lib/python3/dist-packages/[^/]+$' || true)
+  if [ -z "$entries" ]; then
+    echo "check_py38: FAILED: $package is not installed (scripts/setup.sh installs it)" >&2
+    exit 1
+  fi
+  for entry in $entries; do ln -s "$entry" "$site/"; done
+done
+cp -r tests/module/standin/pandas "$site/"
 
-case "$result" in
-  missing:pandas)
-    echo "check_py38: ok: $module loads in 3.8 (import stops at the missing pandas, as it must;"
-    echo "            with a stand-in pandas the class, signatures and argument checks hold)" ;;
-  imported)
-    echo "check_py38: ok: $module imports in 3.8 with pandas" ;;
-  *)
-    echo "check_py38: FAILED: $result" >&2
-    exit 1 ;;
-esac
+# 3.8 starts child processes at half the speed of 3.11: the memory test makes 500 calls per loop
+# instead of 2000 there (a leak of one block per call still shows).
+echo "check_py38: pytest tests/module under $("$py38" -V), pandas replaced by a stand-in"
+PYTHONPATH="$site" VEXDRAM_DIST="$(cd "$build" && pwd)/dist" VEXDRAM_MEMORY_CALLS=${VEXDRAM_MEMORY_CALLS:-500} \
+  PYTHONDONTWRITEBYTECODE=1 "$py38" -m pytest -q -rs -p no:cacheprovider tests/module

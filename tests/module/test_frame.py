@@ -4,6 +4,7 @@ import inspect
 import shutil
 import subprocess
 import sys
+from importlib.machinery import EXTENSION_SUFFIXES
 
 import pytest
 
@@ -139,7 +140,7 @@ def test_class_keeps_its_name_and_its_own_namespace(tmp_path):
     same library leaves the first module's class on the first module's namespace."""
     (tmp_path / "pkg").mkdir()
     (tmp_path / "pkg" / "__init__.py").write_text("")
-    lib = next(DIST.glob("dramforge*"))
+    lib = next(p for p in DIST.glob("dramforge*") if p.name.endswith(tuple(EXTENSION_SUFFIXES)))
     shutil.copy(lib, tmp_path / "pkg" / lib.name)
     code = (
         "import sys\n"
