@@ -8,7 +8,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
   python3 python3-dev python3-pandas python3-pytest pybind11-dev
   chromium chromium-driver python3-selenium
-  man-db groff-base
+  man-db groff-base python3-mypy
+  python3-pluggy python3-iniconfig python3-packaging python3-exceptiongroup python3-tomli python3-attr
+  dpkg-dev file lintian
 )
 
 missing=()

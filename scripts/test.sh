@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test:
-#   1. the C++ unit tests (CTest) of a normal build, installed into dist/;
+#   1. the C++ unit tests (CTest) of a normal build, installed into dist/ (with them: the
+#      generated documents are up to date, the manual pages format without warnings);
 #   2. the same C++ tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3), then the
 #      studio's (HTTP, and its page in a headless Chromium);
-#   4. the module compiled and loaded under CPython 3.8 where one exists;
-#   5. the tool under valgrind's memcheck on every bundled sample, both modes;
-#   6. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
+#   4. the module's type stubs against the built module (mypy's stubtest), and mypy on the demo
+#      host and on the studio;
+#   5. the packages (scripts/package.sh into dist-pkg/) and their checks (tests/package);
+#   6. the module's pytest tests under CPython 3.8 where one exists;
+#   7. the tool under valgrind's memcheck on every bundled sample, both modes;
+#   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -33,7 +37,18 @@ VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/module
 step "studio tests (HTTP, headless Chromium)"
 VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/studio
 
-step "module under CPython 3.8"
+step "types: stubs against the built module, mypy on the hosts"
+PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest dramforge
+MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --python-version 3.8 --no-incremental examples/demo_host.py
+if [ -d studio/vexdram_studio ]; then
+  MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --no-incremental studio/vexdram_studio
+fi
+
+step "packages (dist-pkg/) and their checks"
+scripts/package.sh build
+/usr/bin/python3 -m pytest -q -rs tests/package
+
+step "module tests under CPython 3.8"
 scripts/check_py38.sh build-py38
 
 step "valgrind memcheck on the bundled samples"
