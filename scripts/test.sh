@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-step() { printf '\n=== %s\n' "$*"; }
+step() { printf '\n=== %s  (at %dm%02ds)\n' "$*" $((SECONDS / 60)) $((SECONDS % 60)); }
 
 step "setup"
 scripts/setup.sh
