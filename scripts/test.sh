@@ -40,7 +40,7 @@ VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/studio
 step "types: stubs against the built module, mypy on the hosts"
 PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest dramforge
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --python-version 3.8 --no-incremental examples/demo_host.py
-MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --no-incremental studio/vexdram_studio
+MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --no-incremental studio/vexdram_studio
 
 step "packages (dist-pkg/) and their checks"
 scripts/package.sh build

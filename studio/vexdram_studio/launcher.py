@@ -67,7 +67,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     if str(install) not in sys.path:
         sys.path.insert(0, str(install))
     try:
-        import dramforge  # type: ignore  # the extension module installed beside the package
+        import dramforge  # the extension module installed beside the package
     except ImportError as e:
         return _fail(f"the dramforge module cannot be loaded from {install}: {e}")
 
