@@ -1,12 +1,11 @@
 """The page in a headless Chromium: edit, see a value refused, save, and check the tool's own
 report of what was written; for a DDR binary and for a loader container packed by imgwelder."""
-import subprocess
 
 import pytest
 
-from conftest import DIST, REPO
+from conftest import REPO
 from studio_driver import chromium, wait_js
-from test_http import report
+from test_http import report, unpacked
 from test_rules import NUMBERS
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
@@ -67,9 +66,7 @@ def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     result = save_and_wait(browser)
     assert "Saved tq6951_loader_new.bin" in result
     assert "Every edited value reads back from the new container, unpacked again, as saved" in result
-    out = tmp_path / "unpacked"
-    subprocess.run([DIST / "resource/tools/imgwelder", "unpack", "-i", workspace / "tq6951_loader_new.bin",
-                    "-o", out], stdout=subprocess.DEVNULL, check=True)
+    out = unpacked(workspace / "tq6951_loader_new.bin", tmp_path)
     assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
     assert (REPO / "examples/tq6951_loader.bin").read_bytes() == (workspace / "tq6951_loader.bin").read_bytes()
 

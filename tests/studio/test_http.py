@@ -21,6 +21,14 @@ def report(binary, chip, tmp_path):
     return dict(line.split("=", 1) for line in out.read_text().splitlines() if "=" in line)
 
 
+def unpacked(container, tmp_path):
+    """The images of a container, unpacked by imgwelder into tmp_path/unpacked."""
+    out = tmp_path / "unpacked"
+    subprocess.run([DIST / "resource/tools/imgwelder", "unpack", "-i", container, "-o", out],
+                   stdout=subprocess.DEVNULL, check=True)
+    return out
+
+
 @pytest.mark.parametrize("method,path,headers,token", [
     ("GET", "/api/files", {}, False),
     ("GET", "/api/files", {"X-Studio-Token": "wrong"}, False),
@@ -190,9 +198,7 @@ def test_loader_save_packs_a_new_container(client, workspace, tmp_path):
     body = {"file": "tq6951_loader.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "800"}}
     status, answer = client.post("save", body)
     assert status == 200 and answer["saved"] == "tq6951_loader_new.bin" and answer["not_read_back"] == []
-    out = tmp_path / "unpacked"
-    subprocess.run([DIST / "resource/tools/imgwelder", "unpack", "-i", workspace / "tq6951_loader_new.bin",
-                    "-o", out], stdout=subprocess.DEVNULL, check=True)
+    out = unpacked(workspace / "tq6951_loader_new.bin", tmp_path)
     assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
     assert (out / "FlashData.bin").read_bytes() == (out / "ddr.bin").read_bytes()
 
