@@ -123,17 +123,24 @@ inline constexpr key_trie_detail::trie<key_trie_detail::node_count> key_trie{};
 // A line's keys start before its first "/*": no key holds a '/', so none reaches past one.
 bool at_line_end(const char* s) { return *s == '\0' || (s[0] == '/' && s[1] == '*'); }
 
-// The first key in catalogue order that occurs in line, not behind its first "/*";
-// base_info_tag_size when none does. A walk stops where every key below comes after the best
-// found so far.
-std::size_t first_key_in(const char* line) {
-  std::uint16_t best = base_info_tag_size;
+// Calls found(n) for every key n that starts at a place of line before its first "/*". Below a
+// node the walk goes on only while bound is above the lowest key there: keys that cannot come
+// before bound are not looked for.
+template <typename Found>
+void walk_keys(const char* line, const std::uint16_t& bound, Found found) {
   for (const char* s = line; !at_line_end(s); ++s) {
     const char* c = s;
     for (std::uint16_t at = key_trie.first[static_cast<unsigned char>(*c)];
-         key_trie.nodes[at].least < best; at = key_trie.next(at, *++c))
-      if (key_trie.nodes[at].key < best) best = key_trie.nodes[at].key;
+         key_trie.nodes[at].least < bound; at = key_trie.next(at, *++c))
+      if (key_trie.nodes[at].key != key_trie_detail::no_key) found(key_trie.nodes[at].key);
   }
+}
+
+// The first key in catalogue order that occurs in line, not behind its first "/*";
+// base_info_tag_size when none does.
+std::size_t first_key_in(const char* line) {
+  std::uint16_t best = base_info_tag_size;
+  walk_keys(line, best, [&](std::uint16_t n) { best = std::min(best, n); });
   return best;
 }
 
@@ -142,12 +149,7 @@ std::size_t first_key_in(const char* line) {
 void tell_keys_without_value(const char* line, std::FILE* out) {
   bool named[base_info_tag_size] = {};
   bool any = false;
-  for (const char* s = line; !at_line_end(s); ++s) {
-    const char* c = s;
-    for (std::uint16_t at = key_trie.first[static_cast<unsigned char>(*c)]; at != 0;
-         at = key_trie.next(at, *++c))
-      if (key_trie.nodes[at].key != key_trie_detail::no_key) named[key_trie.nodes[at].key] = any = true;
-  }
+  walk_keys(line, key_trie_detail::no_key, [&](std::uint16_t n) { named[n] = any = true; });
   for (std::size_t n = 0; any && n < base_info_tag_size; ++n)
     if (named[n]) std::fprintf(out, msg::no_value_fmt, base_info_tag[n].data());
 }
