@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,20 +156,10 @@ std::vector<std::string> names_in(const std::string& dir) {
   return names;
 }
 
-// A file's bytes, read at its size (images are small: no large buffer per file).
 std::vector<std::uint8_t> file_bytes(const std::string& path) {
   std::vector<std::uint8_t> out;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd < 0) return out;
-  if (::fstat(fd, &st) == 0) {
-    out.resize(static_cast<std::size_t>(st.st_size) + 1);  // one more: a file that grew shows
-    std::size_t got = 0;
-    for (ssize_t r; got < out.size() && (r = ::read(fd, out.data() + got, out.size() - got)) > 0;)
-      got += static_cast<std::size_t>(r);
-    out.resize(got);
-  }
-  ::close(fd);
+  std::string error;
+  imgwelder::read_file(path, out, error);
   return out;
 }
 
