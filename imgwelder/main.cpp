@@ -1,7 +1,4 @@
-// imgwelder: takes loader containers apart and builds them.
-//   imgwelder unpack -i CONTAINER -o DIR
-//   imgwelder pack -c -TQxxxx [-v MAJOR.MINOR] [-n] [-d N] [-s N] [-r N] [-a N] [-l FILE]
-//                  -1 IMG ... -2 IMG ... -3 IMG ... -o OUT
+// imgwelder: takes loader containers apart and builds them (command line: command_line.hpp).
 // Everything goes to standard output, failures included: callers read only that stream.
 #include "command_line.hpp"
 #include "container.hpp"
@@ -59,8 +56,15 @@ public:
         const std::string opt = next();
         const option_desc* o = find_option(command_, opt.c_str());
         if (!o) throw failure{format(msg::unknown_option, opt.c_str())};
-        if (!o->repeatable) once(opt);
+        if (o->times != use::repeatable) once(opt);
         return opt;
+    }
+
+    // After the last option: every required option of the command was given.
+    void finish() const {
+        for (const option_desc& o : options)
+            if (o.times == use::required && std::strcmp(o.command, command_) == 0 && !seen_.count(o.name))
+                throw failure{format(msg::missing_option, o.name)};
     }
 
     std::string value(const std::string& option) {
@@ -105,8 +109,7 @@ int run_unpack(option_reader r) {
         if (opt == "-i") input = r.value(opt);
         else if (opt == "-o") dir = r.value(opt);
     }
-    if (input.empty()) throw failure{format(msg::missing_option, "-i")};
-    if (dir.empty()) throw failure{format(msg::missing_option, "-o")};
+    r.finish();
 
     std::vector<std::uint8_t> bytes;
     std::vector<std::string> lines;
@@ -121,7 +124,6 @@ int run_pack(option_reader r) {
     container c;
     c.release_time = release_time_now();
     std::string out, param_file;
-    bool have_chip = false;
     std::uint32_t delay471 = 0, delay472 = 0;
     std::array<std::vector<std::string>, table_count> image_paths;
 
@@ -140,7 +142,6 @@ int run_pack(option_reader r) {
                 c.chip_code[i] = ch;
             }
             c.chip_family = v[2];
-            have_chip = true;
         } else if (opt == "-v") {
             const std::string v = r.value(opt);
             const auto dot = v.find('.');
@@ -167,8 +168,7 @@ int run_pack(option_reader r) {
             out = r.value(opt);
         }
     }
-    if (!have_chip) throw failure{format(msg::missing_option, "-c")};
-    if (out.empty()) throw failure{format(msg::missing_option, "-o")};
+    r.finish();
 
     std::string error;
     for (std::size_t t = 0; t < table_count; ++t)
@@ -204,7 +204,7 @@ int run_pack(option_reader r) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::printf("%s\n%s", msg::no_command, msg::usage);
+        std::printf("%s\n%s", msg::no_command, usage().c_str());
         return status_failed;
     }
     const std::string command = args.front();
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
         if (command == "unpack") return run_unpack(option_reader("unpack", std::move(args)));
         if (command == "pack") return run_pack(option_reader("pack", std::move(args)));
         if (command == "-h" || command == "--help" || command == "help") {
-            std::printf("%s", msg::usage);
+            std::printf("%s", usage().c_str());
             return status_ok;
         }
         return fail(format(msg::unknown_command, command.c_str()));

@@ -31,10 +31,6 @@ constexpr const char* cannot_create_dir = "Error: cannot create directory %s";
 constexpr const char* out_of_memory = "Error: out of memory";
 
 // command line
-constexpr const char* usage =
-    "usage: imgwelder unpack -i CONTAINER -o DIR\n"
-    "       imgwelder pack -c -T{Q|N}CODE [-v MAJOR.MINOR] [-n] [-d N] [-s N] [-r N] [-a N]\n"
-    "                      [-l PARAMFILE] {-1|-2|-3 IMAGE}... -o OUT\n";
 constexpr const char* no_command = "Error: no command given";
 constexpr const char* unknown_command = "Error: unknown command %s";
 constexpr const char* unknown_option = "Error: unknown option %s";

@@ -543,7 +543,7 @@ void write_man_imgwelder(std::FILE* f) {
   man_header(f, "IMGWELDER", "imgwelder", "take loader containers apart and build them");
   std::fputs(".SH SYNOPSIS\n.nf\n", f);
   // the usage text less its "usage: " column
-  const std::string usage = iw::msg::usage;
+  const std::string usage = iw::usage();
   const std::size_t column = usage.find("imgwelder");
   for (std::size_t p = 0; p < usage.size();) {
     const std::size_t end = usage.find('\n', p);
@@ -569,7 +569,9 @@ void write_man_imgwelder(std::FILE* f) {
       std::fprintf(f, ".SS %s\n", command);
     }
     man_tagged(f, bold(o.name) + (o.value ? " " + italic(o.value) : ""),
-               std::string(o.meaning) + (o.repeatable ? "; may be given more than once." : "."));
+               std::string(o.meaning) + (o.times == iw::use::required     ? " (required)."
+                                         : o.times == iw::use::repeatable ? "; may be given more than once."
+                                                                          : "."));
   }
   std::fputs(".SH OUTPUT\n", f);
   std::fputs(roff("unpack prints a listing: \"imgwelder unpack\", a header line, a line counting "
