@@ -197,33 +197,57 @@ const status_text tool_statuses[] = {
 
 constexpr std::size_t guide_width = 95;
 
-// Where each parameter lives, one text per place.
-std::vector<std::vector<std::string>> places() {
-  std::vector<std::vector<std::string>> where(base_info_tag_size);
+// One place that stores a parameter, as the tables give it: the block versions that have it, the
+// section (or the version-0/1 record), the word counted from 0 in it, the lowest bit and width.
+struct place {
+  enum class in { versions_2_to_5, version_5, versions_0_to_1 } versions;
+  const char* section;  // a section's name; "record" for the version-0/1 record
+  unsigned word, lo, width;
+  bool decoded = true;  // false: written only, reads as 0
+  int lane = -1;        // a tq6951 skew lane (0 keeps the lane); -1 for other places
+  bool tq6951 = false;  // the skew section, understood for the chip tq6951 alone
+};
+constexpr const char* v1_record = "record";
+constexpr const char* skew_section = "skew";
+
+// Every place of every parameter, walked once through the layout tables, the version-0/1 record
+// and the skew maps; the guide and the JSON catalogue each render them.
+std::vector<std::vector<place>> places() {
+  std::vector<std::vector<place>> where(base_info_tag_size);
   for (std::size_t s = 0; s < section_count; ++s) {
     const section_desc& d = section_info(static_cast<section>(s));
     for (const field& f : d.fields) {
       const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
-      where[f.parameter].push_back(std::string(v5_only ? "version 5" : "versions 2-5") + ": " +
-                                   d.name + " section word " + std::to_string(f.word) +
-                                   ", " + bits(f.lo, f.width));
+      where[f.parameter].push_back({v5_only ? place::in::version_5 : place::in::versions_2_to_5,
+                                    d.name, f.word, f.lo, f.width});
     }
   }
   for (const field& f : v1_fields())
-    where[f.parameter].push_back(std::string("versions 0-1: record word ") + std::to_string(f.word) +
-                                 ", " + bits(f.lo, f.width) + (f.decoded ? "" : ", written only (reads as 0)"));
+    where[f.parameter].push_back({place::in::versions_0_to_1, v1_record, f.word, f.lo, f.width, f.decoded});
   for (const skew_type& t : skew_types()) {
-    where[t.freq].push_back("versions 2-5, chip tq6951: skew section word " +
-                            std::to_string(t.record_word) + ", " + bits(0, 12));
+    where[t.freq].push_back({place::in::versions_2_to_5, skew_section,
+                             static_cast<unsigned>(t.record_word), 0, skew_freq_bits, true, -1, true});
     for (std::size_t r = 0; r < t.row_count; ++r) {
       const ca_map_row row = t.rows[r];
       where[t.first_ca + row.param_offset].push_back(
-          "versions 2-5, chip tq6951: skew section word " + std::to_string(lane_word(t, row.lane)) +
-          ", " + bits(lane_shift(row.lane), 8) + " (lane " + std::to_string(row.lane) +
-          "; 0 keeps the lane)");
+          {place::in::versions_2_to_5, skew_section, static_cast<unsigned>(lane_word(t, row.lane)),
+           lane_shift(row.lane), 8, true, static_cast<int>(row.lane), true});
     }
   }
   return where;
+}
+
+// A place as the guide's reference writes it.
+std::string guide_place(const place& p) {
+  const char* versions = p.versions == place::in::version_5         ? "version 5"
+                         : p.versions == place::in::versions_0_to_1 ? "versions 0-1"
+                                                                    : "versions 2-5";
+  std::string t = std::string(versions) + (p.tq6951 ? ", chip tq6951" : "") + ": " + p.section +
+                  (p.section == v1_record ? "" : " section") + " word " + std::to_string(p.word) +
+                  ", " + bits(p.lo, p.width);
+  if (p.lane >= 0) t += " (lane " + std::to_string(p.lane) + "; 0 keeps the lane)";
+  if (!p.decoded) t += ", written only (reads as 0)";
+  return t;
 }
 
 const char* const intro = R"(vexdram_tool user guide
@@ -351,7 +375,7 @@ void write_guide(std::FILE* g) {
     }
     std::fprintf(g, "%3zu  %s  (%s)\n", n, key.c_str(), report_in_hex(n) ? "hex" : "decimal");
     if (where[n].empty()) std::fputs("       not stored in any block form the tool reads or writes\n", g);
-    for (const std::string& w : where[n]) std::fprintf(g, "       %s\n", w.c_str());
+    for (const place& p : where[n]) std::fprintf(g, "       %s\n", guide_place(p).c_str());
   }
 }
 
@@ -374,46 +398,32 @@ std::string json_str(std::string_view s) {
   return t + "\"";
 }
 
-std::string json_place(const char* versions, const std::string& section, unsigned word,
-                       unsigned lo, unsigned width, const std::string& extra = "") {
-  return std::string("{\"versions\":") + versions + ",\"section\":" + json_str(section) +
-         ",\"word\":" + std::to_string(word) + ",\"lo\":" + std::to_string(lo) +
-         ",\"width\":" + std::to_string(width) + extra + "}";
+// A place as the JSON catalogue writes it.
+std::string json_place(const place& p) {
+  const char* versions = p.versions == place::in::version_5         ? "[5]"
+                         : p.versions == place::in::versions_0_to_1 ? "[0,1]"
+                                                                    : "[2,3,4,5]";
+  std::string t = std::string("{\"versions\":") + versions + ",\"section\":" +
+                  json_str(p.section == v1_record ? "version 0-1 record" : p.section) +
+                  ",\"word\":" + std::to_string(p.word) + ",\"lo\":" + std::to_string(p.lo) +
+                  ",\"width\":" + std::to_string(p.width);
+  if (!p.decoded) t += ",\"reads_as_zero\":true";
+  if (p.tq6951) t += ",\"chip\":\"tq6951\"";
+  if (p.lane >= 0) t += ",\"lane\":" + std::to_string(p.lane) + ",\"zero_keeps\":true";
+  return t + "}";
 }
 
 void write_catalogue(std::FILE* j) {
   constexpr const char* skew_group = "tq6951 skew";
   constexpr const char* unstored_group = "not stored";
-  std::vector<std::vector<std::string>> where(base_info_tag_size);
+  const auto where = places();
+  // A host shows a parameter with its section (the version-0/1 record aside).
   std::vector<std::string> group(base_info_tag_size);
+  for (std::size_t n = 0; n < base_info_tag_size; ++n)
+    for (const place& p : where[n])
+      if (p.section != v1_record) group[n] = p.tq6951 ? skew_group : p.section;
   std::vector<std::string> groups;
-  for (std::size_t s = 0; s < section_count; ++s) {
-    const section_desc& d = section_info(static_cast<section>(s));
-    groups.push_back(d.name);
-    for (const field& f : d.fields) {
-      const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
-      where[f.parameter].push_back(
-          json_place(v5_only ? "[5]" : "[2,3,4,5]", d.name, f.word, f.lo, f.width));
-      group[f.parameter] = d.name;
-    }
-  }
-  for (const field& f : v1_fields())
-    where[f.parameter].push_back(json_place("[0,1]", "version 0-1 record", f.word, f.lo, f.width,
-                                            f.decoded ? "" : ",\"reads_as_zero\":true"));
-  const std::string skew_chip = ",\"chip\":\"tq6951\"";
-  for (const skew_type& t : skew_types()) {
-    where[t.freq].push_back(json_place("[2,3,4,5]", "skew", static_cast<unsigned>(t.record_word), 0,
-                                       skew_freq_bits, skew_chip));
-    group[t.freq] = skew_group;
-    for (std::size_t r = 0; r < t.row_count; ++r) {
-      const ca_map_row row = t.rows[r];
-      where[t.first_ca + row.param_offset].push_back(
-          json_place("[2,3,4,5]", "skew", static_cast<unsigned>(lane_word(t, row.lane)),
-                     lane_shift(row.lane), 8,
-                     skew_chip + ",\"lane\":" + std::to_string(row.lane) + ",\"zero_keeps\":true"));
-      group[t.first_ca + row.param_offset] = skew_group;
-    }
-  }
+  for (std::size_t s = 0; s < section_count; ++s) groups.push_back(section_info(static_cast<section>(s)).name);
   groups.push_back(skew_group);
   groups.push_back(unstored_group);
   group[p::start_tag] = section_info(section::global).name;
@@ -426,13 +436,13 @@ void write_catalogue(std::FILE* j) {
     std::fprintf(j, "%s%s", i ? "," : "", json_str(groups[i]).c_str());
   std::fprintf(j, "],\n\"start_tag\":\"0x%x\",\n\"parameters\":[\n", start_tag_value);
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
-    std::string places;
-    for (const std::string& w : where[n]) places += (places.empty() ? "" : ",") + w;
+    std::string list;
+    for (const place& p : where[n]) list += (list.empty() ? "" : ",") + json_place(p);
     // The start tag's line reads 0x12345678 although it is no stored field.
     const bool hex = n == p::start_tag || report_in_hex(n);
     std::fprintf(j, "{\"n\":%zu,\"key\":%s,\"format\":\"%s\",\"group\":%s,\"places\":[%s]}%s\n", n,
                  json_str(base_info_tag[n]).c_str(), hex ? "hex" : "decimal",
-                 json_str(group[n].empty() ? unstored_group : group[n]).c_str(), places.c_str(),
+                 json_str(group[n].empty() ? unstored_group : group[n]).c_str(), list.c_str(),
                  n + 1 < base_info_tag_size ? "," : "");
   }
   std::fputs("]\n}\n", j);
