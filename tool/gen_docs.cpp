@@ -71,6 +71,28 @@ std::string older_names() {
 // ---------------------------------------------------------------------------------------------
 // What the user guide and the manual page of vexdram_tool both say.
 
+const char* const tool_summary =
+    "vexdram_tool reads and edits the parameter block of a DDR binary: the run of 32-bit "
+    "little-endian words, found by its start tag 0x12345678, that holds the DRAM frequencies, the "
+    "debug UART, idle timers, drive strengths, ODT, slew rates, vrefs, byte/DQ maps, address hash "
+    "masks and CA skews, as 484 named parameters. It changes exactly the bits it is asked to "
+    "change, never anything outside the block's sections, and never the length of the file.";
+
+// The supported chip names, separated by spaces.
+std::string chip_list() {
+  std::string chips;
+  for (const char* c : chip_names) chips += std::string(chips.empty() ? "" : " ") + c;
+  return chips;
+}
+
+// What the chip name and the binary's file name change.
+std::string chip_role() {
+  return "CHIP is checked and echoed; besides that it matters only for the skew section, which the "
+         "tool understands for the chip tq6951 alone (skew sub-version 1). For a version 0 or 1 "
+         "block the file name of DDR_BINARY matters too: when it contains " + older_names() +
+         " the short form of the version-1 record is written.";
+}
+
 struct invocation {
   const char* args;
   const char* what;
@@ -253,12 +275,7 @@ std::string guide_place(const place& p) {
 const char* const intro = R"(vexdram_tool user guide
 =======================
 
-vexdram_tool reads and edits the parameter block of a DDR binary: the run of 32-bit
-little-endian words, found by its start tag 0x12345678, that holds the DRAM frequencies, the
-debug UART, idle timers, drive strengths, ODT, slew rates, vrefs, byte/DQ maps, address hash
-masks and CA skews. It knows 484 parameters (the reference at the end lists them). It changes
-exactly the bits it is asked to change, never anything outside the block's sections, and never
-the length of the file.
+@SUMMARY@
 
 1. Running it
 -------------
@@ -266,11 +283,6 @@ the length of the file.
 )";
 
 const char* const modes = R"(
-The chip name is checked and echoed; besides that it matters only for the skew section, which
-the tool understands for the chip tq6951 alone (skew sub-version 1). For a version 0 or 1 block
-the DDR binary's file name matters too: when it contains @OLDER@ the short
-form of the version-1 record is written (see 4).
-
 Report mode (-g) writes every parameter of the DDR binary to REPORT:
 
     ./vexdram_tool tq6583 -g gen_param.txt tq6583_ddr.bin
@@ -318,7 +330,10 @@ Everything is printed on standard output. Exit status:
 )";
 
 void write_guide(std::FILE* g) {
-  std::fputs(intro, g);
+  std::string head = intro;
+  head.replace(head.find("@SUMMARY@\n"), 10,
+               wrap(std::string(tool_summary) + " The parameter reference (section 6) lists all of them.", guide_width, "", ""));
+  std::fputs(head.c_str(), g);
   for (const invocation& i : invocations) {
     const std::string line = std::string("    vexdram_tool ") + i.args;
     std::fprintf(g, "%-53s%s\n", line.c_str(), i.what);
@@ -330,19 +345,10 @@ void write_guide(std::FILE* g) {
     std::fputs(wrap(o.meaning, guide_width, "        ", "        ").c_str(), g);
   }
   std::fputs("\nCHIP is one of the supported chip names, exactly as written (lower case):\n", g);
-  std::string line = "   ";
-  for (const char* c : chip_names) {
-    if (line.size() + std::string(c).size() > 92) {
-      std::fprintf(g, "%s\n", line.c_str());
-      line = "   ";
-    }
-    line += " ";
-    line += c;
-  }
-  std::fprintf(g, "%s\n", line.c_str());
-  std::string modes_text = modes;
-  modes_text.replace(modes_text.find("@OLDER@"), 7, older_names());
-  std::fputs(modes_text.c_str(), g);
+  std::fputs(wrap(chip_list(), guide_width, "    ", "    ").c_str(), g);
+  std::fputs("\n", g);
+  std::fputs(wrap(chip_role(), guide_width, "", "").c_str(), g);
+  std::fputs(modes, g);
 
   std::fputs(wrap(std::string(param_file_intro) + " The rules:", guide_width, "", "").c_str(), g);
   std::fputs("\n", g);
@@ -505,12 +511,7 @@ void write_man_tool(std::FILE* f) {
     std::fputs("\n", f);
   }
   std::fputs(".SH DESCRIPTION\n", f);
-  std::fputs(roff("vexdram_tool reads and edits the parameter block of a DDR binary: the run of "
-                  "32-bit little-endian words, found by its start tag 0x12345678, that holds the "
-                  "DRAM frequencies, the debug UART, idle timers, drive strengths, ODT, slew rates, "
-                  "vrefs, byte/DQ maps, address hash masks and CA skews, as 484 named parameters. "
-                  "It changes exactly the bits it is asked to change, never anything outside the "
-                  "block's sections, and never the length of the file.").c_str(), f);
+  std::fputs(roff(tool_summary).c_str(), f);
   std::fputs("\n.PP\n", f);
   std::fputs(roff("Without arguments it prints the help text. Report mode opens DDR_BINARY read-only and writes every parameter to REPORT, "
                   "which is created (or emptied) first and must not be DDR_BINARY itself. Modify "
@@ -519,13 +520,7 @@ void write_man_tool(std::FILE* f) {
                   "back at its own position and flushes the binary to the disk before it prints "
                   "\"modify end\": work on a copy.").c_str(), f);
   std::fputs("\n.PP\n", f);
-  std::string chips;
-  for (const char* c : chip_names) chips += std::string(chips.empty() ? "" : " ") + c;
-  std::fputs(roff("CHIP is one of these names, exactly as written: " + chips + ". It is checked and "
-                  "echoed; besides that it matters only for the skew section, which the tool "
-                  "understands for the chip tq6951 alone. For a version 0 or 1 block the file name "
-                  "of DDR_BINARY matters too: when it contains " + older_names() +
-                  " the short form of the version-1 record is written.").c_str(), f);
+  std::fputs(roff("CHIP is one of these names, exactly as written: " + chip_list() + ". " + chip_role()).c_str(), f);
   std::fputs("\n.SH OPTIONS\n", f);
   for (const option_text& o : tool_options)
     man_tagged(f, bold(o.name) + (o.value ? " " + italic(o.value) : ""), o.meaning);
