@@ -4,6 +4,7 @@ server, the start line, the browser, and a clean exit on SIGINT or SIGTERM.
     python3 -m vexdram_studio [--port N] [--host H] [--no-browser] WORKSPACE
 """
 import argparse
+import json
 import os
 import secrets
 import shutil
@@ -80,12 +81,12 @@ def main(argv: Optional[List[str]] = None) -> int:
         (private / ws.link).symlink_to(workspace)
         os.chdir(private)
         catalogue_json = (resource / CATALOGUE).read_bytes()
-        ops = Operations(dramforge.dramforge, ws, Catalogue.load(resource / CATALOGUE))
+        ops = Operations(dramforge.dramforge, ws, Catalogue(json.loads(catalogue_json)))
         try:
             chips = ops.chips(CHIPS_CSV)
         except Failed as e:
             print(f"vexdram studio: warning: the chip table could not be read ({e})", file=sys.stderr)
-            chips = [{"chip": c.upper()} for c in ops.catalogue.chips]
+            chips = ops.bare_chips()
         named, header_name = _host_names(args.host)
         studio = Studio(ops, secrets.token_urlsafe(24), __version__, catalogue_json, chips,
                         tuple(sorted(set(LOOPBACK) | {header_name})))
@@ -100,7 +101,7 @@ def main(argv: Optional[List[str]] = None) -> int:
 
         signal.signal(signal.SIGINT, on_signal)
         signal.signal(signal.SIGTERM, on_signal)
-        if args.host not in ("127.0.0.1", "localhost", "::1"):
+        if header_name not in LOOPBACK:
             print(f"vexdram studio: warning: listening on {args.host}, not on the loopback "
                   "address: whoever reaches it with the token can change your files",
                   file=sys.stderr)

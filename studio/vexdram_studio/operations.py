@@ -93,8 +93,12 @@ class Operations:
         with self._session() as cap:
             table = self._call(cap, "get_cfg_file", csv_path)
         if table is None:
-            return [{"chip": c.upper()} for c in self.catalogue.chips]
+            return self.bare_chips()
         return [{str(k): str(v) for k, v in row.items()} for row in table.to_dict("records")]
+
+    def bare_chips(self) -> List[Dict[str, str]]:
+        """The chip list without the table: the tool's names alone."""
+        return [{"chip": c.upper()} for c in self.catalogue.chips]
 
     def listing(self) -> List[Dict[str, object]]:
         files = self.ws.regular_files()

@@ -13,6 +13,9 @@ let doc = null;         // the open document: {file, kind, chip, version, params
 const edits = new Map();    // key -> value as the report writes it
 const invalid = new Map();  // key -> {reason, text as typed}
 
+const KIND = { loader: "loader container", ddr: "DDR binary", text: "text", other: "other" };
+const NOT_STORED = "not stored in this binary";
+
 function escapeHtml(s) {
   return String(s).replace(/[&<>"']/g, c => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;" })[c]);
 }
@@ -68,7 +71,7 @@ async function loadFiles() {
     button.disabled = f.kind === "text";
     const badge = document.createElement("span");
     badge.className = `badge ${f.kind}`;
-    badge.textContent = { loader: "loader container", ddr: "DDR binary", text: "text", other: "other" }[f.kind];
+    badge.textContent = KIND[f.kind];
     li.append(button, badge);
     if (doc && f.name === doc.file) li.className = "current";
     return li;
@@ -119,7 +122,7 @@ async function openFile(name, chip) {
 function showDocument() {
   $("document").hidden = false;
   $("doc-name").textContent = doc.file;
-  $("doc-kind").textContent = doc.kind === "loader" ? "loader container" : "DDR binary";
+  $("doc-kind").textContent = KIND[doc.kind];
   $("chip").value = doc.chip;
   const row = chips.find(c => c.chip === doc.chip) || {};
   $("chip-info").textContent = [row.description_en, row.description_zh].filter(Boolean).join(" · ");
@@ -184,7 +187,7 @@ function fillParams() {
     r.row.className = absent ? "absent" : "";
     setText(r.width, width === null ? "—" : String(width));
     setText(r.max, width === null ? "" : (p.format === "hex" ? "0x" + largest(width).toString(16) : String(largest(width))));
-    setText(r.note, absent ? "not stored in this binary" : "");
+    setText(r.note, absent ? NOT_STORED : "");
   }
   for (const key of new Set([...edits.keys(), ...invalid.keys()])) {
     const input = inputFor(key);
@@ -216,7 +219,7 @@ function validate(input) {
   } else {
     invalid.delete(key);
     input.removeAttribute("aria-invalid");
-    note.textContent = row.classList.contains("absent") ? "not stored in this binary" : "";
+    note.textContent = row.classList.contains("absent") ? NOT_STORED : "";
     if (reportValue(result.value) !== reportValue(original)) edits.set(key, result.value);
     else edits.delete(key);
   }
