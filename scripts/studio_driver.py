@@ -80,3 +80,11 @@ def wait_js(driver: Any, condition: str, timeout: float = 20) -> Any:
     from selenium.webdriver.support.ui import WebDriverWait
     return WebDriverWait(driver, timeout, poll_frequency=0.02).until(
         lambda d: d.execute_script(f"return {condition};"))
+
+
+def type_into(driver: Any, key: str, text: str) -> Any:
+    """Types text into the editor of parameter key, in place of its value; returns the field."""
+    field = driver.find_element("name", key)
+    field.clear()
+    field.send_keys(text)
+    return field

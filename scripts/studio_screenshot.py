@@ -12,13 +12,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "scripts"))
-from studio_driver import chromium, make_workspace, start_studio, wait_js  # noqa: E402
-
-
-def type_into(driver, key, text):
-    field = driver.find_element("name", key)
-    field.clear()
-    field.send_keys(text)
+from studio_driver import chromium, make_workspace, start_studio, type_into, wait_js  # noqa: E402
 
 
 def main(argv):

@@ -4,7 +4,7 @@ report of what was written; for a DDR binary and for a loader container packed b
 import pytest
 
 from conftest import REPO
-from studio_driver import chromium, wait_js
+from studio_driver import chromium, type_into, wait_js
 from test_http import report, unpacked
 from test_rules import NUMBERS
 
@@ -24,13 +24,6 @@ def browser(tmp_path_factory):
 def open_page(browser, studio, file):
     browser.get(studio.page(file))
     assert wait_js(browser, "document.body.dataset.ready && document.querySelectorAll('#params input[name]').length") == 484
-
-
-def type_into(browser, key, text):
-    field = browser.find_element("name", key)
-    field.clear()
-    field.send_keys(text)
-    return field
 
 
 def save_and_wait(browser):
