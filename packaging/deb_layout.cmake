@@ -1,6 +1,6 @@
 # Runs in CPack after the host directory is staged and before the package is made. For the .deb
 # it adds, around the host directory under /opt/vexdram: links to the programs in /usr/bin, the
-# studio's launcher (when the studio is in the tree), the manual pages in /usr/share/man/man1
+# studio's launcher, the manual pages in /usr/share/man/man1
 # (compressed, moved out of the host directory), the copyright file, the changelog and the
 # lintian overrides.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
@@ -10,24 +10,26 @@ set(root ${CPACK_TEMPORARY_DIRECTORY})
 set(prefix ${CPACK_VEXDRAM_DEB_PREFIX})
 set(host ${root}${prefix})
 
+# gzip -9n: compressed without a name or time stamp, so the package is reproducible.
+function(gzip_to src dst)
+  execute_process(COMMAND gzip -9nc ${src} OUTPUT_FILE ${dst} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip ${src} failed")
+  endif()
+endfunction()
+
 file(MAKE_DIRECTORY ${root}/usr/bin)
 foreach(tool vexdram_tool imgwelder)
   file(CREATE_LINK ${prefix}/resource/tools/${tool} ${root}/usr/bin/${tool} SYMBOLIC)
 endforeach()
-if(EXISTS ${host}/vexdram_studio)
-  file(COPY ${CPACK_VEXDRAM_STUDIO_LAUNCHER} DESTINATION ${root}/usr/bin
-       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-endif()
+file(COPY ${CPACK_VEXDRAM_STUDIO_LAUNCHER} DESTINATION ${root}/usr/bin
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 file(GLOB pages ${host}/share/man/man1/*.1)
 file(MAKE_DIRECTORY ${root}/usr/share/man/man1)
 foreach(page ${pages})
   get_filename_component(name ${page} NAME)
-  execute_process(COMMAND gzip -9nc ${page} OUTPUT_FILE ${root}/usr/share/man/man1/${name}.gz
-                  RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "gzip ${page} failed")
-  endif()
+  gzip_to(${page} ${root}/usr/share/man/man1/${name}.gz)
 endforeach()
 file(REMOVE_RECURSE ${host}/share)
 
@@ -37,10 +39,6 @@ file(STRINGS ${CPACK_VEXDRAM_PACKAGING_DIR}/changelog latest LIMIT_COUNT 1)
 if(NOT latest MATCHES "^vexdram \\(${CPACK_PACKAGE_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog: its latest entry is not version ${CPACK_PACKAGE_VERSION}")
 endif()
-execute_process(COMMAND gzip -9nc ${CPACK_VEXDRAM_PACKAGING_DIR}/changelog OUTPUT_FILE ${doc}/changelog.gz
-                RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "gzip changelog failed")
-endif()
+gzip_to(${CPACK_VEXDRAM_PACKAGING_DIR}/changelog ${doc}/changelog.gz)
 file(MAKE_DIRECTORY ${root}/usr/share/lintian/overrides)
 file(COPY_FILE ${CPACK_VEXDRAM_PACKAGING_DIR}/lintian-overrides ${root}/usr/share/lintian/overrides/vexdram)

@@ -13,5 +13,4 @@ rm -rf "$out"
 mkdir -p "$out"
 (cd "$build" && cpack -B "$out" >"$out/cpack.log" 2>&1) || { cat "$out/cpack.log"; echo "package: cpack failed" >&2; exit 1; }
 rm -rf "$out/_CPack_Packages" "$out/cpack.log"
-rm -rf dist-pkg/_CPack_Packages
 ls dist-pkg
