@@ -22,14 +22,10 @@ struct read_result {
 read_result read_text(const std::string& text) {
   read_result r{};
   r.state.fill(state_keep);
-  char* buf = nullptr;
-  std::size_t len = 0;
-  std::FILE* out = open_memstream(&buf, &len);
+  capture out;
   memory_text_source src(text.data(), text.size());
-  r.accepted = read_param_text(src, r.info, r.state, out);
-  std::fclose(out);
-  r.out.assign(buf, len);
-  std::free(buf);
+  r.accepted = read_param_text(src, r.info, r.state, out.f);
+  r.out = out.done();
   return r;
 }
 
