@@ -1,6 +1,9 @@
 #include "ddr_file.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +27,7 @@ posix_ddr_file::posix_ddr_file(const char* path, bool writable) {
   const bool stat_ok = ::fstat(fd_, &st) == 0;
   if (stat_ok && S_ISREG(st.st_mode)) {
     size_ = static_cast<std::uint64_t>(st.st_size);
+    regular_ = true;
     return;
   }
   const off_t end = stat_ok && S_ISBLK(st.st_mode) ? ::lseek(fd_, 0, SEEK_END) : -1;
@@ -130,19 +134,86 @@ std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole,
 }
 }  // namespace
 
-std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {
+std::optional<std::uint64_t> ddr_file::scan_for(std::uint32_t pattern) {
   // 128 KiB reads, like cat's: the buffer stays in the cache while it is compared. A smaller
   // file gets a buffer of its own size, read at once.
   constexpr std::uint64_t block = std::uint64_t{128} << 10;
-  const std::size_t len = static_cast<std::size_t>(std::min(block, f.size()));
+  const std::size_t len = static_cast<std::size_t>(std::min(block, size()));
   const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[len]);
   std::uint64_t pos = 0;
   for (;;) {
-    const std::size_t got = f.read_at(pos, buf.get(), len);
+    const std::size_t got = read_at(pos, buf.get(), len);
     if (auto at = find_word(buf.get(), got & ~std::size_t{3}, pattern)) return pos + *at;
     pos += got;
-    if (got < len || pos >= f.size()) return std::nullopt;
+    if (got < len || pos >= size()) return std::nullopt;
   }
+}
+
+std::optional<std::uint64_t> memory_ddr_file::scan_for(std::uint32_t pattern) {
+  if (auto at = find_word(bytes_.data(), bytes_.size() & ~std::size_t{3}, pattern)) return *at;
+  return std::nullopt;
+}
+
+namespace {
+// A file that shrinks while it is mapped raises SIGBUS on the pages past its new end. The scan
+// turns that into "the file ends here": the handler jumps back to the scan when the fault lies in
+// the window being scanned, and leaves every other SIGBUS to the handler that was there before.
+sigjmp_buf bus_jump;
+const std::uint8_t* volatile bus_lo = nullptr;
+const std::uint8_t* volatile bus_hi = nullptr;
+struct sigaction bus_previous;
+
+void on_bus(int, siginfo_t* info, void*) {
+  const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
+  if (at >= bus_lo && at < bus_hi) siglongjmp(bus_jump, 1);
+  ::sigaction(SIGBUS, &bus_previous, nullptr);  // not ours: fault again under the old handler
+}
+
+struct bus_guard {
+  bus_guard() {
+    struct sigaction sa {};
+    sa.sa_sigaction = on_bus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &bus_previous);
+  }
+  ~bus_guard() {
+    bus_lo = bus_hi = nullptr;
+    ::sigaction(SIGBUS, &bus_previous, nullptr);
+  }
+};
+// Compares one mapped window; false when the file shrank under it (at is then unset).
+bool scan_window(const std::uint8_t* base, std::size_t len, std::uint32_t pattern,
+                 std::optional<std::size_t>& at) {
+  bus_lo = base;
+  bus_hi = base + len;
+  if (sigsetjmp(bus_jump, 1) != 0) return false;
+  at = find_word(base, len & ~std::size_t{3}, pattern);
+  bus_lo = bus_hi = nullptr;
+  return true;
+}
+}  // namespace
+
+std::optional<std::uint64_t> posix_ddr_file::scan_for(std::uint32_t pattern) {
+  if (!regular_) return ddr_file::scan_for(pattern);
+  // No copy into a read buffer: the page cache is compared where it lies, 2 MiB at a time, so
+  // the memory the scan holds stays flat whatever the size of the file. Windows of 2 MiB at
+  // 2 MiB offsets let the kernel map a large page-cache folio at once; no MAP_POPULATE, which
+  // costs more than the faults it saves.
+  constexpr std::uint64_t window = std::uint64_t{2} << 20;
+  const bus_guard guard;
+  for (std::uint64_t pos = 0; pos + 4 <= size_; pos += window) {
+    const std::size_t len = static_cast<std::size_t>(std::min(window, size_ - pos));
+    void* const map = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(pos));
+    if (map == MAP_FAILED) return ddr_file::scan_for(pattern);
+    std::optional<std::size_t> at;
+    const bool whole = scan_window(static_cast<const std::uint8_t*>(map), len, pattern, at);
+    ::munmap(map, len);
+    // A file that shrank below the word being compared: every word before it was compared.
+    if (!whole) return std::nullopt;
+    if (at) return pos + *at;
+  }
+  return std::nullopt;
 }
 
 }  // namespace vexdram

@@ -20,9 +20,13 @@ class ddr_file {
   virtual std::uint64_t size() const = 0;
   // Puts what was written on stable storage; false when that fails.
   virtual bool sync() = 0;
+  // The block scan: the position of the first word, at a multiple of 4, equal to pattern; a
+  // trailing partial word never matches. This one reads the file in large blocks.
+  virtual std::optional<std::uint64_t> scan_for(std::uint32_t pattern);
 };
 
-// A file on disk, read with large positioned reads.
+// A file on disk, read with large positioned reads. A regular file is scanned through a read-only
+// mapping, a window at a time; anything else (a block device) with plain reads.
 class posix_ddr_file final : public ddr_file {
  public:
   // Opens path read-only, or for reading and writing; nullopt-like: check ok().
@@ -36,10 +40,12 @@ class posix_ddr_file final : public ddr_file {
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return size_; }
   bool sync() override;
+  std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override;
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  bool regular_ = false;
 };
 
 // A DDR binary held in memory (tests, fuzzing); counts its writes.
@@ -50,6 +56,7 @@ class memory_ddr_file final : public ddr_file {
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return bytes_.size(); }
   bool sync() override { return true; }
+  std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override;
   std::size_t writes() const { return writes_; }
 
  private:
@@ -73,8 +80,9 @@ bool read_words(ddr_file& f, std::uint64_t pos, std::uint32_t* words, std::size_
 // Writes n little-endian words at pos, cut at the end of the file; returns the bytes written.
 std::size_t write_words(ddr_file& f, std::uint64_t pos, const std::uint32_t* words, std::size_t n);
 
-// The block scan: the position of the first word, at a multiple of 4, equal to pattern; a
-// trailing partial word never matches. Reads the file in large blocks.
-std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern);
+// The block scan (ddr_file::scan_for).
+inline std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {
+  return f.scan_for(pattern);
+}
 
 }  // namespace vexdram

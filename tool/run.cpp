@@ -7,9 +7,6 @@
 #include "warnings.h"
 
 namespace vexdram {
-namespace {
-
-}  // namespace
 
 const std::array<const char*, 35> chip_names = {
     "tq615y", "tq6152", "tw4uf", "tq6154", "tq637y", "tq6154g", "tq6371m", "tq6371n", "tq6373",
@@ -51,32 +48,6 @@ void warn_unfit(const run_context& ctx, field_span fields, std::size_t first, st
   });
 }
 
-// Scan, version, index. Returns false when the run ends here (its message printed).
-bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern,
-                  std::uint64_t& bin_skew_offset, sdram_head_info_index_v2& index) {
-  const std::optional<std::uint64_t> tag = find_start_tag(bin, pattern);
-  std::uint32_t version = 0;
-  if (!tag || !read_words(bin, *tag + 4, &version, 1)) {
-    say(ctx, msg::get_version_fail);
-    return false;
-  }
-  bin_skew_offset = *tag + 4;
-  ctx.version = version;
-  std::fprintf(ctx.out, msg::version_fmt, static_cast<int>(version));
-  if (v1_layout(version)) return true;
-  if (!has_index(version)) {
-    say(ctx, msg::version_not_support);
-    return false;
-  }
-  std::uint8_t raw[index_bytes];
-  if (bin.read_at(bin_skew_offset + 4, raw, index_bytes) != index_bytes) {
-    say(ctx, msg::readout_index_fail);
-    return false;
-  }
-  for (std::size_t e = 0; e < index_entry_count; ++e) index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
-  return true;
-}
-
 bool read_section(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
                   block_image& read_out, std::uint64_t bin_skew_offset, const section_desc& d) {
   const std::uint8_t words = section_words(d, index, ctx.version);
@@ -107,6 +78,81 @@ bool read_skew(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& 
 }
 
 }  // namespace
+
+bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at) {
+  const std::optional<std::uint64_t> tag = find_start_tag(bin, pattern);
+  std::uint32_t version = 0;
+  if (!tag || !read_words(bin, *tag + 4, &version, 1)) {
+    say(ctx, msg::get_version_fail);
+    return false;
+  }
+  at.bin_skew_offset = *tag + 4;
+  ctx.version = version;
+  std::fprintf(ctx.out, msg::version_fmt, static_cast<int>(version));
+  if (v1_layout(version)) return true;
+  if (!has_index(version)) {
+    say(ctx, msg::version_not_support);
+    return false;
+  }
+  std::uint8_t raw[index_bytes];
+  if (bin.read_at(at.bin_skew_offset + 4, raw, index_bytes) != index_bytes) {
+    say(ctx, msg::readout_index_fail);
+    return false;
+  }
+  for (std::size_t e = 0; e < index_entry_count; ++e) at.index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
+  return true;
+}
+
+bool read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
+                base_info& info) {
+  if (!locate_block(ctx, bin, pattern, at)) return false;
+  block_image read_out{};
+  if (bin_data_readout(ctx, bin, at.index, read_out, at.bin_skew_offset) != 0) return false;
+  bin_data_2_info(ctx, info, read_out, at.index);
+  return true;
+}
+
+std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
+                                                            const block_location& at) {
+  std::array<stored_field, base_info_tag_size> where{};
+  if (v1_layout(ctx.version)) {
+    // The short form writes record words 3 to 9 only.
+    const std::size_t first = ctx.tq637y_en ? 3 : 0;
+    for (const field& f : v1_fields())
+      where[f.parameter] = {!f.decoded ? storage::reads_as_zero
+                            : f.word < first ? storage::short_form
+                                             : storage::stored,
+                            f.width};
+    return where;
+  }
+  if (!has_index(ctx.version)) return where;
+  for (std::size_t s = 0; s < section_count; ++s) {
+    const section_desc& d = section_info(static_cast<section>(s));
+    const std::uint8_t words = section_words(d, at.index, ctx.version);
+    for (const field& f : d.fields) {
+      const storage why = f.word >= section_room(d, ctx.version) ? storage::version_lacks
+                          : !section_present(d, at.index)         ? storage::no_section
+                          : f.word >= words                       ? storage::section_short
+                                                                  : storage::stored;
+      where[f.parameter] = {why, f.width, &d};
+    }
+  }
+  // The skew record is encoded and written only when it was read: chip tq6951, sub-version 1.
+  const bool skew_read = at.index[skew_index].offset != 0 && ctx.is_tq6951() && ctx.skew.sub_version() == 1;
+  const std::size_t written = skew_words(at.index);
+  auto skew = [&](param prm, std::size_t word, unsigned width, bool zero_keeps) {
+    where[prm] = {!skew_read ? storage::skew_not_read
+                  : word < written ? storage::stored
+                                   : storage::section_short,
+                  static_cast<std::uint8_t>(width), nullptr, zero_keeps};
+  };
+  for (const skew_type& t : skew_types()) {
+    skew(t.freq, t.record_word, skew_freq_bits, false);
+    for (std::size_t r = 0; r < t.row_count; ++r)
+      skew(static_cast<param>(t.first_ca + t.rows[r].param_offset), lane_word(t, t.rows[r].lane), 8, true);
+  }
+  return where;
+}
 
 bool chip_supported(const char* name) {
   for (const char* c : chip_names)
@@ -250,13 +296,9 @@ int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_
 void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
   ctx.gen_txt_from_bin = true;
   ctx.updata_availd.fill(state_keep);
-  std::uint64_t bin_skew_offset = 0;
-  sdram_head_info_index_v2 index;
-  if (!locate_block(ctx, bin, start_tag_value, bin_skew_offset, index)) return;
-  block_image read_out{};
-  if (bin_data_readout(ctx, bin, index, read_out, bin_skew_offset) != 0) return;
+  block_location at;
   base_info info_from_bin;
-  bin_data_2_info(ctx, info_from_bin, read_out, index);
+  if (!read_block(ctx, bin, start_tag_value, at, info_from_bin)) return;
   say(ctx, gen_info_from_bin(report, info_from_bin, ctx.version) == 0 ? msg::generate_ok
                                                                       : msg::generate_fail);
 }
@@ -274,29 +316,35 @@ void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {
     say(ctx, msg::no_start_tag);
     return;
   }
-  std::uint64_t bin_skew_offset = 0;
-  sdram_head_info_index_v2 index;
-  if (!locate_block(ctx, bin, info_from_txt[p::start_tag], bin_skew_offset, index)) return;
-  block_image read_out{};
-  if (bin_data_readout(ctx, bin, index, read_out, bin_skew_offset) != 0) return;
+  modify_block(ctx, info_from_txt, bin);
+}
+
+bool modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin) {
+  block_location at;
   base_info info_from_bin;
-  bin_data_2_info(ctx, info_from_bin, read_out, index);
+  if (!read_block(ctx, bin, info_from_txt[p::start_tag], at, info_from_bin)) return false;
   block_image write_in{};
-  txt_data_2_bin_data(ctx, info_from_txt, info_from_bin, index, write_in);
+  txt_data_2_bin_data(ctx, info_from_txt, info_from_bin, at.index, write_in);
+  bool written = true;
   if (v1_layout(ctx.version)) {
     // Full form: record words 0-9 at the record's start (P + 12); short form: words 3-9 at
     // P + 24. Never past the end of the file.
     const std::size_t first = ctx.tq637y_en ? 3 : 0;
-    const std::uint64_t pos = bin_skew_offset + 8 + 4 * first;
+    const std::uint64_t pos = at.bin_skew_offset + 8 + 4 * first;
     const std::size_t words = v1_record_words - first;
     const std::uint64_t room = pos < bin.size() ? bin.size() - pos : 0;
     const std::size_t expect = static_cast<std::size_t>(room < words * 4 ? room : words * 4);
-    if (write_words(bin, pos, write_in.data() + first, words) != expect) say(ctx, msg::write_bin_fail);
+    if (write_words(bin, pos, write_in.data() + first, words) != expect) {
+      say(ctx, msg::write_bin_fail);
+      written = false;
+    }
   } else {
-    write_in_bin_data_v2(ctx, bin, bin_skew_offset, write_in, index);
+    written = write_in_bin_data_v2(ctx, bin, at.bin_skew_offset, write_in, at.index) == 0;
   }
   // Users flash the image right after: "modify end" means the data is on the disk.
-  say(ctx, bin.sync() ? msg::modify_end : msg::write_bin_fail);
+  const bool synced = bin.sync();
+  say(ctx, synced ? msg::modify_end : msg::write_bin_fail);
+  return written && synced;
 }
 
 }  // namespace vexdram

@@ -37,6 +37,45 @@ extern const std::array<const char*, 3> older_family_names;
 // True when the DDR binary's path names a chip of the older family (version-1 short record).
 bool path_names_older_family(const char* path);
 
+// Where the block of a binary lies: the position of the version word (P + 4, from which section
+// offsets count) and, for versions 2 to 5, the section index. The version is in the run_context.
+struct block_location {
+  std::uint64_t bin_skew_offset = 0;
+  sdram_head_info_index_v2 index;
+};
+
+// Scan, version word, index. False when the run ends here (its message printed on ctx.out).
+bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at);
+// Scan, version, index, reading and decoding into info (all zero before). False when the run ends
+// before decoding (its message printed).
+bool read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
+                base_info& info);
+// The second half of modify mode, once info_from_txt and ctx.updata_availd hold the parameter
+// text: scan, read, decode, merge, encode, write back, sync. True when every present section was
+// written and the binary synced ("modify end").
+bool modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin);
+
+// Why a binary does not store a parameter (or that it does).
+enum class storage : std::uint8_t {
+  stored,
+  no_section,       // its section is absent from the index (or counts as absent)
+  version_lacks,    // the block's version has no place for it
+  section_short,    // its section is shorter than the word that holds it
+  skew_not_read,    // a tq6951 skew parameter: the skew section is not read for this binary
+  reads_as_zero,    // the version-1 record writes it, but it always reads back as 0
+  short_form,       // the version-1 short form (older-family file name) leaves its word alone
+};
+struct stored_field {
+  storage why = storage::version_lacks;
+  std::uint8_t width = 0;           // bits, when stored
+  const section_desc* in = nullptr; // the section that holds it (versions 2 to 5), if any
+  bool zero_keeps = false;          // a tq6951 skew lane: 0 keeps the lane as it is
+};
+// Where each parameter lives in the block that read_block found, as encoding and writing back
+// would treat it: the same presence, size and skew rules.
+std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
+                                                            const block_location& at);
+
 // Reading and decoding (versions 0 to 5). bin_skew_offset is the position of the version word.
 int bin_data_readout(run_context& ctx, ddr_file& filebin, const sdram_head_info_index_v2& index,
                      block_image& read_out, std::uint64_t bin_skew_offset);

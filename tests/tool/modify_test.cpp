@@ -464,23 +464,6 @@ TEST(Read, TagAtAnyAlignedPosition) {
   }
 }
 
-// Small files are read whole, larger ones in blocks: at every size the last whole word is found,
-// and a trailing partial word never matches.
-TEST(Read, ScanReachesTheLastWholeWord) {
-  for (std::size_t size : {0, 3, 4, 7, 64, 131071, 131072, 131075, 131076, 262144, 262147}) {
-    bytes b(size, 0);
-    memory_ddr_file f(b);
-    if (size >= 4) {
-      const std::size_t last = size / 4 * 4 - 4;
-      set_word(b, last, start_tag_value);
-      EXPECT_EQ(find_start_tag(f, start_tag_value), std::optional<std::uint64_t>(last)) << size;
-      set_word(b, last, 0);
-    }
-    if (size % 4 == 3) std::copy_n("\x78\x56\x34", 3, b.end() - 3);
-    EXPECT_EQ(find_start_tag(f, start_tag_value), std::nullopt) << size;
-  }
-}
-
 // Version 0 is version 1.
 TEST(Read, VersionZeroIsVersionOne) {
   synth::ddr_spec s;
