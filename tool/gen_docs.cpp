@@ -14,6 +14,7 @@
 #include "layout.h"
 #include "messages.h"
 #include "messages.hpp"
+#include "places.h"
 #include "report.h"
 #include "run.h"
 #include "tq6951_dram.h"
@@ -219,46 +220,6 @@ const status_text tool_statuses[] = {
 
 constexpr std::size_t guide_width = 95;
 
-// One place that stores a parameter, as the tables give it: the block versions that have it, the
-// section (or the version-0/1 record), the word counted from 0 in it, the lowest bit and width.
-struct place {
-  enum class in { versions_2_to_5, version_5, versions_0_to_1 } versions;
-  const char* section;  // a section's name; "record" for the version-0/1 record
-  unsigned word, lo, width;
-  bool decoded = true;  // false: written only, reads as 0
-  int lane = -1;        // a tq6951 skew lane (0 keeps the lane); -1 for other places
-  bool tq6951 = false;  // the skew section, understood for the chip tq6951 alone
-};
-constexpr const char* v1_record = "record";
-constexpr const char* skew_section = "skew";
-
-// Every place of every parameter, walked once through the layout tables, the version-0/1 record
-// and the skew maps; the guide and the JSON catalogue each render them.
-std::vector<std::vector<place>> places() {
-  std::vector<std::vector<place>> where(base_info_tag_size);
-  for (std::size_t s = 0; s < section_count; ++s) {
-    const section_desc& d = section_info(static_cast<section>(s));
-    for (const field& f : d.fields) {
-      const bool v5_only = d.room_v2 < d.room_v5 && f.word >= d.room_v2;
-      where[f.parameter].push_back({v5_only ? place::in::version_5 : place::in::versions_2_to_5,
-                                    d.name, f.word, f.lo, f.width});
-    }
-  }
-  for (const field& f : v1_fields())
-    where[f.parameter].push_back({place::in::versions_0_to_1, v1_record, f.word, f.lo, f.width, f.decoded});
-  for (const skew_type& t : skew_types()) {
-    where[t.freq].push_back({place::in::versions_2_to_5, skew_section,
-                             static_cast<unsigned>(t.record_word), 0, skew_freq_bits, true, -1, true});
-    for (std::size_t r = 0; r < t.row_count; ++r) {
-      const ca_map_row row = t.rows[r];
-      where[t.first_ca + row.param_offset].push_back(
-          {place::in::versions_2_to_5, skew_section, static_cast<unsigned>(lane_word(t, row.lane)),
-           lane_shift(row.lane), 8, true, static_cast<int>(row.lane), true});
-    }
-  }
-  return where;
-}
-
 // A place as the guide's reference writes it.
 std::string guide_place(const place& p) {
   const char* versions = p.versions == place::in::version_5         ? "version 5"
@@ -371,7 +332,7 @@ void write_guide(std::FILE* g) {
              "Number, key, report format, and where the parameter is stored: the section, its word\n"
              "(counted from 0 in the section), the bits, and the block versions that carry it. A\n"
              "parameter with no place in a version reads as 0 there and is never written.\n\n", g);
-  const auto where = places();
+  const auto& where = parameter_places();
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     const std::string key(base_info_tag[n]);
     if (n == 0) {
@@ -422,7 +383,7 @@ std::string json_place(const place& p) {
 void write_catalogue(std::FILE* j) {
   constexpr const char* skew_group = "tq6951 skew";
   constexpr const char* unstored_group = "not stored";
-  const auto where = places();
+  const auto& where = parameter_places();
   // A host shows a parameter with its section (the version-0/1 record aside).
   std::vector<std::string> group(base_info_tag_size);
   for (std::size_t n = 0; n < base_info_tag_size; ++n)

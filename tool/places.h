@@ -1,0 +1,32 @@
+// Every place that stores each parameter, walked once through the layout tables, the version-0/1
+// record and the tq6951 skew maps: what the documents and `vexdram keys` tell about a parameter.
+#pragma once
+
+#include <vector>
+
+#include "catalogue.h"
+
+namespace vexdram {
+
+// One place, as the tables give it: the block versions that have it, the section (or the
+// version-0/1 record), the word counted from 0 in it, the lowest bit and the width.
+struct place {
+  enum class in { versions_2_to_5, version_5, versions_0_to_1 } versions;
+  const char* section;  // a section's name; v1_record for the version-0/1 record
+  unsigned word, lo, width;
+  bool decoded = true;  // false: written only, reads as 0
+  int lane = -1;        // a tq6951 skew lane (0 keeps the lane); -1 for other places
+  bool tq6951 = false;  // the skew section, understood for the chip tq6951 alone
+  bool holds(std::uint32_t version) const {
+    return versions == in::versions_0_to_1 ? version <= 1
+           : versions == in::version_5     ? version == 5
+                                           : version >= 2 && version <= 5;
+  }
+};
+inline constexpr const char* v1_record = "record";
+inline constexpr const char* skew_section = "skew";
+
+// Indexed by parameter number; a parameter no block form stores has no place.
+const std::vector<std::vector<place>>& parameter_places();
+
+}  // namespace vexdram
