@@ -346,13 +346,6 @@ void write_guide(std::FILE* g) {
   }
 }
 
-void write_template(std::FILE* t) {
-  std::fputs("start tag=0x12345678\n", t);
-  for (std::size_t n = 1; n < base_info_tag_size; ++n)
-    std::fprintf(t, "%s=\n", std::string(base_info_tag[n]).c_str());
-  std::fputs("end\n", t);
-}
-
 // The catalogue as JSON, for host applications: every parameter's key, report format, the group
 // a host shows it in (its section) and every place that stores it: block versions, section, word
 // (counted from 0 in the section or record), lowest bit and width; skew lanes name their chip.
@@ -381,24 +374,12 @@ std::string json_place(const place& p) {
 }
 
 void write_catalogue(std::FILE* j) {
-  constexpr const char* skew_group = "tq6951 skew";
-  constexpr const char* unstored_group = "not stored";
   const auto& where = parameter_places();
-  // A host shows a parameter with its section (the version-0/1 record aside).
-  std::vector<std::string> group(base_info_tag_size);
-  for (std::size_t n = 0; n < base_info_tag_size; ++n)
-    for (const place& p : where[n])
-      if (p.section != v1_record) group[n] = p.tq6951 ? skew_group : p.section;
-  std::vector<std::string> groups;
-  for (std::size_t s = 0; s < section_count; ++s) groups.push_back(section_info(static_cast<section>(s)).name);
-  groups.push_back(skew_group);
-  groups.push_back(unstored_group);
-  group[p::start_tag] = section_info(section::global).name;
-
   std::fputs("{\n\"chips\":[", j);
   for (std::size_t i = 0; i < chip_names.size(); ++i)
     std::fprintf(j, "%s%s", i ? "," : "", json_str(chip_names[i]).c_str());
   std::fputs("],\n\"groups\":[", j);
+  const std::vector<std::string> groups = parameter_groups();
   for (std::size_t i = 0; i < groups.size(); ++i)
     std::fprintf(j, "%s%s", i ? "," : "", json_str(groups[i]).c_str());
   std::fprintf(j, "],\n\"start_tag\":\"0x%x\",\n\"parameters\":[\n", start_tag_value);
@@ -409,7 +390,7 @@ void write_catalogue(std::FILE* j) {
     const bool hex = n == p::start_tag || report_in_hex(n);
     std::fprintf(j, "{\"n\":%zu,\"key\":%s,\"format\":\"%s\",\"group\":%s,\"places\":[%s]}%s\n", n,
                  json_str(base_info_tag[n]).c_str(), hex ? "hex" : "decimal",
-                 json_str(group[n].empty() ? unstored_group : group[n]).c_str(), list.c_str(),
+                 json_str(parameter_group(n)).c_str(), list.c_str(),
                  n + 1 < base_info_tag_size ? "," : "");
   }
   std::fputs("]\n}\n", j);

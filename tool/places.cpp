@@ -33,4 +33,26 @@ const std::vector<std::vector<place>>& parameter_places() {
   return where;
 }
 
+namespace {
+constexpr const char* skew_group = "tq6951 skew";
+constexpr const char* unstored_group = "not stored";
+}  // namespace
+
+std::string parameter_group(std::size_t n) {
+  if (n == p::start_tag) return section_info(section::global).name;
+  std::string group = unstored_group;
+  // (the version-0/1 record aside: a parameter stands with its section)
+  for (const place& pl : parameter_places()[n])
+    if (pl.section != v1_record) group = pl.tq6951 ? skew_group : pl.section;
+  return group;
+}
+
+std::vector<std::string> parameter_groups() {
+  std::vector<std::string> groups;
+  for (std::size_t s = 0; s < section_count; ++s) groups.push_back(section_info(static_cast<section>(s)).name);
+  groups.push_back(skew_group);
+  groups.push_back(unstored_group);
+  return groups;
+}
+
 }  // namespace vexdram

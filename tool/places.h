@@ -2,6 +2,7 @@
 // record and the tq6951 skew maps: what the documents and `vexdram keys` tell about a parameter.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "catalogue.h"
@@ -28,5 +29,11 @@ inline constexpr const char* skew_section = "skew";
 
 // Indexed by parameter number; a parameter no block form stores has no place.
 const std::vector<std::vector<place>>& parameter_places();
+
+// The group a host shows a parameter in: its section's name, "tq6951 skew", or "not stored"
+// (the start tag stands with the global section).
+std::string parameter_group(std::size_t n);
+// Every group, in the order of the block.
+std::vector<std::string> parameter_groups();
 
 }  // namespace vexdram

@@ -37,4 +37,10 @@ int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::ui
   return (std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
 }
 
+void write_template(std::FILE* out) {
+  std::fputs("start tag=0x12345678\n", out);
+  for (std::size_t n = 1; n < base_info_tag_size; ++n) std::fprintf(out, "%s=\n", base_info_tag[n].data());
+  std::fputs("end\n", out);
+}
+
 }  // namespace vexdram

@@ -19,4 +19,7 @@ bool echo_in_hex(std::size_t n);
 // written whole (a full disk, say).
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t version);
 
+// The blank parameter file: "start tag=0x12345678", every other key with a blank value, "end".
+void write_template(std::FILE* out);
+
 }  // namespace vexdram
