@@ -1,0 +1,464 @@
+#include "image.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+
+#include "errors.h"
+#include "layout.h"
+#include "messages.h"
+#include "param_text.h"
+#include "values.h"
+
+namespace vexdram::cli {
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return s;
+}
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return s;
+}
+std::string base_name(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string os_error() { return std::strerror(errno); }
+
+// What the core prints during one run, kept in memory.
+class captured {
+ public:
+  captured() : f_(open_memstream(&buf_, &len_)) {
+    if (!f_) throw trouble{"out of memory"};
+  }
+  ~captured() {
+    if (f_) std::fclose(f_);
+    std::free(buf_);
+  }
+  std::FILE* stream() { return f_; }
+  std::vector<std::string> lines() {
+    std::fflush(f_);
+    std::vector<std::string> out;
+    std::string text(buf_, len_);
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      if (end > at) out.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    return out;
+  }
+
+ private:
+  char* buf_ = nullptr;
+  std::size_t len_ = 0;
+  std::FILE* f_;
+};
+
+// A run's state for a binary: the chip, and the older family's names in its path.
+run_context context_for(const std::string& chip, const std::string& path, std::FILE* out) {
+  run_context ctx;
+  ctx.out = out;
+  ctx.chip_info = chip;
+  ctx.tq637y_en = path_names_older_family(path.c_str());
+  return ctx;
+}
+
+// The core's message for a block it could not read, in words for a person who ran vexdram.
+std::string block_failure(const std::string& line, std::uint32_t version) {
+  if (line + "\n" == msg::get_version_fail)
+    return "no parameter block: no start tag 0x12345678 with a version word after it";
+  if (line + "\n" == msg::version_not_support)
+    return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
+  return line;
+}
+
+struct decoded {
+  run_context ctx;
+  block_location at;
+  base_info values;
+  std::vector<std::string> notes;
+};
+
+// Scan, read and decode with the core; throws trouble with the core's reason.
+decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
+  captured out;
+  decoded d{context_for(chip, path, out.stream()), {}, {}, {}};
+  const bool ok = read_block(d.ctx, f, start_tag_value, d.at, d.values);
+  std::vector<std::string> lines = out.lines();
+  d.ctx.out = nullptr;
+  if (!ok) throw trouble{block_failure(lines.empty() ? "cannot read the block" : lines.back(), d.ctx.version)};
+  for (const std::string& l : lines)
+    if (l.compare(0, 8, "version ") != 0) d.notes.push_back(l);
+  return d;
+}
+
+// Records where the core writes; the sync is the writer's, once every output is complete.
+class recording_file final : public ddr_file {
+ public:
+  explicit recording_file(ddr_file& inner) : inner_(inner) {}
+  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override { return inner_.read_at(pos, buf, n); }
+  std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override {
+    written.emplace_back(pos, pos + n);
+    return inner_.write_at(pos, buf, n);
+  }
+  std::uint64_t size() const override { return inner_.size(); }
+  bool sync() override { return true; }
+  std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override { return inner_.scan_for(pattern); }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> written;
+
+ private:
+  ddr_file& inner_;
+};
+
+// Merge, encode and write the edits with the core, as modify mode does for a parameter file
+// that gives the start tag and these values and leaves every other parameter blank.
+void modify(ddr_file& f, const std::string& chip, const std::string& path, const std::vector<edit>& edits) {
+  captured out;
+  run_context ctx = context_for(chip, path, out.stream());
+  base_info info_from_txt;
+  info_from_txt.v.fill(blank_value);
+  ctx.updata_availd.fill(state_keep);
+  info_from_txt[p::start_tag] = start_tag_value;
+  ctx.updata_availd[p::start_tag] = state_given;
+  for (const edit& e : edits) {
+    info_from_txt[e.n] = e.value;
+    ctx.updata_availd[e.n] = state_given;
+  }
+  const bool ok = modify_block(ctx, info_from_txt, f);
+  std::vector<std::string> lines = out.lines();
+  if (!ok) throw trouble{"the block could not be written: " + (lines.empty() ? "" : lines.back())};
+}
+
+// The first difference between a and b outside the ranges written, or "" when there is none.
+std::string differs_outside(ddr_file& a, ddr_file& b, std::vector<std::pair<std::uint64_t, std::uint64_t>> written) {
+  if (a.size() != b.size()) return "its length changed";
+  std::sort(written.begin(), written.end());
+  constexpr std::size_t block = 256u << 10;
+  std::vector<std::uint8_t> x(block), y(block);
+  for (std::uint64_t pos = 0; pos < a.size(); pos += block) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, a.size() - pos));
+    if (a.read_at(pos, x.data(), n) != n || b.read_at(pos, y.data(), n) != n) return "it cannot be read back";
+    std::uint64_t at = pos;
+    for (const auto& [from, to] : written) {
+      if (to <= at || from >= pos + n) continue;
+      if (from > at && std::memcmp(x.data() + (at - pos), y.data() + (at - pos), from - at) != 0)
+        return "bytes outside the block's sections changed";
+      at = std::max(at, to);
+    }
+    if (at < pos + n && std::memcmp(x.data() + (at - pos), y.data() + (at - pos), pos + n - at) != 0)
+      return "bytes outside the block's sections changed";
+  }
+  return "";
+}
+
+// The first parameter whose value is not what it should be, or "".
+std::string values_differ(const base_info& got, const base_info& want) {
+  for (std::size_t n = 0; n < base_info_tag_size; ++n)
+    if (got[n] != want[n])
+      return std::string(base_info_tag[n]) + " reads back as " + report_text(n, got[n]) + ", not " +
+             report_text(n, want[n]);
+  return "";
+}
+
+// The whole of fd into memory (a regular file or anything read() serves).
+std::vector<std::uint8_t> read_all(int fd) {
+  std::vector<std::uint8_t> out;
+  std::uint8_t buf[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw trouble{"cannot read: " + os_error()};
+    if (got == 0) return out;
+    out.insert(out.end(), buf, buf + got);
+  }
+}
+
+// Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can.
+void copy_file(int from, int to, std::uint64_t size) {
+  std::uint64_t done = 0;
+  off_t in = 0;
+  while (done < size) {
+    const ssize_t n = ::sendfile(to, from, &in, static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw trouble{"cannot copy into the new file: " + (n < 0 ? os_error() : "the input ended early")};
+    done += static_cast<std::uint64_t>(n);
+  }
+}
+
+void write_all(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw trouble{"cannot write the new file: " + os_error()};
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : k == kind::loader ? "loader" : "text"; }
+
+bool is_loader(const std::uint8_t* head, std::size_t size) {
+  return size >= 5 && (std::memcmp(head, "BOOT", 4) == 0 || std::memcmp(head, "LDR ", 4) == 0) &&
+         head[4] == imgwelder::hdr::length;
+}
+
+std::string resolve_chip(const std::string& option, const std::string& path) {
+  if (!option.empty()) {
+    const std::string chip = lower(option);
+    if (!chip_supported(chip.c_str()))
+      throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
+    return chip;
+  }
+  const std::string name = lower(base_name(path));
+  std::string best;
+  for (const char* c : chip_names)
+    if (name.find(c) != std::string::npos && std::strlen(c) > best.size()) best = c;
+  if (best.empty()) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  return best;
+}
+
+binary::binary(const std::string& path, const std::string& chip_option) : path_(path) {
+  if (::stat(path.c_str(), &st_) != 0) throw trouble{"cannot open: " + os_error(), path};
+  if (S_ISDIR(st_.st_mode)) throw trouble{"is a directory", path};
+  chip_ = resolve_chip(chip_option, path);
+  file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
+  if (!file_->ok()) throw trouble{"cannot open: " + os_error(), path};
+  try {
+    std::uint8_t head[5] = {};
+    const std::size_t got = file_->read_at(0, head, sizeof head);
+    if (!is_loader(head, got)) {
+      decoded d = decode(*file_, chip_, path_);
+      version_ = d.ctx.version;
+      values_ = d.values;
+      stored_ = stored_fields(d.ctx, d.at);
+      notes_ = std::move(d.notes);
+      return;
+    }
+    kind_ = kind::loader;
+    bytes_ = read_all(file_->fd());
+    if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+    imgwelder::container c;
+    std::string error;
+    if (!imgwelder::read_container(bytes_.data(), bytes_.size(), c, error)) throw trouble{error};
+    unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
+    std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
+    if (!image) throw trouble{"the container holds no DDR image (471)"};
+    memory_ddr_file mem(*image);
+    decoded d = decode(mem, chip_, path_);
+    version_ = d.ctx.version;
+    values_ = d.values;
+    stored_ = stored_fields(d.ctx, d.at);
+    for (const std::string& n : d.notes) notes_.push_back(unpacked_->ddr_image() + ": " + n);
+  } catch (trouble& t) {
+    if (t.file.empty()) t.file = path;
+    if (kind_ == kind::loader && unpacked_) t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
+    throw;
+  }
+}
+
+binary::~binary() = default;
+
+std::string binary::refusal(const edit& e) const {
+  if (e.n == p::start_tag) return "the start tag is fixed";
+  const stored_field& w = stored_[e.n];
+  // A value equal to the binary's own is no change, wherever the parameter lives.
+  if (e.value == values_[e.n] && w.why != storage::stored) return "";
+  const std::string section = w.in ? std::string(w.in->name) : "skew";
+  switch (w.why) {
+    case storage::stored:
+      break;
+    case storage::no_section:
+      return "not stored in this binary: it has no " + section + " section";
+    case storage::version_lacks:
+      return "not stored in this binary: block version " + std::to_string(version_) + " has no place for it";
+    case storage::section_short:
+      return "not stored in this binary: its " + section + " section is too short to hold it";
+    case storage::skew_not_read:
+      return chip_ != "tq6951" ? "not stored for chip " + chip_ + ": the skew section is read for chip tq6951 only"
+                               : "not stored in this binary: it has no skew section of sub-version 1";
+    case storage::reads_as_zero:
+      return "not stored in a version " + std::to_string(version_) + " block: written, it always reads back as 0";
+    case storage::short_form:
+      return "not stored for this file name: the version-1 short form leaves the frequency words alone";
+  }
+  if (w.width < 32 && e.value >> w.width != 0) return too_wide(w.width);
+  if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
+    return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) + " here); it cannot be set to 0";
+  return "";
+}
+
+base_info binary::edited(const std::vector<edit>& edits) const {
+  base_info v = values_;
+  for (const edit& e : edits) v[e.n] = e.value;
+  return v;
+}
+
+made binary::write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const {
+  const base_info want = edited(edits);
+  if (kind_ == kind::ddr) {
+    copy_file(file_->fd(), fd, file_->size());
+    auto out = std::make_shared<posix_ddr_file>(temp_path.c_str(), true);
+    if (!out->ok()) throw trouble{"cannot open the new file: " + os_error()};
+    recording_file rec(*out);
+    modify(rec, chip_, path_, edits);
+    auto written = rec.written;
+    ddr_file& input = *file_;
+    return {[this, out, written, want, temp_path, &input]() -> std::string {
+      posix_ddr_file again(temp_path.c_str(), false);
+      if (!again.ok()) return "it cannot be opened again: " + os_error();
+      try {
+        const std::string wrong = values_differ(decode(again, chip_, path_).values, want);
+        if (!wrong.empty()) return wrong;
+      } catch (const trouble& t) {
+        return "it does not decode: " + t.text;
+      }
+      return differs_outside(input, again, written);
+    }};
+  }
+  // A container: its DDR image edited in memory, then packed again as the module packs it.
+  std::vector<std::uint8_t> image = *unpacked_->file((*unpacked_)["loader_471"]);
+  const std::vector<std::uint8_t> before = image;
+  memory_ddr_file mem(image);
+  recording_file rec(mem);
+  modify(rec, chip_, path_, edits);
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, image));
+  write_all(fd, *bytes);
+  auto written = rec.written;
+  return {[this, bytes, written, want, before, temp_path]() -> std::string {
+    const int again = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (again < 0) return "it cannot be opened again: " + os_error();
+    std::vector<std::uint8_t> back;
+    try {
+      back = read_all(again);
+    } catch (const trouble& t) {
+      ::close(again);
+      return t.text;
+    }
+    ::close(again);
+    if (back != *bytes) return "it does not read back as written";
+    imgwelder::container c;
+    std::string error;
+    if (!imgwelder::read_container(back.data(), back.size(), c, error)) return "it does not unpack: " + error;
+    try {
+      module_unpack u = unpack_as_module(back, c, upper(chip_));
+      std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
+      if (!image) return "its DDR image (471) is missing";
+      memory_ddr_file mem(*image);
+      const std::string wrong = values_differ(decode(mem, chip_, path_).values, want);
+      if (!wrong.empty()) return wrong;
+      std::vector<std::uint8_t> old = before;
+      memory_ddr_file was(old);
+      return differs_outside(was, mem, written);
+    } catch (const trouble& t) {
+      return t.text;
+    }
+  }};
+}
+
+param_file read_param_file(const std::string& text) {
+  param_file out;
+  std::vector<std::size_t> given_on(base_info_tag_size, 0);
+  std::size_t number = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    ++number;
+    if (end == text.size() && line.empty()) break;
+    auto problem = [&](std::string reason) { out.problems.push_back({number, std::move(reason)}); };
+    if (line.find('\0') != std::string::npos) {
+      problem("it holds a NUL byte");
+      continue;
+    }
+    const std::size_t comment = line.find("/*");
+    if (comment != std::string::npos) line.erase(comment);
+    auto trim = [](std::string s) {
+      const char* blank = " \t\r";
+      const std::size_t first = s.find_first_not_of(blank);
+      if (first == std::string::npos) return std::string();
+      return s.substr(first, s.find_last_not_of(blank) - first + 1);
+    };
+    line = trim(line);
+    if (line.empty() || line == "end") continue;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      problem("no '=' in '" + line + "'");
+      continue;
+    }
+    const std::string key = trim(line.substr(0, eq));
+    const std::string value = trim(line.substr(eq + 1));
+    const std::optional<param> n = key_number(key);
+    if (!n) {
+      problem(unknown_key(key));
+      continue;
+    }
+    if (value.empty()) continue;  // blank: keep the binary's value
+    const typed v = parse_value(value);
+    if (!v.value) {
+      problem(key + "=" + value + ": " + v.reason);
+      continue;
+    }
+    if (*n == p::start_tag && *v.value != start_tag_value) {
+      problem("the start tag is 0x12345678, not " + value);
+      continue;
+    }
+    if (given_on[*n] != 0) {
+      bool same = false;
+      for (const auto& g : out.values)
+        if (g.n == *n) same = g.number == *v.value;
+      if (!same) problem(key + " is given again (first on line " + std::to_string(given_on[*n]) + ")");
+      continue;
+    }
+    given_on[*n] = number;
+    out.values.push_back({number, *n, *v.value});
+  }
+  return out;
+}
+
+std::string read_whole(const std::string& path) {
+  const int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw trouble{"cannot open: " + os_error(), path};
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw trouble{"is a directory", path};
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = read_all(fd);
+  } catch (trouble& t) {
+    if (fd != 0) ::close(fd);
+    t.file = path;
+    throw;
+  }
+  if (fd != 0) ::close(fd);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool looks_like_text(const std::string& path) {
+  // A parameter file is text with a '=' in it; a binary holds zero bytes (its index has them).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::uint8_t buf[1 << 16];
+  ssize_t got;
+  do got = ::read(fd, buf, sizeof buf);
+  while (got < 0 && errno == EINTR);
+  ::close(fd);
+  if (got <= 0) return false;
+  const std::uint8_t* const begin = buf;
+  const std::uint8_t* const end = buf + got;
+  return !is_loader(buf, static_cast<std::size_t>(got)) && std::find(begin, end, 0) == end &&
+         std::find(begin, end, static_cast<std::uint8_t>('=')) != end;
+}
+
+}  // namespace vexdram::cli

@@ -1,0 +1,105 @@
+// FILE as vexdram reads it: a DDR binary, a loader container (its DDR image, 471, edited as the
+// module would edit it), or a parameter file. Decoding, checking edits and making the edited
+// bytes all run the same core steps as vexdram_tool, on the file or on an image in memory.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "container.h"
+#include "ddr_file.h"
+#include "run.h"
+
+namespace vexdram::cli {
+
+enum class kind { ddr, loader, text };
+const char* kind_name(kind k);
+
+// The first bytes of a loader container: "BOOT" or "LDR " and the header's length.
+bool is_loader(const std::uint8_t* head, std::size_t size);
+
+// A chip name vexdram_tool accepts: --chip in either case, else the longest such name that the
+// file's name contains, in either case. Throws trouble when there is none.
+std::string resolve_chip(const std::string& option, const std::string& path);
+
+// One value to write: from the command line (line 0) or a line of a parameter file.
+struct edit {
+  param n;
+  std::uint32_t value;
+  std::size_t line = 0;
+};
+
+// Where an edited file's bytes go, and how to check them once they are on the disk.
+struct made {
+  std::function<std::string()> check;  // "" when the written file holds what it should
+};
+
+class binary {
+ public:
+  // Reads and decodes path. chip_option: --chip as given, "" when not. Throws trouble.
+  binary(const std::string& path, const std::string& chip_option);
+  ~binary();
+  binary(const binary&) = delete;
+  binary& operator=(const binary&) = delete;
+
+  const std::string& path() const { return path_; }
+  kind what() const { return kind_; }
+  const std::string& chip() const { return chip_; }
+  std::uint32_t version() const { return version_; }
+  const base_info& values() const { return values_; }
+  const stored_field& where(param n) const { return stored_[n]; }
+  const struct stat& status() const { return st_; }
+  // What the core said besides the version (skew sub-version, ...), for standard error.
+  const std::vector<std::string>& notes() const { return notes_; }
+
+  // Why this edit cannot be made here, or "" when it can.
+  std::string refusal(const edit& e) const;
+  // The values after the edits.
+  base_info edited(const std::vector<edit>& edits) const;
+  // Writes the edited file into fd (a new, empty temporary file at temp_path): the bytes of this
+  // file with the edits made by the core, as vexdram_tool would make them. Throws trouble.
+  made write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const;
+
+ private:
+  std::string path_;
+  kind kind_ = kind::ddr;
+  std::string chip_;
+  struct stat st_ {};
+  std::uint32_t version_ = 0;
+  base_info values_;
+  std::array<stored_field, base_info_tag_size> stored_{};
+  std::vector<std::string> notes_;
+  std::unique_ptr<posix_ddr_file> file_;  // a DDR binary, kept open from decoding to writing
+  std::vector<std::uint8_t> bytes_;       // a container's bytes
+  std::unique_ptr<module_unpack> unpacked_;
+};
+
+// A parameter file or report, read strictly: every line is a parameter's KEY=VALUE (a blank value
+// keeps the binary's), a blank line, "end" or a "/*" comment; anything else is listed.
+struct param_file {
+  struct value {
+    std::size_t line;
+    param n;
+    std::uint32_t number;
+  };
+  struct problem {
+    std::size_t line;
+    std::string reason;
+  };
+  std::vector<value> values;
+  std::vector<problem> problems;
+};
+param_file read_param_file(const std::string& text);
+
+// True when the file looks like a parameter file or report rather than a binary.
+bool looks_like_text(const std::string& path);
+std::string read_whole(const std::string& path);  // "-": standard input. Throws trouble.
+
+}  // namespace vexdram::cli

@@ -1,0 +1,327 @@
+// vexdram: the DDR parameter block from scripts and build systems. show, get, set, apply, diff,
+// template, keys, chips; every failure is a message on standard error and a status of 2, and a
+// write is all or nothing. This file owns the command line and the statuses; what a file is, how
+// it is read and written, and how values are printed live beside it.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "errors.h"
+#include "image.h"
+#include "output.h"
+#include "values.h"
+#include "writer.h"
+
+namespace {
+
+using namespace vexdram;
+using namespace vexdram::cli;
+
+struct options {
+  std::string chip;
+  bool json = false;
+  std::string file, file_b, params, out, out_dir;
+  std::vector<std::string> keys, files;
+  bool in_place = false, force = false, dry_run = false;
+};
+
+// Where the edited files go.
+struct destination {
+  const std::string& out;
+  const std::string& out_dir;
+  bool in_place;
+  bool force;
+};
+
+// Refusals, one line each; a command that has any writes nothing and ends with status 2.
+struct refusals {
+  std::vector<std::pair<std::string, std::string>> lines;
+  void add(const std::string& file, const std::string& text) { lines.emplace_back(file, text); }
+  void raise_if_any() const {
+    if (lines.empty()) return;
+    for (const auto& [file, text] : lines) say(file, text);
+    throw trouble{};  // already said
+  }
+};
+
+void notes_of(const binary& b) {
+  for (const std::string& n : b.notes()) say(b.path(), n);
+}
+
+int show(const options& o) {
+  const binary b(o.file, o.chip);
+  notes_of(b);
+  if (!print(o.json ? show_json(b) : report(b))) throw trouble{"cannot write to standard output"};
+  return status_ok;
+}
+
+int get(const options& o) {
+  std::vector<param> keys;
+  refusals bad;
+  for (const std::string& k : o.keys) {
+    if (const auto n = key_number(k)) keys.push_back(*n);
+    else bad.add(o.file, unknown_key(k));
+  }
+  bad.raise_if_any();
+  const binary b(o.file, o.chip);
+  notes_of(b);
+  if (!print(o.json ? get_json(b.values(), keys) : get_text(b.values(), keys)))
+    throw trouble{"cannot write to standard output"};
+  return status_ok;
+}
+
+// The target of one edited input, checked before anything is written.
+std::string target_for(const binary& b, const destination& d) {
+  if (d.in_place) {
+    if (!S_ISREG(b.status().st_mode)) throw trouble{"not a regular file: write it with -o OUT", b.path()};
+    return output_target(b.path());
+  }
+  const std::string name = b.path().substr(b.path().find_last_of('/') + 1);
+  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + name;
+  if (same_file(out, b.path())) throw trouble{out + " is the input itself: use --in-place", b.path()};
+  const std::string target = output_target(out);
+  struct stat st {};
+  if (!d.force && ::stat(target.c_str(), &st) == 0)
+    throw trouble{"exists: give --force to replace it", out};
+  return target;
+}
+
+// Prints the changes of every input, then (unless a dry run) writes every output at once.
+int write_all(const std::vector<const binary*>& inputs, const std::vector<std::vector<edit>>& edits,
+              const destination& d, bool dry_run) {
+  std::vector<std::string> targets;
+  std::set<std::string> seen;
+  for (const binary* b : inputs) {
+    if (dry_run) break;
+    targets.push_back(target_for(*b, d));
+    if (!seen.insert(targets.back()).second) throw trouble{"two inputs would both be written there", targets.back()};
+  }
+  std::string changes;
+  std::vector<bool> changed(inputs.size(), false);
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    for (const edit& e : edits[i]) {
+      const std::uint32_t old = inputs[i]->values()[e.n];
+      if (old == e.value) continue;
+      changed[i] = true;
+      changes += (inputs.size() > 1 ? inputs[i]->path() + ": " : "") + change_line(e.n, old, e.value);
+    }
+  if (!print(changes)) throw trouble{"cannot write to standard output"};
+  if (dry_run) return status_ok;
+  writer w;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    // In place, a file whose values stay as they are is not rewritten.
+    if (d.in_place && !changed[i]) continue;
+    writer::output& out = w.add(targets[i], inputs[i]->status(), d.in_place);
+    try {
+      out.check = inputs[i]->write_edited(out.fd, out.temp, edits[i]).check;
+    } catch (trouble& t) {
+      if (t.file.empty()) t.file = inputs[i]->path();
+      throw;
+    }
+  }
+  w.commit();
+  return status_ok;
+}
+
+int set(const options& o, const destination& d) {
+  const binary b(o.file, o.chip);
+  notes_of(b);
+  std::vector<edit> edits;
+  refusals bad;
+  for (const std::string& kv : o.keys) {
+    const std::size_t eq = kv.find('=');
+    if (eq == std::string::npos) {
+      bad.add(b.path(), kv + ": no '=' (write KEY=VALUE)");
+      continue;
+    }
+    const std::string key = kv.substr(0, eq);
+    const auto n = key_number(key);
+    if (!n) {
+      bad.add(b.path(), unknown_key(key));
+      continue;
+    }
+    const typed v = parse_value(kv.substr(eq + 1));
+    if (!v.value) {
+      bad.add(b.path(), kv + ": " + v.reason);
+      continue;
+    }
+    const edit e{*n, *v.value, 0};
+    if (const std::string why = b.refusal(e); !why.empty()) {
+      bad.add(b.path(), kv + ": " + why);
+      continue;
+    }
+    for (const edit& earlier : edits)
+      if (earlier.n == e.n && earlier.value != e.value) bad.add(b.path(), kv + ": " + key + " is given twice");
+    edits.push_back(e);
+  }
+  bad.raise_if_any();
+  return write_all({&b}, {edits}, d, o.dry_run);
+}
+
+int apply(const options& o, const destination& d) {
+  if (!o.out.empty() && o.files.size() > 1) throw trouble{"-o names one output: give --out-dir DIR for several files"};
+  const param_file pf = read_param_file(read_whole(o.params));
+  const std::string params_name = o.params == "-" ? "standard input" : o.params;
+  refusals bad;
+  for (const auto& p : pf.problems) bad.add(params_name, "line " + std::to_string(p.line) + ": " + p.reason);
+  bad.raise_if_any();
+  std::vector<std::unique_ptr<binary>> inputs;
+  std::vector<std::vector<edit>> edits;
+  for (const std::string& f : o.files) {
+    inputs.push_back(std::make_unique<binary>(f, o.chip));
+    notes_of(*inputs.back());
+    edits.emplace_back();
+    for (const param_file::value& v : pf.values) {
+      if (v.n == p::start_tag) continue;
+      const edit e{v.n, v.number, v.line};
+      if (const std::string why = inputs.back()->refusal(e); !why.empty())
+        bad.add(f, params_name + " line " + std::to_string(v.line) + ": " + std::string(base_info_tag[v.n]) + "=" +
+                       report_text(v.n, v.number) + ": " + why);
+      else
+        edits.back().push_back(e);
+    }
+  }
+  bad.raise_if_any();
+  std::vector<const binary*> all;
+  for (const auto& b : inputs) all.push_back(b.get());
+  return write_all(all, edits, d, o.dry_run);
+}
+
+side side_of(const std::string& path, const std::string& chip) {
+  side s{path, std::vector<std::optional<std::uint32_t>>(base_info_tag_size)};
+  if (looks_like_text(path)) {
+    const param_file pf = read_param_file(read_whole(path));
+    refusals bad;
+    for (const auto& p : pf.problems) bad.add(path, "line " + std::to_string(p.line) + ": " + p.reason);
+    bad.raise_if_any();
+    for (const param_file::value& v : pf.values) s.values[v.n] = v.number;
+    return s;
+  }
+  const binary b(path, chip);
+  notes_of(b);
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) s.values[n] = b.values()[n];
+  return s;
+}
+
+int diff(const options& o) {
+  const side a = side_of(o.file, o.chip);
+  const side b = side_of(o.file_b, o.chip);
+  const std::vector<param> differ = differences(a, b);
+  if (!print(o.json ? diff_json(a, b, differ) : diff_text(a, b, differ)))
+    throw trouble{"cannot write to standard output"};
+  return differ.empty() ? status_ok : status_different;
+}
+
+// The usage of the command that failed to parse, and the reason, on standard error.
+int usage_error(const CLI::App& app, const CLI::ParseError& e) {
+  const CLI::App* at = &app;
+  while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
+  std::fprintf(stderr, "vexdram: %s\n%s", e.what(), at->help().c_str());
+  return status_trouble;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vexdram: the parameter block of DDR binaries and loader containers, for scripts.\n"
+               "Statuses: 0 done (diff: the same), 1 diff: different, 2 trouble (nothing written)."};
+  app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
+  app.require_subcommand(1);
+  options o;
+  auto command = [&](const char* name, const char* what) {
+    CLI::App* c = app.add_subcommand(name, what);
+    c->add_option("--chip", o.chip,
+                  "a chip name vexdram_tool accepts, in either case (default: the longest one in the file's name)");
+    return c;
+  };
+  auto file = [&](CLI::App* c, std::string& to, const char* name, const char* what) {
+    c->add_option(name, to, what)->required();
+  };
+  auto writes = [&](CLI::App* c, bool several) {
+    CLI::Option* out = c->add_option("-o,--out", o.out, "write the result to OUT (refused when it exists, unless --force)");
+    CLI::Option* in = c->add_flag("--in-place", o.in_place, "replace FILE itself");
+    if (several) {
+      CLI::Option* dir = c->add_option("--out-dir", o.out_dir, "write each FILE as DIR/its name");
+      dir->excludes(out)->excludes(in);
+    }
+    out->excludes(in);
+    c->add_flag("--force", o.force, "replace an existing output");
+    c->add_flag("--dry-run", o.dry_run, "print the changes, write nothing");
+  };
+
+  CLI::App* show_c = command("show", "print the report of FILE (a DDR binary or a loader container)");
+  file(show_c, o.file, "FILE", "a DDR binary or a loader container");
+  show_c->add_flag("--json", o.json, "one JSON object: file, chip, kind, version, parameters");
+
+  CLI::App* get_c = command("get", "print the values of KEYs, one a line, as the report writes them");
+  file(get_c, o.file, "FILE", "a DDR binary or a loader container");
+  get_c->add_option("KEY", o.keys, "parameter keys")->required();
+  get_c->add_flag("--json", o.json, "one JSON object of the values");
+
+  CLI::App* set_c = command("set", "check every KEY=VALUE, print the changes, write them");
+  file(set_c, o.file, "FILE", "a DDR binary or a loader container");
+  set_c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")->required();
+  writes(set_c, false);
+
+  CLI::App* apply_c = command(
+      "apply",
+      "write the values of a parameter file or report (- for standard input) into each FILE; a parameter "
+      "the file does not name, or leaves blank, keeps the binary's value");
+  file(apply_c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
+  apply_c->add_option("FILE", o.files, "DDR binaries or loader containers")->required();
+  writes(apply_c, true);
+
+  CLI::App* diff_c = command("diff", "list KEY: A -> B for each parameter whose values differ (status 0 same, 1 different)");
+  file(diff_c, o.file, "A", "a binary, a container, a report or a parameter file");
+  file(diff_c, o.file_b, "B", "a binary, a container, a report or a parameter file");
+  diff_c->add_flag("--json", o.json, "one JSON object of the differences");
+
+  command("template", "print the blank parameter file");
+  CLI::App* keys_c = command("keys", "print the catalogue: key, group, format, width/largest in versions 0-1, 2-4, 5");
+  keys_c->add_flag("--json", o.json, "the catalogue as JSON");
+  command("chips", "print the chip names");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return usage_error(app, e);
+  }
+
+  const std::string name = app.get_subcommands().front()->get_name();
+  const destination d{o.out, o.out_dir, o.in_place, o.force};
+  try {
+    if (!o.chip.empty()) resolve_chip(o.chip, "");
+    if ((name == "set" || name == "apply") && !o.dry_run && o.out.empty() && o.out_dir.empty() && !o.in_place)
+      throw trouble{name + ": nothing is written without -o OUT" + (name == "apply" ? ", --out-dir DIR" : std::string()) +
+                    " or --in-place (or --dry-run)"};
+    int status = status_ok;
+    if (name == "show") status = show(o);
+    else if (name == "get") status = get(o);
+    else if (name == "set") status = set(o, d);
+    else if (name == "apply") status = apply(o, d);
+    else if (name == "diff") status = diff(o);
+    else if (name == "template") status = print(template_text()) ? status_ok : status_trouble;
+    else if (name == "keys") status = print(o.json ? keys_json() : keys_text()) ? status_ok : status_trouble;
+    else if (name == "chips") status = print(chips_text()) ? status_ok : status_trouble;
+    if (std::fflush(stdout) != 0) throw trouble{"cannot write to standard output"};
+    return status;
+  } catch (const trouble& t) {
+    if (!t.text.empty()) say(t.file, t.text);
+    return status_trouble;
+  } catch (const std::bad_alloc&) {
+    say("", "out of memory");
+    return status_trouble;
+  }
+}

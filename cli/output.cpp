@@ -1,0 +1,151 @@
+#include "output.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "places.h"
+#include "report.h"
+#include "run.h"
+#include "values.h"
+
+namespace vexdram::cli {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// What a writer into a FILE* prints, as a string.
+template <typename Write>
+std::string printed(Write write) {
+  char* buf = nullptr;
+  std::size_t len = 0;
+  std::FILE* f = open_memstream(&buf, &len);
+  if (!f) return "";
+  write(f);
+  std::fclose(f);
+  std::string text(buf, len);
+  std::free(buf);
+  return text;
+}
+
+std::string dump(const json& j) { return j.dump(2) + "\n"; }
+
+// The column of a block-version class in `keys`: "-", or the width and largest value.
+struct cell {
+  unsigned width = 0;
+  bool tq6951 = false;
+};
+std::string cell_text(const cell& c) {
+  if (c.width == 0) return "-";
+  const std::uint64_t largest = (std::uint64_t{1} << c.width) - 1;
+  return std::to_string(c.width) + "/" + std::to_string(largest) + (c.tq6951 ? " tq6951" : "");
+}
+json cell_json(const cell& c) {
+  if (c.width == 0) return nullptr;
+  json j = {{"width", c.width}, {"largest", (std::uint64_t{1} << c.width) - 1}};
+  if (c.tq6951) j["chip"] = "tq6951";
+  return j;
+}
+// Versions 0-1, 2-4 and 5. A place written but always read back as 0 is no place to set.
+std::array<cell, 3> cells(std::size_t n) {
+  std::array<cell, 3> c{};
+  for (const place& p : parameter_places()[n]) {
+    if (!p.decoded) continue;
+    for (std::uint32_t v : {1u, 2u, 5u}) {
+      const std::size_t i = v == 1 ? 0 : v == 2 ? 1 : 2;
+      if (p.holds(v)) c[i] = {p.width, p.tq6951};
+    }
+  }
+  return c;
+}
+const char* classes[] = {"0-1", "2-4", "5"};
+const char* format_of(std::size_t n) { return n == p::start_tag || report_in_hex(n) ? "hex" : "decimal"; }
+
+}  // namespace
+
+std::string report(const binary& b) {
+  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values(), b.version()); });
+}
+
+std::string show_json(const binary& b) {
+  json params = json::object();
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) params[std::string(base_info_tag[n])] = b.values()[n];
+  return dump({{"file", b.path()}, {"chip", b.chip()}, {"kind", kind_name(b.what())},
+               {"version", b.version()}, {"parameters", params}});
+}
+
+std::string get_text(const base_info& values, const std::vector<param>& keys) {
+  std::string out;
+  for (param n : keys) out += report_text(n, values[n]) + "\n";
+  return out;
+}
+
+std::string get_json(const base_info& values, const std::vector<param>& keys) {
+  json j = json::object();
+  for (param n : keys) j[std::string(base_info_tag[n])] = values[n];
+  return dump(j);
+}
+
+std::string change_line(param n, std::uint32_t old_value, std::uint32_t new_value) {
+  return std::string(base_info_tag[n]) + ": " + report_text(n, old_value) + " -> " + report_text(n, new_value) + "\n";
+}
+
+std::vector<param> differences(const side& a, const side& b) {
+  std::vector<param> out;
+  for (std::size_t n = 0; n < base_info_tag_size; ++n)
+    if (a.values[n] && b.values[n] && *a.values[n] != *b.values[n]) out.push_back(static_cast<param>(n));
+  return out;
+}
+
+std::string diff_text(const side& a, const side& b, const std::vector<param>& differ) {
+  std::string out;
+  for (param n : differ) out += change_line(n, *a.values[n], *b.values[n]);
+  return out;
+}
+
+std::string diff_json(const side& a, const side& b, const std::vector<param>& differ) {
+  json d = json::object();
+  for (param n : differ) d[std::string(base_info_tag[n])] = {{"a", *a.values[n]}, {"b", *b.values[n]}};
+  return dump({{"a", a.name}, {"b", b.name}, {"same", differ.empty()}, {"differences", d}});
+}
+
+std::string keys_text() {
+  std::string out;
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    out += std::string(base_info_tag[n]) + "\t" + parameter_group(n) + "\t" + format_of(n);
+    for (const cell& c : cells(n)) out += "\t" + cell_text(c);
+    out += "\n";
+  }
+  return out;
+}
+
+std::string keys_json() {
+  json all = json::array();
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    json versions = json::object();
+    const auto c = cells(n);
+    for (std::size_t i = 0; i < c.size(); ++i) versions[classes[i]] = cell_json(c[i]);
+    all.push_back({{"n", n}, {"key", std::string(base_info_tag[n])}, {"group", parameter_group(n)},
+                   {"format", format_of(n)}, {"versions", versions}});
+  }
+  return dump(all);
+}
+
+std::string chips_text() {
+  std::string out;
+  for (const char* c : chip_names) out += std::string(c) + "\n";
+  return out;
+}
+
+std::string template_text() { return printed([](std::FILE* f) { write_template(f); }); }
+
+bool print(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+void say(const std::string& file, const std::string& text) {
+  std::fprintf(stderr, "vexdram: %s%s%s\n", file.c_str(), file.empty() ? "" : ": ", text.c_str());
+}
+
+}  // namespace vexdram::cli

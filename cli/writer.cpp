@@ -1,0 +1,154 @@
+#include "writer.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "errors.h"
+
+namespace vexdram::cli {
+namespace {
+
+std::string os_error() { return std::strerror(errno); }
+std::string dir_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool sync_fd(int fd) {
+  while (::fsync(fd) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+// Temporary files are removed when a signal ends the program too: their names stand in a fixed
+// table that the handler can read.
+constexpr std::size_t max_pending = 4096;
+char* pending[max_pending];
+volatile sig_atomic_t pending_count = 0;
+
+void remove_pending(int sig) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i]) ::unlink(pending[i]);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void track(const std::string& temp) {
+  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) return;
+  pending[pending_count] = ::strdup(temp.c_str());
+  pending_count = pending_count + 1;
+}
+
+void untrack(const std::string& temp) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i] && temp == pending[i]) {
+      char* p = pending[i];
+      pending[i] = nullptr;
+      std::free(p);
+    }
+}
+
+}  // namespace
+
+writer::writer() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, remove_pending);
+}
+
+writer::~writer() {
+  for (output& o : outputs_) {
+    if (o.fd >= 0) ::close(o.fd);
+    if (!o.temp.empty()) {
+      ::unlink(o.temp.c_str());
+      untrack(o.temp);
+    }
+  }
+}
+
+writer::output& writer::add(const std::string& target, const struct stat& like, bool keep_owner) {
+  const std::string dir = dir_of(target);
+  const std::string name = target.substr(target.find_last_of('/') + 1);
+  std::string temp = (dir == "/" ? "" : dir) + "/." + name + ".vexdram-XXXXXX";
+  // Blocked while the name is made and recorded, so an interrupt cannot leave it behind.
+  sigset_t all, old;
+  sigfillset(&all);
+  ::sigprocmask(SIG_BLOCK, &all, &old);
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  const int saved = errno;
+  if (fd >= 0) track(temp);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (fd < 0) {
+    errno = saved;
+    throw trouble{"cannot create a temporary file in " + dir + ": " + os_error(), target};
+  }
+  outputs_.push_back({target, temp, fd, nullptr});
+  if (keep_owner && ::geteuid() == 0) (void)::fchown(fd, like.st_uid, like.st_gid);
+  if (::fchmod(fd, like.st_mode & 07777) != 0) throw trouble{"cannot set the new file's mode: " + os_error(), target};
+  return outputs_.back();
+}
+
+void writer::commit() {
+  // One output is synced by itself. Many are synced together, one file system at a time: a
+  // sync of each would cost a journal commit each.
+  if (outputs_.size() == 1) {
+    if (!sync_fd(outputs_[0].fd)) throw trouble{"cannot sync the new file: " + os_error(), outputs_[0].target};
+  } else {
+    std::set<dev_t> synced;
+    for (const output& o : outputs_) {
+      struct stat st {};
+      if (::fstat(o.fd, &st) != 0) throw trouble{"cannot sync the new file: " + os_error(), o.target};
+      if (!synced.insert(st.st_dev).second) continue;
+      if (::syncfs(o.fd) != 0) throw trouble{"cannot sync the new file: " + os_error(), o.target};
+    }
+  }
+  for (const output& o : outputs_) {
+    const std::string wrong = o.check ? o.check() : "";
+    if (!wrong.empty()) throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target};
+  }
+  std::set<std::string> dirs;
+  for (output& o : outputs_) {
+    if (::rename(o.temp.c_str(), o.target.c_str()) != 0)
+      throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
+    untrack(o.temp);
+    o.temp.clear();
+    ::close(o.fd);
+    o.fd = -1;
+    dirs.insert(dir_of(o.target));
+  }
+  for (const std::string& d : dirs) {
+    const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || !sync_fd(fd)) {
+      if (fd >= 0) ::close(fd);
+      throw trouble{"written, but its directory could not be synced: " + os_error(), d};
+    }
+    ::close(fd);
+  }
+}
+
+std::string output_target(const std::string& path) {
+  char real[PATH_MAX];
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (::realpath(path.c_str(), real)) return output_target(real);
+    throw trouble{"is a symlink that leads nowhere", path};
+  }
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw trouble{"is a directory", path};
+  const std::string dir = dir_of(path);
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw trouble{"its directory " + dir + " does not exist", path};
+  return path;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat x {}, y {};
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+}  // namespace vexdram::cli
