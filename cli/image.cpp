@@ -94,8 +94,13 @@ decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
   std::vector<std::string> lines = out.lines();
   d.ctx.out = nullptr;
   if (!ok) throw trouble{block_failure(lines.empty() ? "cannot read the block" : lines.back(), d.ctx.version)};
-  for (const std::string& l : lines)
-    if (l.compare(0, 8, "version ") != 0) d.notes.push_back(l);
+  for (const std::string& l : lines) {
+    if (l.compare(0, 8, "version ") == 0 || l + "\n" == msg::skew_read_out_error) continue;
+    if (l.compare(0, 26, "tq6951 ca skew sub version") == 0)
+      d.notes.push_back("warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
+    else
+      d.notes.push_back("warning: " + l);
+  }
   return d;
 }
 

@@ -230,24 +230,27 @@ int usage_error(const CLI::App& app, const CLI::ParseError& e) {
 
 int main(int argc, char** argv) {
   CLI::App app{"vexdram: the parameter block of DDR binaries and loader containers, for scripts.\n"
-               "Statuses: 0 done (diff: the same), 1 diff: different, 2 trouble (nothing written)."};
+               "Statuses: 0 done (diff: the same), 1 diff: different, 2 trouble (nothing written).",
+               "vexdram"};
   app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
   app.require_subcommand(1);
   options o;
   auto command = [&](const char* name, const char* what) {
     CLI::App* c = app.add_subcommand(name, what);
     c->add_option("--chip", o.chip,
-                  "a chip name vexdram_tool accepts, in either case (default: the longest one in the file's name)");
+                  "a chip name vexdram_tool accepts, in either case (default: the longest one in the file's name)")
+        ->type_name("CHIP");
     return c;
   };
   auto file = [&](CLI::App* c, std::string& to, const char* name, const char* what) {
-    c->add_option(name, to, what)->required();
+    c->add_option(name, to, what)->required()->type_name("");
   };
   auto writes = [&](CLI::App* c, bool several) {
-    CLI::Option* out = c->add_option("-o,--out", o.out, "write the result to OUT (refused when it exists, unless --force)");
+    CLI::Option* out = c->add_option("-o,--out", o.out, "write the result to OUT (refused when it exists, unless --force)")
+                           ->type_name("OUT");
     CLI::Option* in = c->add_flag("--in-place", o.in_place, "replace FILE itself");
     if (several) {
-      CLI::Option* dir = c->add_option("--out-dir", o.out_dir, "write each FILE as DIR/its name");
+      CLI::Option* dir = c->add_option("--out-dir", o.out_dir, "write each FILE as DIR/its name")->type_name("DIR");
       dir->excludes(out)->excludes(in);
     }
     out->excludes(in);
@@ -261,12 +264,14 @@ int main(int argc, char** argv) {
 
   CLI::App* get_c = command("get", "print the values of KEYs, one a line, as the report writes them");
   file(get_c, o.file, "FILE", "a DDR binary or a loader container");
-  get_c->add_option("KEY", o.keys, "parameter keys")->required();
+  get_c->add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
   get_c->add_flag("--json", o.json, "one JSON object of the values");
 
   CLI::App* set_c = command("set", "check every KEY=VALUE, print the changes, write them");
   file(set_c, o.file, "FILE", "a DDR binary or a loader container");
-  set_c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")->required();
+  set_c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
+      ->required()
+      ->type_name("");
   writes(set_c, false);
 
   CLI::App* apply_c = command(
@@ -274,7 +279,7 @@ int main(int argc, char** argv) {
       "write the values of a parameter file or report (- for standard input) into each FILE; a parameter "
       "the file does not name, or leaves blank, keeps the binary's value");
   file(apply_c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
-  apply_c->add_option("FILE", o.files, "DDR binaries or loader containers")->required();
+  apply_c->add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
   writes(apply_c, true);
 
   CLI::App* diff_c = command("diff", "list KEY: A -> B for each parameter whose values differ (status 0 same, 1 different)");
@@ -296,6 +301,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
+      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", argv[1], app.help().c_str());
+      return status_trouble;
+    }
     return usage_error(app, e);
   }
 
