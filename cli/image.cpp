@@ -136,9 +136,11 @@ void modify(ddr_file& f, const std::string& chip, const std::string& path, const
     info_from_txt[e.n] = e.value;
     ctx.updata_availd[e.n] = state_given;
   }
-  const bool ok = modify_block(ctx, info_from_txt, f);
-  std::vector<std::string> lines = out.lines();
-  if (!ok) throw trouble{"the block could not be written: " + (lines.empty() ? "" : lines.back())};
+  if (modify_block(ctx, info_from_txt, f)) return;
+  // The first failure the core printed: "write ddr3 info to bin file fail", ...
+  for (const std::string& line : out.lines())
+    if (line.compare(0, 6, "write ") == 0) throw trouble{"the block could not be written: " + line};
+  throw trouble{"the block could not be written"};
 }
 
 // The first difference between a and b outside the ranges written, or "" when there is none.

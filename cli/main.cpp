@@ -111,7 +111,8 @@ int write_all(const std::vector<const binary*>& inputs, const std::vector<std::v
       changed[i] = true;
       changes += (inputs.size() > 1 ? inputs[i]->path() + ": " : "") + change_line(e.n, old, e.value);
     }
-  if (!print(changes)) throw trouble{"cannot write to standard output"};
+  // Said before anything is written: a failure here leaves every file as it was.
+  if (!print(changes) || std::fflush(stdout) != 0) throw trouble{"cannot write to standard output"};
   if (dry_run) return status_ok;
   writer w;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -121,7 +122,7 @@ int write_all(const std::vector<const binary*>& inputs, const std::vector<std::v
     try {
       out.check = inputs[i]->write_edited(out.fd, out.temp, edits[i]).check;
     } catch (trouble& t) {
-      if (t.file.empty()) t.file = inputs[i]->path();
+      if (t.file.empty()) t.file = targets[i];
       throw;
     }
   }
