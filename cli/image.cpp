@@ -247,6 +247,7 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
       version_ = d.ctx.version;
       values_ = d.values;
       stored_ = stored_fields(d.ctx, d.at);
+      overlap_ = overlapping_sections(d.ctx, d.at);
       notes_ = std::move(d.notes);
       return;
     }
@@ -264,6 +265,7 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     version_ = d.ctx.version;
     values_ = d.values;
     stored_ = stored_fields(d.ctx, d.at);
+    overlap_ = overlapping_sections(d.ctx, d.at);
     for (const std::string& n : d.notes) notes_.push_back(unpacked_->ddr_image() + ": " + n);
   } catch (trouble& t) {
     if (t.file.empty()) t.file = path;
@@ -273,6 +275,11 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
 }
 
 binary::~binary() = default;
+
+std::string binary::unwritable() const {
+  // Writing one section back would change the other's values.
+  return overlap_.empty() ? "" : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
+}
 
 std::string binary::refusal(const edit& e) const {
   if (e.n == p::start_tag) return "the start tag is fixed";

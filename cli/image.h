@@ -59,6 +59,8 @@ class binary {
   // What the core said besides the version (skew sub-version, ...), for standard error.
   const std::vector<std::string>& notes() const { return notes_; }
 
+  // Why no edit of this file can be written, or "" when edits can.
+  std::string unwritable() const;
   // Why this edit cannot be made here, or "" when it can.
   std::string refusal(const edit& e) const;
   // The values after the edits.
@@ -76,6 +78,7 @@ class binary {
   base_info values_;
   std::array<stored_field, base_info_tag_size> stored_{};
   std::vector<std::string> notes_;
+  std::string overlap_;                   // two sections that share words, when any do
   std::unique_ptr<posix_ddr_file> file_;  // a DDR binary, kept open from decoding to writing
   std::vector<std::uint8_t> bytes_;       // a container's bytes
   std::unique_ptr<module_unpack> unpacked_;

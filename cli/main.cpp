@@ -135,6 +135,7 @@ int set(const options& o, const destination& d) {
   notes_of(b);
   std::vector<edit> edits;
   refusals bad;
+  if (const std::string why = b.unwritable(); !why.empty()) bad.add(b.path(), why);
   for (const std::string& kv : o.keys) {
     const std::size_t eq = kv.find('=');
     if (eq == std::string::npos) {
@@ -177,6 +178,7 @@ int apply(const options& o, const destination& d) {
   for (const std::string& f : o.files) {
     inputs.push_back(std::make_unique<binary>(f, o.chip));
     notes_of(*inputs.back());
+    if (const std::string why = inputs.back()->unwritable(); !why.empty()) bad.add(f, why);
     edits.emplace_back();
     for (const param_file::value& v : pf.values) {
       if (v.n == p::start_tag) continue;

@@ -42,6 +42,23 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size);
 std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
                                    const std::string& parent);
 
+// Input of fuzz_cli_equivalence: one flags byte (bit 1 an older-family file name, bits 2-3 the
+// chip of tool_chips), the number of edits (at most 8 are used), then per edit the parameter
+// number (u16, modulo 484), the value (u32) and its form (bits 0-2 how it is written: decimal,
+// hex, upper-case hex, signed, a leading 0, blanks around, a letter after, a minus; bits 3-4
+// narrow it to 12, 8 or 1 bits), then the DDR binary.
+struct cli_edit {
+  std::uint16_t n;
+  std::uint32_t value;
+  std::uint8_t form;
+};
+std::vector<std::uint8_t> cli_input(std::uint8_t flags, const std::vector<cli_edit>& edits,
+                                    const std::vector<std::uint8_t>& bin);
+// vexdram's set (checks, the core's edit, the all-or-nothing writer and its read-back check,
+// into scratch) against vexdram_tool's modify mode in memory with the template holding the
+// same values: the same bytes, or refused with nothing written.
+std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, const std::string& scratch);
+
 // A fresh scratch directory for check_imgwelder_unpack (tmpfs when there is one: unpack syncs
 // every file). Empty on failure.
 std::string make_scratch_parent();

@@ -192,8 +192,8 @@ int main(int argc, char** argv) {
   const std::string root = argv[1];
   ::mkdir(root.c_str(), 0777);
   seed_dir tool{root + "/fuzz_tool_run"}, text{root + "/fuzz_param_text"},
-      unpack{root + "/fuzz_imgwelder_unpack"};
-  for (seed_dir* d : {&tool, &text, &unpack}) ::mkdir(d->path.c_str(), 0777);
+      unpack{root + "/fuzz_imgwelder_unpack"}, cli{root + "/fuzz_cli_equivalence"};
+  for (seed_dir* d : {&tool, &text, &unpack, &cli}) ::mkdir(d->path.c_str(), 0777);
 
   const std::vector<std::string> hand = texts();
   for (const std::string& t : hand) text.add(t);
@@ -208,6 +208,12 @@ int main(int argc, char** argv) {
     tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), sampled(report, 12, k), bin));
     tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(0) | (k & 1 ? fuzz::flag_older_family : 0),
                               hand[2 + k % 4], bin));
+    // Edits across the catalogue, written in every form, some narrowed to fit.
+    std::vector<fuzz::cli_edit> edits;
+    for (std::size_t i = 0; i < 1 + k % 4; ++i)
+      edits.push_back({static_cast<std::uint16_t>((k * 37 + i * 101) % base_info_tag_size),
+                       static_cast<std::uint32_t>(k * 2654435761u + i), static_cast<std::uint8_t>((k + i) % 32)});
+    cli.add(fuzz::cli_input(fuzz::chip_flags(chip) | (k & 1 ? fuzz::flag_older_family : 0), edits, bin));
     ++k;
   }
   for (const bytes& b : containers()) unpack.add(b);
@@ -223,8 +229,9 @@ int main(int argc, char** argv) {
     dict_ok = std::fclose(dict) == 0 && dict_ok;
   }
 
-  const bool ok = tool.ok && text.ok && unpack.ok && dict_ok;
+  const bool ok = tool.ok && text.ok && unpack.ok && cli.ok && dict_ok;
   if (!ok) std::fprintf(stderr, "make_seeds: cannot write to %s\n", root.c_str());
-  std::printf("make_seeds: %d tool runs, %d texts, %d containers\n", tool.count, text.count, unpack.count);
+  std::printf("make_seeds: %d tool runs, %d texts, %d containers, %d edits\n", tool.count, text.count,
+              unpack.count, cli.count);
   return ok ? 0 : 1;
 }

@@ -13,10 +13,10 @@ runs=${FUZZ_RUNS:--1}
 seconds=${FUZZ_SECONDS:-$([ "$runs" -ge 0 ] && echo 0 || echo 30)}
 build=${FUZZ_BUILD:-build-fuzz}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_tool_run fuzz_param_text fuzz_imgwelder_unpack)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_tool_run fuzz_param_text fuzz_imgwelder_unpack fuzz_cli_equivalence)
 
 # A full report is about 12 KB; the text reader sees 1023 characters at a time, 4 KB covers long lines.
-declare -A max_len=([fuzz_tool_run]=12288 [fuzz_param_text]=4096 [fuzz_imgwelder_unpack]=8192)
+declare -A max_len=([fuzz_tool_run]=12288 [fuzz_param_text]=4096 [fuzz_imgwelder_unpack]=8192 [fuzz_cli_equivalence]=4096)
 # The text targets mutate with the catalogue's keys (written by make_seeds).
 declare -A dict=([fuzz_tool_run]=keys.dict [fuzz_param_text]=keys.dict)
 

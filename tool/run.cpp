@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cstring>
+#include <vector>
 
 #include "messages.h"
 #include "report.h"
@@ -152,6 +153,31 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
       skew(static_cast<param>(t.first_ca + t.rows[r].param_offset), lane_word(t, t.rows[r].lane), 8, true);
   }
   return where;
+}
+
+std::string overlapping_sections(const run_context& ctx, const block_location& at) {
+  if (!has_index(ctx.version)) return "";
+  struct span {
+    const char* name;
+    std::uint32_t from, to;  // block words
+  };
+  // The start tag, the version word and the index come first: block words 0 to 8.
+  std::vector<span> spans{{"index", 0, 9}};
+  for (std::size_t s = 0; s < section_count; ++s) {
+    const section_desc& d = section_info(static_cast<section>(s));
+    if (section_present(d, at.index)) {
+      const std::uint32_t from = at.index[d.entry].offset;
+      spans.push_back({d.name, from, from + section_words(d, at.index, ctx.version)});
+    }
+  }
+  if (at.index[skew_index].offset != 0 && ctx.is_tq6951() && ctx.skew.sub_version() == 1)
+    spans.push_back({"skew", at.index[skew_index].offset,
+                     static_cast<std::uint32_t>(at.index[skew_index].offset + skew_words(at.index))});
+  for (std::size_t i = 0; i < spans.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j)
+      if (spans[i].from < spans[j].to && spans[j].from < spans[i].to)
+        return std::string(spans[j].name) + " and " + spans[i].name;
+  return "";
 }
 
 bool chip_supported(const char* name) {

@@ -76,6 +76,11 @@ struct stored_field {
 std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
                                                             const block_location& at);
 
+// Two sections that writing back would write over each other, named ("DDR2 and LPDDR2"; the
+// start tag, version word and index are "index"); "" when every section that is written has
+// words of its own.
+std::string overlapping_sections(const run_context& ctx, const block_location& at);
+
 // Reading and decoding (versions 0 to 5). bin_skew_offset is the position of the version word.
 int bin_data_readout(run_context& ctx, ddr_file& filebin, const sdram_head_info_index_v2& index,
                      block_image& read_out, std::uint64_t bin_skew_offset);

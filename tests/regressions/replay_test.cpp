@@ -53,4 +53,13 @@ TEST(Regressions, ImgwelderUnpack) {
   vexdram::fuzz::remove_tree(parent);
 }
 
+TEST(Regressions, CliEquivalence) {
+  const std::string parent = vexdram::fuzz::make_scratch_parent();
+  ASSERT_FALSE(parent.empty());
+  replay("fuzz_cli_equivalence", [&](const std::uint8_t* d, std::size_t n) {
+    return vexdram::fuzz::check_cli_equivalence(d, n, parent);
+  });
+  vexdram::fuzz::remove_tree(parent);
+}
+
 }  // namespace
