@@ -16,6 +16,9 @@ sys.path.insert(0, str(REPO / "scripts"))
 sys.path.insert(0, str(DIST))
 from studio_driver import make_workspace, start_studio  # noqa: E402
 
+# The one table of value rules: the command line, the server and the page all run it.
+VALUE_RULES = json.loads((REPO / "tests" / "value_rules.json").read_text(encoding="utf-8"))["cases"]
+
 if not (DIST / "vexdram_studio").is_dir():
     pytest.skip(f"no studio installed in {DIST}", allow_module_level=True)
 

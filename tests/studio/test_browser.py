@@ -3,10 +3,9 @@ report of what was written; for a DDR binary and for a loader container packed b
 
 import pytest
 
-from conftest import REPO
+from conftest import REPO, VALUE_RULES
 from studio_driver import chromium, type_into, wait_js
 from test_http import report, unpacked
-from test_rules import NUMBERS
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
@@ -64,14 +63,14 @@ def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     assert (REPO / "examples/tq6951_loader.bin").read_bytes() == (workspace / "tq6951_loader.bin").read_bytes()
 
 
-def test_page_rules_agree_with_the_server(browser, studio):
+def test_page_follows_the_value_rules(browser, studio):
     browser.get(studio.page())
     wait_js(browser, "document.body.dataset.ready")
     got = browser.execute_async_script("""
         const [cases, done] = arguments;
-        import("/static/rules.js").then(r => done(cases.map(([text, width]) => {
-          const param = {n: 1, format: "decimal", places: [{versions: [5], width}]};
+        import("/static/rules.js").then(r => done(cases.map(({text, width}) => {
+          const param = {n: 1, format: "hex", places: [{versions: [5], width}]};
           const c = r.check(param, text, 5, "tq6951");
-          return c.reason ? c.reason : c.value;
-        })));""", [[text, width] for text, width, _ in NUMBERS])
-    assert got == [expected for _, _, expected in NUMBERS]
+          return c.reason ? c.reason : parseInt(c.value, 16);
+        })));""", VALUE_RULES)
+    assert got == [c.get("value", c.get("reason")) for c in VALUE_RULES]

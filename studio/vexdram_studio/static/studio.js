@@ -1,6 +1,6 @@
 // The page: workspace list, one open document (a DDR binary or a loader container), its
 // parameters grouped by section, pending edits, and the actions on the server.
-import { check, describePlace, largest, reportValue, widthOf } from "./rules.js";
+import { check, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
 
 const token = document.querySelector('meta[name="studio-token"]').content;
 const $ = id => document.getElementById(id);
@@ -209,7 +209,7 @@ function validate(input) {
   const row = input.closest("tr");
   const original = doc.params[key] ?? "";
   const text = input.value;
-  const result = text.trim() === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  const result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
