@@ -33,11 +33,15 @@ class Client:
         self.studio = studio
         self.host = f"127.0.0.1:{studio.port}"
 
-    def request(self, method, path, body=None, headers=None, token=True, raw=None):
+    def headers(self, token=True):
+        """What the page sends with every request."""
         h = {"Host": self.host, "Origin": f"http://{self.host}", "Content-Type": "application/json"}
         if token:
             h["X-Studio-Token"] = self.studio.token
-        h.update(headers or {})
+        return h
+
+    def request(self, method, path, body=None, headers=None, token=True, raw=None):
+        h = {**self.headers(token), **(headers or {})}
         h = {k: v for k, v in h.items() if v is not None}
         data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
         conn = http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)

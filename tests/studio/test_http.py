@@ -1,4 +1,5 @@
 """The studio over real HTTP: who gets in, which names it resolves, each action, and failures."""
+import http.client
 import json
 import os
 import shutil
@@ -50,6 +51,29 @@ def test_refused_requests_do_nothing(client, studio, workspace, method, path, he
     assert response.status == 403 and "error" in json.loads(payload)
     assert response.getheader("Access-Control-Allow-Origin") is None
     assert not (workspace / "tq6951_ddr_v5_new.bin").exists()
+
+
+@pytest.mark.parametrize("method,path,headers", [
+    ("POST", "/api/open", {"X-Studio-Token": "wrong"}),
+    ("POST", "/api/open", {"Origin": "http://studio.example"}),
+    ("POST", "/api/open", {"Content-Type": "text/plain"}),
+    ("POST", "/api/nothing", {}),
+    ("GET", "/api/files", {}),
+    ("BREW", "/api/open", {}),
+], ids=["token", "origin", "content-type", "unknown-path", "get-with-body", "unknown-method"])
+def test_the_next_request_on_a_connection_is_read_from_its_own_start(client, studio, method, path,
+                                                                     headers):
+    conn = http.client.HTTPConnection("127.0.0.1", studio.port, timeout=20)
+    try:
+        conn.request(method, path, json.dumps({"file": "tq6951_ddr_v5.bin", "chip": "TQ6951"}),
+                     {**client.headers(), **headers})
+        first = conn.getresponse()
+        assert json.loads(first.read())
+        conn.request("GET", "/api/info", headers=client.headers())
+        second = conn.getresponse()
+        assert second.status == 200 and json.loads(second.read())["version"]
+    finally:
+        conn.close()
 
 
 def test_page_and_headers(client, studio):
