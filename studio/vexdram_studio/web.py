@@ -86,6 +86,9 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "vexdram-studio"
     sys_version = ""
     body_read = False
+    # The headers and the body leave in two writes: with Nagle's algorithm the second waits for
+    # the client's delayed acknowledgement, 40 ms on Linux, on every kept-alive answer.
+    disable_nagle_algorithm = True
 
     def handle_one_request(self) -> None:
         self.body_read = False  # each request on a kept-alive connection has its own body
