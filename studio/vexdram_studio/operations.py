@@ -215,13 +215,15 @@ class Operations:
         if not edits:
             raise Failed("nothing to save: no value was changed")
         target = self._new_name(real)
-        self._may_write(target, overwrite)
+        self.ws.target(target)
         with self._session() as cap:
+            # Asked and recorded under the lock: a save running beside this one may be writing it.
+            self._may_write(target, overwrite)
             if self._is_loader(cap, real):
                 result = self._save_loader(cap, path, target, chip, edits)
             else:
                 result = self._save_ddr(cap, path, target, chip, edits)
-        self.written.add(target)
+            self.written.add(target)
         result.update(saved=self.ws.name(target), log=cap.records,
                       tool_output="\n".join(cap.of("update_ddr_bin", "debug")[1:]))
         return result
