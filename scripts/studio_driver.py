@@ -25,6 +25,7 @@ class Studio:
             raise RuntimeError(f"unexpected start line {line!r}: {proc.stderr.read() if proc.stderr else ''}")
         self.proc, self.tmp, self.workspace = proc, tmp, workspace
         self.url, self.port, self.token = found.group(1), int(found.group(2)), found.group(3)
+        self.stderr = ""  # what it printed on standard error, once stopped
 
     def page(self, file: Optional[str] = None) -> str:
         return self.url + (f"&file={file}" if file else "")
@@ -35,6 +36,8 @@ class Studio:
         try:
             return self.proc.wait(timeout=20)
         finally:
+            if self.proc.stderr and self.proc.poll() is not None:
+                self.stderr = self.proc.stderr.read()
             for stream in (self.proc.stdout, self.proc.stderr):
                 if stream:
                     stream.close()
