@@ -11,6 +11,7 @@ from pathlib import Path
 from typing import Any, Optional
 
 START_LINE = re.compile(r"vexdram studio: (http://127\.0\.0\.1:(\d+)/\?token=([A-Za-z0-9_-]+))\n")
+AXE = Path(".deps/node/node_modules/axe-core/axe.min.js")  # in the checkout, by scripts/setup.sh
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
@@ -91,3 +92,13 @@ def type_into(driver: Any, key: str, text: str) -> Any:
     field.clear()
     field.send_keys(text)
     return field
+
+
+def axe_violations(driver: Any, repo: Path) -> Any:
+    """What axe-core finds wrong on the page as it stands, any impact: [[rule, impact, [node]]]."""
+    driver.execute_script((repo / AXE).read_text(encoding="utf-8"))
+    return driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        axe.run(document, {resultTypes: ["violations"]}).then(
+          r => done(r.violations.map(v => [v.id, v.impact, v.nodes.map(n => n.target.join(" "))])),
+          e => done([["axe failed", String(e), []]]));""")

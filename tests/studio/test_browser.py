@@ -1,10 +1,11 @@
 """The page in a headless Chromium: edit, see a value refused, save, and check the tool's own
-report of what was written; for a DDR binary and for a loader container packed by imgwelder."""
+report of what was written; for a DDR binary and for a loader container packed by imgwelder. Every
+state of the page passes axe-core, and a person with a keyboard alone opens, edits and saves."""
 
 import pytest
 
 from conftest import REPO, VALUE_RULES
-from studio_driver import chromium, type_into, wait_js
+from studio_driver import AXE, axe_violations, chromium, type_into, wait_js
 from test_http import report, unpacked
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
@@ -74,3 +75,89 @@ def test_page_follows_the_value_rules(browser, studio):
           return c.reason ? c.reason : parseInt(c.value, 16);
         })));""", VALUE_RULES)
     assert got == [c.get("value", c.get("reason")) for c in VALUE_RULES]
+
+
+@pytest.fixture(scope="module")
+def axe(browser):
+    if not (REPO / AXE).is_file():
+        pytest.fail(f"{AXE} is missing: scripts/setup.sh installs it")
+    return lambda: axe_violations(browser, REPO)
+
+
+def click(browser, element_id):
+    browser.find_element("id", element_id).click()
+
+
+def test_every_state_of_the_page_passes_axe(browser, studio, workspace, axe):
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    found = {"start": axe()}
+    open_page(browser, studio, "tq6951_loader.bin")
+    found["container"] = axe()
+    open_page(browser, studio, "tq6583_ddr_v2.bin")
+    found["binary"] = axe()
+    type_into(browser, "ddr3_freq", "801")
+    save_and_wait(browser)
+    found["saved"] = axe()
+    browser.execute_script("document.getElementById('compare-file').value = 'tq6951_ddr_v5.bin'")
+    click(browser, "compare")
+    wait_js(browser, "document.querySelector('#comparison h3')")
+    found["compared"] = axe()
+    (workspace / "a11y.txt").write_text("ddr3_freq=802\nbogus=1\nend\n")
+    click(browser, "refresh")
+    wait_js(browser, "document.querySelector('#import-file option[value=\"a11y.txt\"]')")
+    browser.execute_script("document.getElementById('import-file').value = 'a11y.txt'")
+    click(browser, "import")
+    wait_js(browser, "document.querySelector('#import-refused')")
+    found["imported"] = axe()
+    assert found == {state: [] for state in found}
+
+
+def test_open_edit_and_save_with_the_keyboard_alone(browser, studio, workspace, tmp_path):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.keys import Keys
+
+    def press(*keys, held=None):
+        chain = ActionChains(browser)
+        if held:
+            chain = chain.key_down(held).send_keys(*keys).key_up(held)
+        else:
+            chain = chain.send_keys(*keys)
+        chain.perform()
+
+    def focused():  # what has the focus, and whether it is outlined
+        return browser.execute_script("""const a = document.activeElement, s = getComputedStyle(a);
+            return [a.dataset.file || a.name || a.id, s.outlineStyle !== "none" && parseFloat(s.outlineWidth) > 0];""")
+
+    def tab_to(target):
+        for _ in range(40):
+            press(Keys.TAB)
+            name, outlined = focused()
+            assert outlined, name
+            if name == target:
+                return
+        raise AssertionError(f"Tab never reaches {target}")
+
+    def saved(n):
+        wait_js(browser, f"document.body.dataset.saved === '{n}'")
+        return report(workspace / "tq6583_ddr_v2_new.bin", "tq6583", tmp_path)["ddr3_freq"]
+
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    tab_to("tq6583_ddr_v2.bin")
+    press(Keys.ENTER)
+    wait_js(browser, "document.body.dataset.opened === '1'")
+    tab_to("filter")
+    press("ddr3_freq", Keys.ENTER)
+    assert focused() == ["ddr3_freq", True]
+    press("777", Keys.ENTER)
+    assert focused() == ["save", True]
+    press(Keys.ENTER)
+    assert saved(1) == "777"
+    press(Keys.TAB, held=Keys.SHIFT)  # back to the filter, on to the field
+    press(Keys.ENTER, "4096")
+    press("s", held=Keys.CONTROL)  # Save is not enabled: nothing is saved, the notice says why
+    assert "Fix the values marked invalid first" in browser.find_element("id", "notice").text
+    press(*[Keys.BACKSPACE] * 4, "778")
+    press("s", held=Keys.CONTROL)
+    assert saved(2) == "778"
