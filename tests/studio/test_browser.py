@@ -84,11 +84,8 @@ def axe(browser):
     return lambda: axe_violations(browser, REPO)
 
 
-def click(browser, element_id):
-    browser.find_element("id", element_id).click()
-
-
 def test_every_state_of_the_page_passes_axe(browser, studio, workspace, axe):
+    (workspace / "a11y.txt").write_text("ddr3_freq=802\nbogus=1\nend\n")
     browser.get(studio.page())
     wait_js(browser, "document.body.dataset.ready")
     found = {"start": axe()}
@@ -99,17 +96,12 @@ def test_every_state_of_the_page_passes_axe(browser, studio, workspace, axe):
     type_into(browser, "ddr3_freq", "801")
     save_and_wait(browser)
     found["saved"] = axe()
-    browser.execute_script("document.getElementById('compare-file').value = 'tq6951_ddr_v5.bin'")
-    click(browser, "compare")
-    wait_js(browser, "document.querySelector('#comparison h3')")
-    found["compared"] = axe()
-    (workspace / "a11y.txt").write_text("ddr3_freq=802\nbogus=1\nend\n")
-    click(browser, "refresh")
-    wait_js(browser, "document.querySelector('#import-file option[value=\"a11y.txt\"]')")
-    browser.execute_script("document.getElementById('import-file').value = 'a11y.txt'")
-    click(browser, "import")
-    wait_js(browser, "document.querySelector('#import-refused')")
-    found["imported"] = axe()
+    for state, action, file, shown in (("compared", "compare", "tq6951_ddr_v5.bin", "#comparison h3"),
+                                       ("imported", "import", "a11y.txt", "#import-refused")):
+        browser.execute_script(f"document.getElementById('{action}-file').value = '{file}'")
+        browser.find_element("id", action).click()
+        wait_js(browser, f"document.querySelector('{shown}')")
+        found[state] = axe()
     assert found == {state: [] for state in found}
 
 
@@ -119,11 +111,7 @@ def test_open_edit_and_save_with_the_keyboard_alone(browser, studio, workspace, 
 
     def press(*keys, held=None):
         chain = ActionChains(browser)
-        if held:
-            chain = chain.key_down(held).send_keys(*keys).key_up(held)
-        else:
-            chain = chain.send_keys(*keys)
-        chain.perform()
+        (chain.key_down(held).send_keys(*keys).key_up(held) if held else chain.send_keys(*keys)).perform()
 
     def focused():  # what has the focus, and whether it is outlined
         return browser.execute_script("""const a = document.activeElement, s = getComputedStyle(a);
@@ -154,7 +142,7 @@ def test_open_edit_and_save_with_the_keyboard_alone(browser, studio, workspace, 
     assert focused() == ["save", True]
     press(Keys.ENTER)
     assert saved(1) == "777"
-    press(Keys.TAB, held=Keys.SHIFT)  # back to the filter, on to the field
+    press(Keys.TAB, held=Keys.SHIFT)  # back to the filter, and on to the field
     press(Keys.ENTER, "4096")
     press("s", held=Keys.CONTROL)  # Save is not enabled: nothing is saved, the notice says why
     assert "Fix the values marked invalid first" in browser.find_element("id", "notice").text
