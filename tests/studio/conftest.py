@@ -40,11 +40,13 @@ class Client:
             h["X-Studio-Token"] = self.studio.token
         return h
 
-    def request(self, method, path, body=None, headers=None, token=True, raw=None):
+    def request(self, method, path, body=None, headers=None, token=True, raw=None, conn=None):
+        """One request, on a connection of its own or on conn, kept open unless the server closes."""
         h = {**self.headers(token), **(headers or {})}
         h = {k: v for k, v in h.items() if v is not None}
         data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
-        conn = http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)
+        own = conn is None
+        conn = conn or http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)
         conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
         for k, v in h.items():
             conn.putheader(k, v)
@@ -55,7 +57,8 @@ class Client:
             conn.send(data)
         response = conn.getresponse()
         payload = response.read()
-        conn.close()
+        if own or response.will_close:
+            conn.close()
         return response, payload
 
     def post(self, action, body, **kw):

@@ -64,16 +64,11 @@ def test_refused_requests_do_nothing(client, studio, workspace, method, path, he
 def test_the_next_request_on_a_connection_is_read_from_its_own_start(client, studio, method, path,
                                                                      headers):
     conn = http.client.HTTPConnection("127.0.0.1", studio.port, timeout=20)
-    try:
-        conn.request(method, path, json.dumps({"file": "tq6951_ddr_v5.bin", "chip": "TQ6951"}),
-                     {**client.headers(), **headers})
-        first = conn.getresponse()
-        assert json.loads(first.read())
-        conn.request("GET", "/api/info", headers=client.headers())
-        second = conn.getresponse()
-        assert second.status == 200 and json.loads(second.read())["version"]
-    finally:
-        conn.close()
+    _, first = client.request(method, path, {"file": "tq6951_ddr_v5.bin", "chip": "TQ6951"},
+                              headers=headers, conn=conn)
+    second, info = client.request("GET", "/api/info", conn=conn)
+    conn.close()
+    assert json.loads(first) and second.status == 200 and json.loads(info)["version"]
 
 
 def test_page_and_headers(client, studio):

@@ -53,21 +53,6 @@ def random_request(rnd, n):
         "edits": rnd.choice([values, [], "x"]), "values": values, "overwrite": True}, rnd.choice(HEADERS)
 
 
-def send(conn, client, method, path, body, changes):
-    data = body if isinstance(body, bytes) else None if body is None else json.dumps(body).encode()
-    headers = {**client.headers(), **({"Content-Length": str(len(data))} if data else {}), **changes}
-    conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
-    for name, value in headers.items():
-        if value is not None:
-            conn.putheader(name, value.encode())
-    conn.endheaders(data or None)
-    response = conn.getresponse()
-    payload = response.read()
-    if response.will_close:
-        conn.close()
-    return response.status, payload
-
-
 def test_soak(tmp_path):
     ws = make_workspace(REPO, tmp_path / "ws")
     (tmp_path / "outside").mkdir()
@@ -83,10 +68,12 @@ def test_soak(tmp_path):
         rnd = random.Random(seed)
         conn = http.client.HTTPConnection("127.0.0.1", studio.port, timeout=60)
         for n in range(REQUESTS // 4):
-            request = random_request(rnd, n)
+            method, path, body, changes = request = random_request(rnd, n)
             try:
-                status, payload = send(conn, client, *request)
-                fault = status >= 500 or (request[1].startswith("/api/") and request[0] != "HEAD"
+                response, payload = client.request(method, path, headers=changes, conn=conn,
+                                                   **{"raw" if isinstance(body, bytes) else "body": body})
+                status = response.status
+                fault = status >= 500 or (path.startswith("/api/") and method != "HEAD"
                                           and not json.loads(payload))
             except Exception as e:  # a dropped connection or an answer that is not JSON
                 status, fault = type(e).__name__, True
