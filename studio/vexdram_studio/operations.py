@@ -328,9 +328,10 @@ class Operations:
 def _write_whole(target: Path, data: bytes) -> None:
     """Writes a file whole or not at all: a temporary file beside it, renamed over it."""
     temporary = target.with_name(f".{target.name}.{secrets.token_hex(4)}.tmp")
+    file = open(temporary, "xb")  # never an existing file, nor through a symlink
     try:
-        with open(temporary, "xb") as f:
-            f.write(data)
+        with file:
+            file.write(data)
         os.replace(temporary, target)
     finally:
         if temporary.exists():
