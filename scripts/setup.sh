@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, from Debian's packages. Skips apt-get when everything
-# is already there, so a second run is quick.
+# Installs what building and testing need: Debian's packages, and axe-core (the studio's
+# accessibility checks) from npm into .deps/node/ of the checkout, where the tests find it without
+# the network. Skips apt-get and npm when everything is already there, so a second run is quick.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+AXE_VERSION=4.14.1
+axe_dir=.deps/node
 
 packages=(
   build-essential cmake g++ clang libclang-rt-14-dev
@@ -12,20 +16,31 @@ packages=(
   python3-pluggy python3-iniconfig python3-packaging python3-exceptiongroup python3-tomli python3-attr
   dpkg-dev file lintian
 )
+# Node and npm for axe-core: Debian's where the machine has none (Debian's npm conflicts with a
+# Node installed otherwise).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-echo "setup: installing ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-  sudo="sudo"
+installed=$(node -p "require('./$axe_dir/node_modules/axe-core/package.json').version" 2>/dev/null || true)
+if [ "$installed" != "$AXE_VERSION" ]; then
+  echo "setup: installing axe-core $AXE_VERSION from npm into $axe_dir"
+  mkdir -p "$axe_dir"
+  npm install --prefix "$axe_dir" --no-save --no-audit --no-fund --loglevel=error \
+    "axe-core@$AXE_VERSION" >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -11,6 +11,7 @@ from pathlib import Path
 from typing import Any, Optional
 
 START_LINE = re.compile(r"vexdram studio: (http://127\.0\.0\.1:(\d+)/\?token=([A-Za-z0-9_-]+))\n")
+AXE = Path(".deps/node/node_modules/axe-core/axe.min.js")  # in the checkout, by scripts/setup.sh
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
@@ -25,6 +26,7 @@ class Studio:
             raise RuntimeError(f"unexpected start line {line!r}: {proc.stderr.read() if proc.stderr else ''}")
         self.proc, self.tmp, self.workspace = proc, tmp, workspace
         self.url, self.port, self.token = found.group(1), int(found.group(2)), found.group(3)
+        self.stderr = ""  # what it printed on standard error, once stopped
 
     def page(self, file: Optional[str] = None) -> str:
         return self.url + (f"&file={file}" if file else "")
@@ -35,6 +37,8 @@ class Studio:
         try:
             return self.proc.wait(timeout=20)
         finally:
+            if self.proc.stderr and self.proc.poll() is not None:
+                self.stderr = self.proc.stderr.read()
             for stream in (self.proc.stdout, self.proc.stderr):
                 if stream:
                     stream.close()
@@ -88,3 +92,13 @@ def type_into(driver: Any, key: str, text: str) -> Any:
     field.clear()
     field.send_keys(text)
     return field
+
+
+def axe_violations(driver: Any, repo: Path) -> Any:
+    """What axe-core finds wrong on the page as it stands, any impact: [[rule, impact, [node]]]."""
+    driver.execute_script((repo / AXE).read_text(encoding="utf-8"))
+    return driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        axe.run(document, {resultTypes: ["violations"]}).then(
+          r => done(r.violations.map(v => [v.id, v.impact, v.nodes.map(n => n.target.join(" "))])),
+          e => done([["axe failed", String(e), []]]));""")

@@ -8,6 +8,7 @@ lines, the tools' own output (warnings included) and the module's errors.
 import logging
 import os
 import re
+import secrets
 import shutil
 import threading
 from contextlib import contextmanager
@@ -163,10 +164,12 @@ class Operations:
                 header = self._call(cap, "get_loader_param", path)
                 images = self._unpack(cap, path, chip)
                 result = self._read_ddr(cap, images["loader_471"], chip)
-                image = os.path.basename(images["loader_471"])
-                # The module tests the chip against the path it was given: the unpacked image's.
-                result.update(kind="loader", header=header, ddr_image=image,
-                              status_text=f"{result['status_text']} of the DDR image {image}")
+                # The module tests the chip against the path it was given, here the unpacked
+                # image's; the container is judged by its own name, by the module's rule.
+                status = 0 if chip.lower() in path else -1
+                result.update(kind="loader", header=header, status=status,
+                              status_text=f"{STATUS_TEXT[status]} of the container",
+                              ddr_image=os.path.basename(images["loader_471"]))
             else:
                 result = self._read_ddr(cap, path, chip, self.ws.name(real))
                 result["kind"] = "ddr"
@@ -212,13 +215,15 @@ class Operations:
         if not edits:
             raise Failed("nothing to save: no value was changed")
         target = self._new_name(real)
-        self._may_write(target, overwrite)
+        self.ws.target(target)
         with self._session() as cap:
+            # Asked and recorded under the lock: a save running beside this one may be writing it.
+            self._may_write(target, overwrite)
             if self._is_loader(cap, real):
                 result = self._save_loader(cap, path, target, chip, edits)
             else:
                 result = self._save_ddr(cap, path, target, chip, edits)
-        self.written.add(target)
+            self.written.add(target)
         result.update(saved=self.ws.name(target), log=cap.records,
                       tool_output="\n".join(cap.of("update_ddr_bin", "debug")[1:]))
         return result
@@ -275,7 +280,7 @@ class Operations:
     # -- parameter files -------------------------------------------------------------------
 
     def export(self, name: object, values: Dict[str, str], overwrite: bool) -> Dict[str, Any]:
-        target = self.ws.new_file(name)
+        target = self.ws.parameter_file(name)
         bad = [k for k in values if k not in self.catalogue.by_key]
         if bad:
             raise Failed("not parameters: " + ", ".join(sorted(bad)[:5]))
@@ -286,12 +291,29 @@ class Operations:
                 if reason:
                     raise Failed(f"{key}: {reason}")
                 lines.append(f"{key}={value}")
-        with self.lock:
-            if target.exists() and not overwrite and target not in self.written:
-                raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
-            target.write_text("\n".join(lines + ["end", ""]), encoding="ascii")
+        with self._session() as cap:
+            if target.exists():
+                # No word from the user replaces a binary or a container, whoever wrote it.
+                if not self._is_text(cap, target):
+                    raise Refused(f"{self.ws.name(target)} is not a parameter file: export "
+                                  "replaces only text files, never a binary or a container")
+                if not overwrite and target not in self.written:
+                    raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
+            _write_whole(target, "\n".join(lines + ["end", ""]).encode("ascii"))
             self.written.add(target)
         return {"saved": self.ws.name(target), "count": len(lines) - 1}
+
+    def _is_text(self, cap: Capture, real: Path) -> bool:
+        """A file that may be a parameter file: small, no NUL byte, no block start tag, no
+        container; one that cannot be read counts as none."""
+        tag = int(self.catalogue.start_tag, 16).to_bytes(4, "little")
+        try:
+            if real.stat().st_size > MAX_TEXT_FILE:
+                return False
+            data = real.read_bytes()
+            return b"\0" not in data and tag not in data and not self._is_loader(cap, real)
+        except (Failed, OSError):
+            return False
 
     def import_(self, name: object) -> Dict[str, Any]:
         real = self.ws.file(name)
@@ -301,6 +323,19 @@ class Operations:
         found, refused = read_param_text(text, self.catalogue)
         return {"file": self.ws.name(real), "values": [p._asdict() for p in found],
                 "refused": [r._asdict() for r in refused]}
+
+
+def _write_whole(target: Path, data: bytes) -> None:
+    """Writes a file whole or not at all: a temporary file beside it, renamed over it."""
+    temporary = target.with_name(f".{target.name}.{secrets.token_hex(4)}.tmp")
+    file = open(temporary, "xb")  # never an existing file, nor through a symlink
+    try:
+        with file:
+            file.write(data)
+        os.replace(temporary, target)
+    finally:
+        if temporary.exists():
+            temporary.unlink()
 
 
 def _stamp(path: Path) -> Optional[Tuple[int, int, int]]:

@@ -1,9 +1,11 @@
 """What a value may be, and how wide each parameter's field is in a given binary.
 
 The tool reads values with strtoul (base 0): a leading 0 makes a number octal and conversion stops
-at the first character that does not fit. The page accepts only what means the same to a person
-and to the tool: decimal digits without a leading 0, or 0x and hexadecimal digits. The catalogue
-(written by gen_docs from the tool's tables) says where each parameter is stored and how wide.
+at the first character that does not fit. The studio accepts only what means the same to a person
+and to the tool: decimal digits without a leading 0, or 0x and hexadecimal digits, and negative
+decimals only as the report writes 32-bit values. The page's rules.js follows the same rule; both
+are tested against tests/value_rules.json, as the vexdram command line is. The catalogue (written
+by gen_docs from the tool's tables) says where each parameter is stored and how wide.
 """
 import json
 import re
@@ -11,8 +13,15 @@ from pathlib import Path
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
 MAX_U32 = 0xFFFFFFFF
+BLANKS = " \t"  # the only blanks around a value that are ignored
+# ASCII digits only: int() alone would also take underscores and other scripts' digits.
 _DECIMAL = re.compile(r"[0-9]+")
+_NEGATIVE = re.compile(r"-[0-9]+")
 _HEX = re.compile(r"0[xX][0-9a-fA-F]+")
+NOT_A_NUMBER = "not a whole number: decimal digits, or 0x and hexadecimal digits"
+NEGATIVE_RANGE = ("a negative value is taken only from -2147483648 to -1, "
+                  "as the report writes 32-bit values")
+TOO_LARGE = "larger than 32 bits"
 
 
 class Number(NamedTuple):
@@ -20,25 +29,46 @@ class Number(NamedTuple):
     reason: str  # why it was refused; "" when value is set
 
 
+def _digits(digits: str, base: int) -> Optional[int]:
+    """The value of ASCII digits; None beyond 32 bits (found without converting a long text)."""
+    digits = digits.lstrip("0")
+    if len(digits) > (8 if base == 16 else 10):
+        return None
+    value = int(digits or "0", base)
+    return value if value <= MAX_U32 else None
+
+
 def parse_number(text: str) -> Number:
-    """A whole number the way the page accepts it (surrounding blanks ignored)."""
-    t = text.strip()
+    """A whole number the way a person may type it: decimal without a leading 0, 0x hexadecimal,
+    or a negative decimal as the report writes a 32-bit value (-1 is 0xffffffff)."""
+    t = text.strip(BLANKS)
     if t == "":
         return Number(None, "a value is needed")
     if _HEX.fullmatch(t):
-        value = int(t, 16)
+        value = _digits(t[2:], 16)
     elif _DECIMAL.fullmatch(t):
-        if len(t) > 1 and t[0] == "0":
+        value = _digits(t, 10)
+        if len(t) > 1 and t[0] == "0" and value is not None:
             return Number(None, f"a leading 0 makes the tool read {t} as octal: "
-                                f"write {int(t)} or 0x{int(t):x}")
-        value = int(t)
-    elif t.startswith("-"):
-        return Number(None, "negative values are not stored")
+                                f"write {value} or 0x{value:x}")
+    elif _NEGATIVE.fullmatch(t):
+        magnitude = _digits(t[1:], 10)
+        if t[1] == "0" or magnitude is None or magnitude > 1 << 31:
+            return Number(None, NEGATIVE_RANGE)
+        value = (1 << 32) - magnitude
     else:
-        return Number(None, "not a whole number: decimal digits, or 0x and hexadecimal digits")
-    if value > MAX_U32:
-        return Number(None, "larger than 32 bits")
+        return Number(None, NOT_A_NUMBER)
+    if value is None:
+        return Number(None, TOO_LARGE)
     return Number(value, "")
+
+
+def parse_value(text: str, width: int) -> Number:
+    """A number typed for a field of width bits."""
+    number = parse_number(text)
+    if number.value is not None and number.value > (1 << width) - 1:
+        return Number(None, f"does not fit its {width}-bit field (largest {(1 << width) - 1})")
+    return number
 
 
 def report_value(text: str) -> Optional[int]:
@@ -94,12 +124,9 @@ class Catalogue:
             return "", "not a parameter"
         if key == "start tag":
             return "", "the start tag is fixed"
-        number = parse_number(text)
+        number = parse_value(text, self.width(key, version, chip) or 32)
         if number.value is None:
             return "", number.reason
-        width = self.width(key, version, chip) or 32
-        if number.value > (1 << width) - 1:
-            return "", f"does not fit its {width}-bit field (largest {(1 << width) - 1})"
         return self.canonical(key, number.value), ""
 
 
@@ -122,11 +149,11 @@ def read_param_text(text: str, catalogue: Catalogue) -> Tuple[List[ParamLine], L
     found: List[ParamLine] = []
     refused: List[Refused] = []
     for n, raw in enumerate(text.splitlines(), start=1):
-        line = raw.split("/*", 1)[0].strip()
+        line = raw.split("/*", 1)[0].strip(BLANKS)
         if line in ("", "end"):
             continue
         key, eq, value = line.partition("=")
-        key, value = key.strip(), value.strip()
+        key, value = key.strip(BLANKS), value.strip(BLANKS)
         if not eq:
             refused.append(Refused(n, raw, "no '='"))
         elif key not in catalogue.by_key:

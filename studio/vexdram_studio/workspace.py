@@ -29,6 +29,10 @@ class Workspace:
             raise Refused("a file name must be text")
         if "\0" in name:
             raise Refused("a file name must not contain NUL bytes")
+        try:
+            name.encode("utf-8", "surrogateescape")
+        except UnicodeEncodeError:  # a lone surrogate names no file
+            raise Refused("a file name must be valid Unicode") from None
         if len(name.encode("utf-8", "surrogateescape")) > MAX_NAME_BYTES or any(
                 len(p.encode("utf-8", "surrogateescape")) > MAX_PART_BYTES for p in name.split("/")):
             raise Refused("the file name is too long")
@@ -65,6 +69,8 @@ class Workspace:
             raise Refused(f"{self.name(real)!r} would be written out of the workspace")
         if real.is_symlink():
             raise Refused(f"{self.name(real)!r} is a symlink; it is not written through")
+        if real.is_dir():
+            raise Refused(f"{self.name(real)!r} is a folder")
         if real.exists() and not real.is_file():
             raise Refused(f"{self.name(real)!r} exists and is not a regular file")
         return real
@@ -76,6 +82,16 @@ class Workspace:
         if not self._inside(parent):
             raise Refused(f"{name!r} leads out of the workspace")
         return self.target(parent / parts[-1])
+
+    def parameter_file(self, name: object) -> Path:
+        """A parameter file to be written: a name that ends in .txt and names no folder."""
+        parts = self._parts(name)
+        assert isinstance(name, str)
+        if name.split("/")[-1] != parts[-1]:  # "x/", "x/." or "x//"
+            raise Refused(f"{name!r} names a folder; a parameter file's name ends in .txt")
+        if not parts[-1].endswith(".txt") or parts[-1] == ".txt":
+            raise Refused(f"{name!r}: a parameter file's name ends in .txt")
+        return self.new_file(name)
 
     def name(self, real: Path) -> str:
         """The name the page shows: relative to the workspace."""

@@ -16,6 +16,9 @@ sys.path.insert(0, str(REPO / "scripts"))
 sys.path.insert(0, str(DIST))
 from studio_driver import make_workspace, start_studio  # noqa: E402
 
+# The one table of value rules: the command line, the server and the page all run it.
+VALUE_RULES = json.loads((REPO / "tests" / "value_rules.json").read_text(encoding="utf-8"))["cases"]
+
 if not (DIST / "vexdram_studio").is_dir():
     pytest.skip(f"no studio installed in {DIST}", allow_module_level=True)
 
@@ -30,14 +33,20 @@ class Client:
         self.studio = studio
         self.host = f"127.0.0.1:{studio.port}"
 
-    def request(self, method, path, body=None, headers=None, token=True, raw=None):
+    def headers(self, token=True):
+        """What the page sends with every request."""
         h = {"Host": self.host, "Origin": f"http://{self.host}", "Content-Type": "application/json"}
         if token:
             h["X-Studio-Token"] = self.studio.token
-        h.update(headers or {})
+        return h
+
+    def request(self, method, path, body=None, headers=None, token=True, raw=None, conn=None):
+        """One request, on a connection of its own or on conn, kept open unless the server closes."""
+        h = {**self.headers(token), **(headers or {})}
         h = {k: v for k, v in h.items() if v is not None}
         data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
-        conn = http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)
+        own = conn is None
+        conn = conn or http.client.HTTPConnection("127.0.0.1", self.studio.port, timeout=60)
         conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
         for k, v in h.items():
             conn.putheader(k, v)
@@ -48,7 +57,8 @@ class Client:
             conn.send(data)
         response = conn.getresponse()
         payload = response.read()
-        conn.close()
+        if own or response.will_close:
+            conn.close()
         return response, payload
 
     def post(self, action, body, **kw):

@@ -1,12 +1,12 @@
 """The page in a headless Chromium: edit, see a value refused, save, and check the tool's own
-report of what was written; for a DDR binary and for a loader container packed by imgwelder."""
+report of what was written; for a DDR binary and for a loader container packed by imgwelder. Every
+state of the page passes axe-core, and a person with a keyboard alone opens, edits and saves."""
 
 import pytest
 
-from conftest import REPO
-from studio_driver import chromium, type_into, wait_js
+from conftest import REPO, VALUE_RULES
+from studio_driver import AXE, axe_violations, chromium, type_into, wait_js
 from test_http import report, unpacked
-from test_rules import NUMBERS
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
@@ -64,14 +64,88 @@ def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     assert (REPO / "examples/tq6951_loader.bin").read_bytes() == (workspace / "tq6951_loader.bin").read_bytes()
 
 
-def test_page_rules_agree_with_the_server(browser, studio):
+def test_page_follows_the_value_rules(browser, studio):
     browser.get(studio.page())
     wait_js(browser, "document.body.dataset.ready")
     got = browser.execute_async_script("""
         const [cases, done] = arguments;
-        import("/static/rules.js").then(r => done(cases.map(([text, width]) => {
-          const param = {n: 1, format: "decimal", places: [{versions: [5], width}]};
+        import("/static/rules.js").then(r => done(cases.map(({text, width}) => {
+          const param = {n: 1, format: "hex", places: [{versions: [5], width}]};
           const c = r.check(param, text, 5, "tq6951");
-          return c.reason ? c.reason : c.value;
-        })));""", [[text, width] for text, width, _ in NUMBERS])
-    assert got == [expected for _, _, expected in NUMBERS]
+          return c.reason ? c.reason : parseInt(c.value, 16);
+        })));""", VALUE_RULES)
+    assert got == [c.get("value", c.get("reason")) for c in VALUE_RULES]
+
+
+@pytest.fixture(scope="module")
+def axe(browser):
+    if not (REPO / AXE).is_file():
+        pytest.fail(f"{AXE} is missing: scripts/setup.sh installs it")
+    return lambda: axe_violations(browser, REPO)
+
+
+def test_every_state_of_the_page_passes_axe(browser, studio, workspace, axe):
+    (workspace / "a11y.txt").write_text("ddr3_freq=802\nbogus=1\nend\n")
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    found = {"start": axe()}
+    open_page(browser, studio, "tq6951_loader.bin")
+    found["container"] = axe()
+    open_page(browser, studio, "tq6583_ddr_v2.bin")
+    found["binary"] = axe()
+    type_into(browser, "ddr3_freq", "801")
+    save_and_wait(browser)
+    found["saved"] = axe()
+    for state, action, file, shown in (("compared", "compare", "tq6951_ddr_v5.bin", "#comparison h3"),
+                                       ("imported", "import", "a11y.txt", "#import-refused")):
+        browser.execute_script(f"document.getElementById('{action}-file').value = '{file}'")
+        browser.find_element("id", action).click()
+        wait_js(browser, f"document.querySelector('{shown}')")
+        found[state] = axe()
+    assert found == {state: [] for state in found}
+
+
+def test_open_edit_and_save_with_the_keyboard_alone(browser, studio, workspace, tmp_path):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.keys import Keys
+
+    def press(*keys, held=None):
+        chain = ActionChains(browser)
+        (chain.key_down(held).send_keys(*keys).key_up(held) if held else chain.send_keys(*keys)).perform()
+
+    def focused():  # what has the focus, and whether it is outlined
+        return browser.execute_script("""const a = document.activeElement, s = getComputedStyle(a);
+            return [a.dataset.file || a.name || a.id, s.outlineStyle !== "none" && parseFloat(s.outlineWidth) > 0];""")
+
+    def tab_to(target):
+        for _ in range(40):
+            press(Keys.TAB)
+            name, outlined = focused()
+            assert outlined, name
+            if name == target:
+                return
+        raise AssertionError(f"Tab never reaches {target}")
+
+    def saved(n):
+        wait_js(browser, f"document.body.dataset.saved === '{n}'")
+        return report(workspace / "tq6583_ddr_v2_new.bin", "tq6583", tmp_path)["ddr3_freq"]
+
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    tab_to("tq6583_ddr_v2.bin")
+    press(Keys.ENTER)
+    wait_js(browser, "document.body.dataset.opened === '1'")
+    tab_to("filter")
+    press("ddr3_freq", Keys.ENTER)
+    assert focused() == ["ddr3_freq", True]
+    press("777", Keys.ENTER)
+    assert focused() == ["save", True]
+    press(Keys.ENTER)
+    assert saved(1) == "777"
+    press(Keys.TAB, held=Keys.SHIFT)  # back to the filter, and on to the field
+    press(Keys.ENTER, "4096")
+    press("s", held=Keys.CONTROL)  # Save is not enabled: nothing is saved, the notice says why
+    assert "Fix the values marked invalid first" in browser.find_element("id", "notice").text
+    press(*[Keys.BACKSPACE] * 4, "778")
+    press("s", held=Keys.CONTROL)
+    assert saved(2) == "778"

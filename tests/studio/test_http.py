@@ -1,4 +1,5 @@
 """The studio over real HTTP: who gets in, which names it resolves, each action, and failures."""
+import http.client
 import json
 import os
 import shutil
@@ -8,7 +9,7 @@ import threading
 
 import pytest
 
-from conftest import DIST, REPO, Client, start_studio
+from conftest import DIST, REPO, Client, checksums, start_studio
 
 SAVE = {"file": "tq6951_ddr_v5.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "933"}}
 
@@ -50,6 +51,24 @@ def test_refused_requests_do_nothing(client, studio, workspace, method, path, he
     assert response.status == 403 and "error" in json.loads(payload)
     assert response.getheader("Access-Control-Allow-Origin") is None
     assert not (workspace / "tq6951_ddr_v5_new.bin").exists()
+
+
+@pytest.mark.parametrize("method,path,headers", [
+    ("POST", "/api/open", {"X-Studio-Token": "wrong"}),
+    ("POST", "/api/open", {"Origin": "http://studio.example"}),
+    ("POST", "/api/open", {"Content-Type": "text/plain"}),
+    ("POST", "/api/nothing", {}),
+    ("GET", "/api/files", {}),
+    ("BREW", "/api/open", {}),
+], ids=["token", "origin", "content-type", "unknown-path", "get-with-body", "unknown-method"])
+def test_the_next_request_on_a_connection_is_read_from_its_own_start(client, studio, method, path,
+                                                                     headers):
+    conn = http.client.HTTPConnection("127.0.0.1", studio.port, timeout=20)
+    _, first = client.request(method, path, {"file": "tq6951_ddr_v5.bin", "chip": "TQ6951"},
+                              headers=headers, conn=conn)
+    second, info = client.request("GET", "/api/info", conn=conn)
+    conn.close()
+    assert json.loads(first) and second.status == 200 and json.loads(info)["version"]
 
 
 def test_page_and_headers(client, studio):
@@ -126,16 +145,19 @@ def test_bad_bodies(client, raw, content_type, status):
     assert "Traceback" not in payload.decode() and json.loads(payload)["error"]
 
 
-@pytest.mark.parametrize("file,chip,kind,version,status", [
-    ("tq6951_ddr_v5.bin", "TQ6951", "ddr", 5, 0),
-    ("tq6583_ddr_v2.bin", "TQ6951", "ddr", 2, -1),
-    ("tq6420_ddr_v1.bin", "TQ6420", "ddr", 1, 0),
-    ("tq6951_loader.bin", "TQ6951", "loader", 5, -1),
+@pytest.mark.parametrize("file,chip,kind,version,status,status_text", [
+    ("tq6951_ddr_v5.bin", "TQ6951", "ddr", 5, 0, "chip matches the file name"),
+    ("tq6583_ddr_v2.bin", "TQ6951", "ddr", 2, -1, "chip does not match the file name"),
+    ("tq6420_ddr_v1.bin", "TQ6420", "ddr", 1, 0, "chip matches the file name"),
+    ("tq6951_loader.bin", "TQ6951", "loader", 5, 0, "chip matches the file name of the container"),
+    ("tq6951_loader.bin", "TQ6583", "loader", 5, -1,
+     "chip does not match the file name of the container"),
 ])
-def test_open(client, file, chip, kind, version, status):
+def test_open(client, file, chip, kind, version, status, status_text):
     code, body = client.post("open", {"file": file, "chip": chip})
     assert code == 200, body
     assert (body["kind"], body["version"], body["status"]) == (kind, version, status)
+    assert body["status_text"] == status_text
     assert len(body["params"]) == 484 and body["params"]["start tag"] == "0x12345678"
     if kind == "loader":
         assert body["header"]["emSupportChip"] == "6951" and body["ddr_image"] == "ddr.bin"
@@ -236,6 +258,39 @@ def test_export_and_import(client, workspace):
         (3, "ddr3_freq", "800"), (8, "ddr3_ca0_skew", "0x21")]
     assert [(r["line"], r["reason"].split(":")[0]) for r in body["refused"]] == [
         (5, "a leading 0 makes the tool read 0800 as octal"), (6, "not a parameter"), (7, "no '='")]
+
+
+@pytest.fixture(scope="module")
+def firmware_named_txt(client, workspace):
+    """A new binary this launch saved, a DDR binary and a container named like parameter files,
+    and a folder named so."""
+    save = {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": {"ddr3_freq": "802"}}
+    assert client.post("save", save)[0] == 200
+    shutil.copy(workspace / "tq6951_ddr_v5.bin", workspace / "fw.txt")
+    shutil.copy(workspace / "tq6951_loader.bin", workspace / "box.txt")
+    (workspace / "folder.txt").mkdir()
+
+
+@pytest.mark.parametrize("name,why", [
+    ("tq6420_ddr_v1.bin", "a parameter file's name ends in .txt"),
+    ("tq6951_loader.bin", "a parameter file's name ends in .txt"),
+    ("tq6583_ddr_v2_new.bin", "a parameter file's name ends in .txt"),
+    ("missing.bin", "a parameter file's name ends in .txt"),
+    ("\u00e9.bin", "a parameter file's name ends in .txt"),
+    (".txt", "a parameter file's name ends in .txt"),
+    ("dir/", "names a folder"),
+    ("params.txt/", "names a folder"),
+    ("params.txt/.", "names a folder"),
+    ("folder.txt", "is a folder"),
+    ("fw.txt", "is not a parameter file"),
+    ("box.txt", "is not a parameter file"),
+])
+def test_export_writes_nothing_but_parameter_files(client, workspace, firmware_named_txt, name, why):
+    before = checksums(workspace), sorted(os.listdir(workspace))
+    status, body = client.post("export", {"file": name, "values": {"ddr3_freq": "800"},
+                                          "overwrite": True})
+    assert status == 400 and why in body["error"], body
+    assert (checksums(workspace), sorted(os.listdir(workspace))) == before
 
 
 @pytest.fixture

@@ -1,6 +1,6 @@
 // The page: workspace list, one open document (a DDR binary or a loader container), its
 // parameters grouped by section, pending edits, and the actions on the server.
-import { check, describePlace, largest, reportValue, widthOf } from "./rules.js";
+import { check, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
 
 const token = document.querySelector('meta[name="studio-token"]').content;
 const $ = id => document.getElementById(id);
@@ -209,7 +209,7 @@ function validate(input) {
   const row = input.closest("tr");
   const original = doc.params[key] ?? "";
   const text = input.value;
-  const result = text.trim() === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  const result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
@@ -287,6 +287,7 @@ function showError(e, what) {
 
 async function save() {
   if (!doc || edits.size === 0 || invalid.size) return;
+  const focused = document.activeElement;
   $("save").disabled = true;
   notice("Saving…", "busy");
   document.body.dataset.busy = "1";
@@ -300,6 +301,8 @@ async function save() {
   } finally {
     delete document.body.dataset.busy;
     showPending();
+    // Disabling Save while it ran took the keyboard's focus away from it.
+    if (document.activeElement === document.body && focused) focused.focus();
   }
 }
 
@@ -418,6 +421,29 @@ async function start() {
   $("chip").addEventListener("change", () => doc && openFile(doc.file, $("chip").value));
   $("filter").addEventListener("input", applyFilter);
   $("save").addEventListener("click", save);
+  // The keyboard: Enter in the filter goes to the first parameter shown, Enter in a parameter to
+  // Save (when there is something to save), Ctrl+S saves.
+  $("filter").addEventListener("keydown", e => {
+    const first = $("params").querySelector("section:not([hidden]) tr:not([hidden]) input:not([readonly])");
+    if (e.key === "Enter" && first) {
+      e.preventDefault();  // the key would act again where the focus lands
+      first.focus();
+      first.select();
+    }
+  });
+  $("params").addEventListener("keydown", e => {
+    if (e.key === "Enter" && e.target.name && !$("save").disabled) {
+      e.preventDefault();
+      $("save").focus();
+    }
+  });
+  $("export-name").addEventListener("keydown", e => e.key === "Enter" && exportParams());
+  document.addEventListener("keydown", e => {
+    if (!(e.ctrlKey || e.metaKey) || e.key.toLowerCase() !== "s") return;
+    e.preventDefault();
+    if (!$("save").disabled) save();
+    else if (doc) notice($("save").title || "Nothing to save: no value was changed");
+  });
   $("refresh").addEventListener("click", loadFiles);
   $("compare").addEventListener("click", compare);
   $("export").addEventListener("click", exportParams);
