@@ -190,7 +190,9 @@ int run_pack(option_reader r) {
     }
 
     std::vector<std::uint8_t> bytes;
-    if (!write_container(c, bytes, error) || !write_file_atomic(out, bytes, error)) return fail(error);
+    // A container that hosts could not unpack is never written.
+    if (!write_container(c, bytes, error) || !listing_readable(c, error) || !write_file_atomic(out, bytes, error))
+        return fail(error);
     unsigned count = 0;
     for (const auto& table : c.tables) count += static_cast<unsigned>(table.size());
     // the output path is not echoed: a success text must never carry the word callers test for
