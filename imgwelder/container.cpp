@@ -350,4 +350,17 @@ std::vector<std::string> listing(const container& c) {
     return lines;
 }
 
+bool listing_readable(const container& c, std::string& error) {
+    const std::vector<std::string> lines = listing(c);
+    const std::size_t last = lines.size() == 8 ? 6 : lines.size() > 10 ? 9 : 8;
+    for (std::size_t i = 3; i <= last; ++i) {
+        if (lines[i].find("file=") != std::string::npos) continue;
+        const std::string slot = lines[i].substr(0, lines[i].find(' '));
+        error = format(msg::empty_listing_slot, slot.c_str(), static_cast<unsigned>(c.tables[0].size()),
+                       static_cast<unsigned>(c.tables[1].size()), static_cast<unsigned>(c.tables[2].size()));
+        return false;
+    }
+    return true;
+}
+
 } // namespace imgwelder

@@ -91,6 +91,12 @@ bool put_loader_params(container& c, const std::array<std::uint8_t, loader_param
 // The unpack listing; see the format description for which line carries which image.
 std::vector<std::string> listing(const container& c);
 
+// Whether a loader host can read the container's unpack listing. A host turns every line it reads
+// (lines 3 to 6 of the 8-line listing; lines 3 to 8 of any other, and 9 when it has more than 10)
+// into the path of an extracted image, so none of those slots may be empty. When one is, `error`
+// names the first. pack refuses such a container.
+bool listing_readable(const container& c, std::string& error);
+
 // A name that may become a file name in the output directory.
 bool is_safe_image_name(const std::string& name);
 

@@ -45,8 +45,9 @@ int run_pack(const std::vector<std::string>& args) {
     container c;
     std::string out, error;
     std::vector<std::uint8_t> bytes;
+    // A container that hosts could not unpack is never written.
     if (!build_pack(args, read_file, c, out, error) || !write_container(c, bytes, error) ||
-        !write_file_atomic(out, bytes, error))
+        !listing_readable(c, error) || !write_file_atomic(out, bytes, error))
         return fail(error);
     unsigned count = 0;
     for (const auto& table : c.tables) count += static_cast<unsigned>(table.size());

@@ -23,6 +23,8 @@ constexpr const char* bad_alignment = "Error: alignment must be a power of two f
 constexpr const char* too_large = "Error: container would exceed 4 GiB";
 constexpr const char* no_loader_image = "Error: loader parameters need a loader image";
 constexpr const char* loader_image_short = "Error: first loader image is too short for loader parameters";
+constexpr const char* empty_listing_slot =
+    "Error: listing slot %s would have no image (471=%u 472=%u loader=%u), but hosts read it as one";
 
 // files
 constexpr const char* cannot_read = "Error: cannot read %s";
@@ -70,6 +72,11 @@ inline constexpr message_desc messages[] = {
     {too_large, "pack: the container would not fit 32-bit offsets"},
     {no_loader_image, "pack: -l without a -3 image"},
     {loader_image_short, "pack: -l with a first -3 image shorter than 220 bytes"},
+    {empty_listing_slot,
+     "pack: a slot of the unpack listing that hosts read would have no image (%s: the slot; the "
+     "images of each table). Hosts need one 471, one 472 and two loader images, or one or more "
+     "471, one or more 472 and three or more loader images: four or more when there are more "
+     "than two 471 or more than one 472 images"},
     {cannot_read, "a container, image or parameter file cannot be read"},
     {cannot_write, "an image or the container cannot be written (nothing partial is left)"},
     {cannot_create_dir, "unpack: DIR cannot be created"},

@@ -45,6 +45,10 @@ bool truthy(const py::handle& o);
 
 inline void log_debug(const py::handle& message) { logger().attr("debug")(message); }
 inline void log_error(const py::handle& message) { logger().attr("error")(message); }
+// What a tool printed, at debug level; no record when it printed nothing or did not start.
+inline void log_output(const tool_run& run) {
+  if (truthy(run.output)) log_debug(run.output);
+}
 
 // A path as the logged command lines show it: in double quotes (the tool itself gets an
 // argument vector, so nothing is ever quoted for a shell).

@@ -148,7 +148,7 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
       log_error(py::str("chip name error"));
       return py::make_tuple(py::dict(), -2);
     }
-    log_debug(run.output);
+    log_output(run);
 
     res_dict = parse_params(read_text(report));
     if (res_dict.size() == 0 && run.started)
@@ -214,7 +214,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     log_debug(cmd_str);
     tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, param_file, new_path)));
     // Its messages (warnings included) are the only account a host gets of what was written.
-    log_debug(run.output);
+    log_output(run);
     // The tool's exit status says nothing; its text does.
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);

@@ -1,7 +1,8 @@
 # Types of the dramforge extension module, for hosts that type-check their code. The eight
 # operations are functions bound to the class (their self is the class, so they type as class
 # methods) and are called on the class: dramforge.dramforge.get_ddr_params(...). Values of DDR
-# parameters travel as text.
+# parameters travel as text. What each operation writes, logs and raises: docs/dramforge.md, the
+# host developers' reference (DIR/docs/dramforge.md in an install directory).
 import logging
 from typing import Mapping
 

@@ -253,7 +253,7 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
       log_error(py::str(msg_unpack_error));
       return py::none();
     }
-    log_debug(run.output);
+    log_output(run);
     if (contains(run.output, "Error")) {
       log_error(py::str(msg_unpack_error));
       return py::none();
@@ -337,7 +337,7 @@ PyObject* loader_pack(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!run.started) {
       log_error(py::str(msg_pack_not_started) + run.failure);
     } else {
-      log_debug(run.output);
+      log_output(run);
       if (contains(run.output, "Error")) log_error(py::str(msg_pack_error));
     }
     if (!truthy(ns()["os"].attr("path").attr("exists")(out)))

@@ -525,7 +525,10 @@ void write_man_imgwelder(std::FILE* f) {
                   "the entries of each table, one line per image slot that ends in \"file=\" and "
                   "the image's name (a slot without an image says \"(no image)\"), and the number "
                   "of images unpacked. A container of one 471, one 472 and two loader images gives "
-                  "8 lines; every other container at least 10. An image name is 1 to 40 letters, "
+                  "8 lines; every other container at least 10. Hosts read lines 3 to 6 of the "
+                  "8-line listing, lines 3 to 8 of any other (and 9 when it has more than 10 "
+                  "lines) as image paths, so pack refuses a container that would leave one of "
+                  "those slots without an image. An image name is 1 to 40 letters, "
                   "digits, '.', '_' or '-', does not begin with '.' or '-', holds no \"..\" and not "
                   "the word \"Error\".").c_str(), f);
   std::fputs("\n.SH \"EXIT STATUS\"\n", f);

@@ -15,12 +15,13 @@ using iwtest::bytes;
 
 namespace {
 
-const std::string program = IMGWELDER_PROGRAM;
+// one shell word, so a build directory whose path holds a space still runs it
+const std::string program = iwtest::quoted(IMGWELDER_PROGRAM);
 
 class Command : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(iwtest::run("mkdir '" + dir.path() + "/output'").status, 0);
+        ASSERT_EQ(iwtest::run("mkdir " + iwtest::quoted(dir / "output")).status, 0);
         std::uint8_t seed = 1;
         for (const char* name : {"a.bin", "b.bin", "FlashBoost.bin", "FlashData.bin", "FlashBoot.bin"})
             images[name] = iwtest::pattern(300 + 50 * seed, seed), ++seed;
@@ -28,7 +29,7 @@ protected:
     }
 
     iwtest::run_result in_dir(const std::string& args) {
-        return iwtest::run("cd '" + dir.path() + "' && " + program + " " + args);
+        return iwtest::run("cd " + iwtest::quoted(dir.path()) + " && " + program + " " + args);
     }
 
     // The pack call of the loader packing step, images from "output".
@@ -65,7 +66,7 @@ TEST_F(Command, PackOptionsReachTheHeaderAndUnpackGivesTheImagesBack) {
     for (const row& r : rows) {
         SCOPED_TRACE(r.options);
         const auto packed = pack(r.options, four_images, "fw/new.bin");
-        ASSERT_EQ(iwtest::run("mkdir -p '" + dir.path() + "/fw'").status, 0);
+        ASSERT_EQ(iwtest::run("mkdir -p " + iwtest::quoted(dir / "fw")).status, 0);
         const auto packed_again = pack(r.options, four_images, "fw/new.bin");
         EXPECT_EQ(packed_again.status, 0) << packed_again.output;
         EXPECT_EQ(packed_again.output.find("Error"), std::string::npos);
@@ -126,7 +127,7 @@ TEST_F(Command, LoaderParameterFileRoundTrips) {
     iwtest::write_bytes(dir / "output/loader_param.bin", fresh);
     ASSERT_EQ(pack("-c -TQ1234 -v 1.0 -l output/loader_param.bin", loaders, "changed.bin").status, 0);
     iwtest::scratch_dir out;
-    ASSERT_EQ(in_dir("unpack -i changed.bin -o '" + out.path() + "'").status, 0);
+    ASSERT_EQ(in_dir("unpack -i changed.bin -o " + iwtest::quoted(out.path())).status, 0);
     bytes expected = first;
     std::copy_n(fresh.begin(), 8, expected.begin() + 124);
     std::copy_n(fresh.begin() + 8, 8, expected.begin() + 212);
@@ -182,7 +183,7 @@ TEST_F(Command, PackFailuresSayErrorAndLeaveTheOutputAlone) {
 // the new one is written beside it and renamed into place only once complete.
 TEST_F(Command, InterruptedPackLeavesTheOldContainer) {
     iwtest::write_bytes(dir / "old.bin", {'o', 'l', 'd'});
-    const auto r = iwtest::run("cd '" + dir.path() + "' && ulimit -f 1 && exec " + program +
+    const auto r = iwtest::run("cd " + iwtest::quoted(dir.path()) + " && ulimit -f 1 && exec " + program +
                                " pack -c -TQ1234" + four_images + " -o \"old.bin\"");
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(iwtest::read_bytes(dir / "old.bin"), (bytes{'o', 'l', 'd'}));
@@ -225,7 +226,7 @@ TEST_F(Command, EveryDocumentedOptionIsParsedAsDocumented) {
 
 TEST_F(Command, SourceDateEpochMakesPackingReproducible) {
     for (const char* out : {"one.bin", "two.bin"})
-        ASSERT_EQ(iwtest::run("cd '" + dir.path() + "' && SOURCE_DATE_EPOCH=86400 " + program + " pack -c -TQ1234" +
+        ASSERT_EQ(iwtest::run("cd " + iwtest::quoted(dir.path()) + " && SOURCE_DATE_EPOCH=86400 " + program + " pack -c -TQ1234" +
                               four_images + " -o " + out).status, 0);
     const bytes one = iwtest::read_bytes(dir / "one.bin");
     EXPECT_EQ(one, iwtest::read_bytes(dir / "two.bin"));

@@ -160,6 +160,24 @@ TEST(Listing, OnlyTheShortShapeHasEightLinesAndEveryImageIsListed) {
             }
 }
 
+// pack refuses exactly the containers in whose listing a host would read a slot without an image.
+TEST(Listing, ReadableExactlyWhenEverySlotAHostReadsHoldsAnImage) {
+    std::size_t readable = 0;
+    for (std::size_t a = 0; a < 5; ++a)
+        for (std::size_t b = 0; b < 4; ++b)
+            for (std::size_t l = 0; l < 7; ++l) {
+                const container c = make_container(a, b, l);
+                const auto reads = module_reads(listing(c));
+                const bool every = std::none_of(reads.begin(), reads.end(), [](const auto& r) { return r.second.empty(); });
+                std::string error;
+                EXPECT_EQ(listing_readable(c, error), every) << a << "/" << b << "/" << l;
+                EXPECT_EQ(error.rfind("Error: listing slot ", 0) == 0, !every) << error;
+                readable += every;
+            }
+    // 1/1/2; one or two 471, one 472 and 3 to 6 loaders (8); the 10 other shapes with 4 to 6 (30)
+    EXPECT_EQ(readable, 1u + 8u + 30u);
+}
+
 std::size_t record(const bytes& b, std::size_t table, std::size_t index) {
     return le32(b, 26 + 6 * table) + 57 * index;
 }

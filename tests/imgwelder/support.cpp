@@ -55,7 +55,7 @@ scratch_dir::scratch_dir() {
 }
 
 scratch_dir::~scratch_dir() {
-    std::system(("rm -rf '" + path_ + "'").c_str());
+    std::system(("rm -rf " + quoted(path_)).c_str());
 }
 
 std::vector<std::string> entries(const std::string& dir) {
@@ -110,6 +110,12 @@ run_result run(const std::string& command_line) {
     const int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+std::string quoted(const std::string& path) {
+    std::string word = "'";
+    for (char ch : path) word += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return word + "'";
 }
 
 std::vector<std::string> split_lines(const std::string& text) {

@@ -45,6 +45,8 @@ struct run_result {
 };
 // Runs a command line through the shell and reads its standard output.
 run_result run(const std::string& command_line);
+// A path as one shell word, whatever it holds (spaces, quotes).
+std::string quoted(const std::string& path);
 
 std::vector<std::string> split_lines(const std::string& text);
 

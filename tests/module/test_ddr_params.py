@@ -205,8 +205,10 @@ def test_chip_name_is_not_interpreted(df, ddr_tool, chip):
 
 
 def test_tool_that_cannot_start(df, host, caplog):
+    caplog.set_level(logging.DEBUG)
     (host.tools / "vexdram_tool").write_bytes(b"\x00not a program")
     with pytest.raises(FileNotFoundError):
         df.get_ddr_params("x.bin", "tq6951")
+    assert "" not in caplog.messages
     [error] = [r.getMessage() for r in caplog.records if r.levelno == logging.ERROR]
     assert error.startswith("vexdram_tool could not be started: ")

@@ -200,11 +200,12 @@ NOISE = "sys.stdout.write(('n' * 99 + '\\n') * 55000)\n"  # 5.5 MB before the to
 
 
 def test_tool_printing_megabytes_or_nothing(df, ddr_tool, caplog):
+    caplog.set_level(logging.DEBUG)
     host = ddr_tool(report="start tag=0x12345678\nuart id=2\nend\n", stdout="")
     assert df.get_ddr_params("x.bin", "tq6951") == ({"start tag": "0x12345678", "uart id": "2"}, -1)
+    assert "" not in caplog.messages
     report = "open(argv[2], 'w').write('start tag=0x12345678\\nend\\n') if '-g' in argv else None\n"
     host.install_fake_tool("vexdram_tool", stdout="modify end\n", body=report + NOISE)
-    caplog.set_level(logging.DEBUG)
     assert df.get_ddr_params("x.bin", "tq6951") == ({"start tag": "0x12345678"}, -1)
     assert max(len(r.getMessage()) for r in caplog.records) > 5_000_000
     Path("x.bin").write_bytes(b"payload")

@@ -82,10 +82,12 @@ def test_argument_vector(df, images, options, boost, words):
                       "imgweld pack error, output file not exist: fw/loader_new.bin"]),
 ])
 def test_failures_are_logged_not_raised(df, images, caplog, tool, stdout, body, errors):
+    caplog.set_level(logging.DEBUG)
     images.install_fake_tool("imgwelder", stdout=stdout, body=body)
     assert df.loader_pack(params(imgweld_tool_path=tool)) == "fw/loader_new.bin"
     logged = [r.getMessage() for r in caplog.records if r.levelno == logging.ERROR]
     assert [m[:len(e)] for m, e in zip(logged, errors)] == errors and len(logged) == len(errors)
+    assert "" not in caplog.messages  # a silent tool, or none, leaves no empty debug record
 
 
 @pytest.mark.parametrize("missing, copied", [

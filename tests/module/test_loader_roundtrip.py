@@ -82,3 +82,30 @@ def test_nothing_reaches_a_shell(df, host):
     assert unpack_call[2] == bad_name
     assert pack_call[1:3] == ["-c", "-TQ;>pw"] and "output/b;touch p2" in pack_call
     assert not any(Path(n).exists() for n in ("p1", "p2", "pw"))
+
+
+# (471, 472, loader) image counts that imgwelder refuses to pack, with the first slot of the
+# unpack listing that a host reads and that would have no image.
+REFUSED = {(1, 1, 0): "473_0", (1, 1, 1): "473_1", (2, 1, 2): "473_2", (0, 1, 2): "471_0",
+           (1, 0, 2): "472", (0, 0, 0): "471_0", (3, 1, 3): "473_3", (1, 2, 3): "473_3"}
+PACKED = [(1, 1, 2), (1, 1, 3), (2, 1, 3), (1, 2, 4), (3, 1, 4), (1, 1, 5)]
+
+
+@pytest.mark.parametrize("shape", list(REFUSED) + PACKED, ids=lambda shape: "/".join(map(str, shape)))
+def test_every_container_imgwelder_packs_unpacks_to_its_images(df, host, shape):
+    host.install_real_tool("imgwelder")
+    Path("src").mkdir()
+    argv = [str(host.tools / "imgwelder"), "pack", "-c", "-TQ1234"]
+    for flag, count, stem in zip(("-1", "-2", "-3"), shape, ("ddr", "usb", "Flash")):
+        for i in range(count):
+            Path("src", f"{stem}{i}.bin").write_bytes(bytes([i]) * 300)
+            argv += [flag, f"src/{stem}{i}.bin"]
+    done = subprocess.run(argv + ["-o", "c.bin"], stdout=subprocess.PIPE, universal_newlines=True)
+    if done.returncode == 0:
+        got = df.loader_unpack("c.bin")
+        slots = {k: v for k, v in got.items() if k.startswith("loader_47")}
+        assert all(Path(p).is_file() for p in slots.values() if p != "null"), slots
+        assert got["loader_471"] == f"output/ddr{shape[0] - 1}.bin"
+    refused = f"Error: listing slot {REFUSED.get(shape)} would have no image"
+    assert (done.returncode, done.stdout.startswith(refused)) == ((1, True) if shape in REFUSED else (0, False))
+    assert Path("c.bin").exists() == (shape not in REFUSED)

@@ -56,9 +56,11 @@ def test_long_listing(df, host, total, eol, last):
 
 
 @pytest.mark.parametrize("total", [0, 3, 7])
-def test_listing_too_short_raises_index_error(df, host, total):
+def test_listing_too_short_raises_index_error(df, host, caplog, total):
+    caplog.set_level(logging.DEBUG)
     with pytest.raises(IndexError):
         unpack(df, host, listing([], total))
+    assert "" not in caplog.messages  # a tool that printed nothing leaves no empty record
 
 
 @pytest.mark.parametrize("names, total, expected", [

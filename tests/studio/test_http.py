@@ -2,6 +2,7 @@
 import http.client
 import json
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -306,7 +307,8 @@ def failing_install(tmp_path):
         os.symlink(DIST / "resource" / f, install / "resource" / f)
     os.symlink(DIST / "resource/tools/imgwelder", tools / "imgwelder")
     tool = tools / "vexdram_tool"
-    tool.write_text(f'#!/bin/sh\nif [ "$2" = -g ]; then exec {DIST}/resource/tools/vexdram_tool "$@"; fi\n'
+    real = shlex.quote(str(DIST / "resource/tools/vexdram_tool"))
+    tool.write_text(f'#!/bin/sh\nif [ "$2" = -g ]; then exec {real} "$@"; fi\n'
                     'echo "read param file fail"\n')
     tool.chmod(0o755)
     return install
