@@ -59,13 +59,13 @@ typed parse_value(std::string_view text) {
   }
   if (!all_digits(text)) return {std::nullopt, not_whole};
   const std::uint64_t v = decimal(text);
+  if (v > 0xFFFFFFFFu) return {std::nullopt, too_large};
   if (text.size() > 1 && text[0] == '0') {
     // strtoul would read it as octal; say what the person meant instead.
     char hint[96];
     std::snprintf(hint, sizeof hint, " as octal: write %" PRIu64 " or 0x%" PRIx64, v, v);
     return {std::nullopt, "a leading 0 makes the tool read " + std::string(text) + hint};
   }
-  if (v > 0xFFFFFFFFu) return {std::nullopt, too_large};
   return {static_cast<std::uint32_t>(v), ""};
 }
 
