@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "command_text.h"
 #include "errors.h"
 #include "image.h"
 #include "output.h"
@@ -229,71 +231,83 @@ int usage_error(const CLI::App& app, const CLI::ParseError& e) {
   return status_trouble;
 }
 
+// The rows of command_text.h that describe a command and an option of it.
+const text::command& about(const std::string& name) {
+  for (const text::command& c : text::commands)
+    if (name == c.name) return c;
+  throw std::logic_error("no text for the command " + name);
+}
+const char* help_of(const std::string& command, const std::string& names) {
+  for (const text::option& o : text::options)
+    if (names == o.names && (" " + std::string(o.commands) + " ").find(" " + command + " ") != std::string::npos)
+      return o.help;
+  throw std::logic_error("no text for the option " + names + " of " + command);
+}
+
+std::string statuses() {
+  std::string out = "Statuses:";
+  for (const text::status& s : text::statuses) out += "\n  " + std::to_string(s.code) + "  " + s.meaning;
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"vexdram: the parameter block of DDR binaries and loader containers, for scripts.\n"
-               "Statuses: 0 done (diff: the same), 1 diff: different, 2 trouble (nothing written).",
-               "vexdram"};
+  CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
+  app.footer(statuses() + "\n\nValues: " + text::value_rule);
   app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
   app.require_subcommand(1);
   options o;
-  auto command = [&](const char* name, const char* what) {
-    CLI::App* c = app.add_subcommand(name, what);
-    c->add_option("--chip", o.chip,
-                  "a chip name vexdram_tool accepts, in either case (default: the longest one in the file's name)")
-        ->type_name("CHIP");
+  auto command = [&](const char* name) {
+    CLI::App* c = app.add_subcommand(name, about(name).summary);
+    c->footer(about(name).details);
+    c->add_option("--chip", o.chip, help_of(name, "--chip"))->type_name("CHIP");
     return c;
   };
   auto file = [&](CLI::App* c, std::string& to, const char* name, const char* what) {
     c->add_option(name, to, what)->required()->type_name("");
   };
-  auto writes = [&](CLI::App* c, bool several) {
-    CLI::Option* out = c->add_option("-o,--out", o.out, "write the result to OUT (refused when it exists, unless --force)")
-                           ->type_name("OUT");
-    CLI::Option* in = c->add_flag("--in-place", o.in_place, "replace FILE itself");
-    if (several) {
-      CLI::Option* dir = c->add_option("--out-dir", o.out_dir, "write each FILE as DIR/its name")->type_name("DIR");
-      dir->excludes(out)->excludes(in);
-    }
+  auto json = [&](CLI::App* c) { c->add_flag("--json", o.json, help_of(c->get_name(), "--json")); };
+  auto writes = [&](CLI::App* c) {
+    const std::string name = c->get_name();
+    CLI::Option* out = c->add_option("-o,--out", o.out, help_of(name, "-o,--out"))->type_name("OUT");
+    CLI::Option* in = c->add_flag("--in-place", o.in_place, help_of(name, "--in-place"));
+    if (name == "apply")
+      c->add_option("--out-dir", o.out_dir, help_of(name, "--out-dir"))->type_name("DIR")->excludes(out)->excludes(in);
     out->excludes(in);
-    c->add_flag("--force", o.force, "replace an existing output");
-    c->add_flag("--dry-run", o.dry_run, "print the changes, write nothing");
+    c->add_flag("--force", o.force, help_of(name, "--force"));
+    c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
   };
 
-  CLI::App* show_c = command("show", "print the report of FILE (a DDR binary or a loader container)");
+  CLI::App* show_c = command("show");
   file(show_c, o.file, "FILE", "a DDR binary or a loader container");
-  show_c->add_flag("--json", o.json, "one JSON object: file, chip, kind, version, parameters");
+  json(show_c);
 
-  CLI::App* get_c = command("get", "print the values of KEYs, one a line, as the report writes them");
+  CLI::App* get_c = command("get");
   file(get_c, o.file, "FILE", "a DDR binary or a loader container");
   get_c->add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
-  get_c->add_flag("--json", o.json, "one JSON object of the values");
+  json(get_c);
 
-  CLI::App* set_c = command("set", "check every KEY=VALUE, print the changes, write them");
+  CLI::App* set_c = command("set");
   file(set_c, o.file, "FILE", "a DDR binary or a loader container");
   set_c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
       ->required()
       ->type_name("");
-  writes(set_c, false);
+  writes(set_c);
 
-  CLI::App* apply_c = command(
-      "apply",
-      "write the values of a parameter file or report (- for standard input) into each FILE; a parameter "
-      "the file does not name, or leaves blank, keeps the binary's value");
+  CLI::App* apply_c = command("apply");
   file(apply_c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
   apply_c->add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
-  writes(apply_c, true);
+  writes(apply_c);
 
-  CLI::App* diff_c = command("diff", "list KEY: A -> B for each parameter whose values differ (status 0 same, 1 different)");
+  CLI::App* diff_c = command("diff");
   file(diff_c, o.file, "A", "a binary, a container, a report or a parameter file");
   file(diff_c, o.file_b, "B", "a binary, a container, a report or a parameter file");
-  diff_c->add_flag("--json", o.json, "one JSON object of the differences");
+  json(diff_c);
 
-  command("template", "print the blank parameter file");
-  CLI::App* keys_c = command("keys", "print the catalogue: key, group, format, width/largest in versions 0-1, 2-4, 5");
-  keys_c->add_flag("--json", o.json, "the catalogue as JSON");
-  command("chips", "print the chip names");
+  command("template");
+  json(command("keys"));
+  command("chips");
 
   try {
     app.parse(argc, argv);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "command_text.h"
 #include "layout.h"
 #include "messages.h"
 #include "messages.hpp"
@@ -541,6 +542,44 @@ void write_man_imgwelder(std::FILE* f) {
   std::fputs("\n.SH \"SEE ALSO\"\n\\fBvexdram_tool\\fR(1)\n", f);
 }
 
+void write_man_vexdram(std::FILE* f) {
+  namespace t = vexdram::cli::text;
+  man_header(f, "VEXDRAM", "vexdram", t::summary);
+  std::fputs(".SH SYNOPSIS\n.nf\n", f);
+  for (const t::command& c : t::commands)
+    std::fprintf(f, "\\fBvexdram %s\\fR %s\n", c.name, roff(c.synopsis).c_str());
+  std::fputs("\\fBvexdram\\fR [\\fB\\-\\-help\\fR | \\fB\\-\\-version\\fR]\n.fi\n", f);
+  std::fprintf(f, ".SH DESCRIPTION\n%s\n", roff(t::description).c_str());
+  std::fprintf(f, ".PP\n%s\n",
+               roff("FILE is a DDR binary or a loader container: a file that begins with \"BOOT\" or "
+                    "\"LDR \" and the header length 0x66 is a container. The chip (--chip, or the longest "
+                    "chip name in FILE's name) matters, as for vexdram_tool, for the skew section, which is "
+                    "read for the chip tq6951 alone; and for a version 0 or 1 block FILE's path does too: "
+                    "when it contains " + older_names() + " the short form of the version-1 record is "
+                    "written.").c_str());
+  std::fputs(".SH COMMANDS\n", f);
+  for (const t::command& c : t::commands) man_tagged(f, bold(c.name), c.details);
+  std::fputs(".SH OPTIONS\n", f);
+  for (const t::option& o : t::options) {
+    std::string names = o.names;
+    for (std::size_t comma = names.find(','); comma != std::string::npos; comma = names.find(',', comma + 2))
+      names.replace(comma, 1, ", ");
+    man_tagged(f, bold(names) + (o.value ? " " + italic(o.value) : ""),
+               std::string(o.help) + " (" + o.commands + ").");
+  }
+  man_tagged(f, bold("--help"), "prints the usage, at every level: vexdram --help, vexdram set --help.");
+  man_tagged(f, bold("--version"), "prints the version.");
+  std::fprintf(f, ".SH VALUES\n%s\n", roff(t::value_rule).c_str());
+  std::fprintf(f, ".SH WRITING\n%s\n", roff(t::writing).c_str());
+  std::fputs(".SH \"EXIT STATUS\"\n", f);
+  for (const t::status& st : t::statuses) man_tagged(f, bold(std::to_string(st.code)), st.meaning);
+  std::fputs(".SH EXAMPLES\n.nf\n", f);
+  for (const char* e : t::examples) std::fprintf(f, "%s\n", roff(e).c_str());
+  std::fputs(".fi\n.SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n", f);
+  std::fputs(roff("the release time recorded in a loader container that vexdram writes, as for imgwelder.").c_str(), f);
+  std::fputs("\n.SH \"SEE ALSO\"\n\\fBvexdram_tool\\fR(1), \\fBimgwelder\\fR(1)\n", f);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Every document gen_docs writes, by the name given on its command line.
 struct document {
@@ -553,6 +592,7 @@ const document documents[] = {
     {"catalogue", write_catalogue},
     {"man-tool", write_man_tool},
     {"man-imgwelder", write_man_imgwelder},
+    {"man-vexdram", write_man_vexdram},
 };
 
 }  // namespace

@@ -1,0 +1,122 @@
+// What vexdram says about itself, once: the program's help and the manual page vexdram(1)
+// (written by gen_docs) both come from these rows.
+#pragma once
+
+namespace vexdram::cli::text {
+
+inline constexpr const char* summary =
+    "the parameter block of DDR binaries and loader containers, for scripts and build systems";
+
+inline constexpr const char* description =
+    "vexdram reads and edits the parameter block of a DDR binary, or of the DDR image (471) of a "
+    "loader container, with the same core as vexdram_tool: the same decoding, the same encoding, "
+    "the same bytes written. It is made for scripts: results on standard output, every message on "
+    "standard error as \"vexdram: FILE: ...\", a status for every outcome, every edit checked "
+    "before anything is written, and writes that are all or nothing.";
+
+struct command {
+  const char* name;
+  const char* synopsis;  // after "vexdram NAME"
+  const char* summary;   // one line, for --help
+  const char* details;   // for the manual page
+};
+
+inline constexpr command commands[] = {
+    {"show", "FILE [--json] [--chip CHIP]", "print the report of FILE, as vexdram_tool -g writes it",
+     "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
+     "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
+     "\"loader\"), the block version and \"parameters\", each key mapped to an unsigned integer, in "
+     "catalogue order."},
+    {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
+     "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
+     "An unknown key is refused, naming the nearest keys."},
+    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--dry-run] [--chip CHIP]",
+     "check every KEY=VALUE, print the changes, write them",
+     "Checks every KEY=VALUE first; when any is wrong it lists every problem and writes nothing. "
+     "Otherwise it prints each change as \"KEY: OLD -> NEW\" and writes the result. A parameter the "
+     "binary does not store (a missing section, a field its block version lacks, a skew lane of "
+     "another chip) is refused with that reason; so is 0 for a tq6951 skew lane that holds another "
+     "value, because 0 keeps a lane as it is."},
+    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--dry-run] [--chip CHIP]",
+     "write the values of a parameter file or report into each FILE; a parameter it does not name, or "
+     "leaves blank, keeps the binary's value",
+     "PARAMS is a parameter file or a report (name=value lines; a blank value keeps the binary's "
+     "value; LF or CR LF; \"/*\" starts a comment; \"end\" and blank lines are ignored), or - for "
+     "standard input. Unlike vexdram_tool, a parameter that PARAMS does not name keeps the binary's "
+     "value. Every line that cannot be used is listed with its line number, and nothing is written. "
+     "With several FILEs, every one is checked before any is written; --out-dir DIR writes each as "
+     "DIR/its name. A value equal to the binary's own is always accepted, so any report applied to "
+     "its own binary is accepted and changes nothing."},
+    {"diff", "A B [--json] [--chip CHIP]", "list KEY: A -> B for each parameter whose values differ",
+     "A and B are each a DDR binary, a loader container, a report or a parameter file. Lists "
+     "\"KEY: A -> B\" for every parameter whose values differ; a parameter a parameter file leaves "
+     "blank or does not name is no difference. Status 0: the same; 1: different; 2: trouble."},
+    {"template", "", "print the blank parameter file", "Prints the blank parameter file: every key with a blank value."},
+    {"keys", "[--json]", "print the catalogue",
+     "Prints one line per parameter, tab-separated: the key, its group, its report format (hex or "
+     "decimal), then for block versions 0-1, 2-4 and 5 its width and largest value (\"12/4095\"; "
+     "\"-\" where that version has no place for it; \"tq6951\" after the skew fields, which only "
+     "that chip's binaries carry)."},
+    {"chips", "", "print the chip names", "Prints the chip names that --chip accepts, one a line."},
+};
+
+struct option {
+  const char* commands;  // the commands that take it, separated by spaces
+  const char* names;     // as CLI11 reads them: "-o,--out"
+  const char* value;     // nullptr for a flag
+  const char* help;
+};
+
+inline constexpr option options[] = {
+    {"show get set apply diff template keys chips", "--chip", "CHIP",
+     "a chip name vexdram_tool accepts, in either case; without it, the longest chip name that the "
+     "file's name contains, in either case"},
+    {"show get diff keys", "--json", nullptr, "JSON on standard output"},
+    {"set apply", "-o,--out", "OUT", "write the result to OUT; an existing OUT is refused without --force, and OUT may not be FILE itself"},
+    {"apply", "--out-dir", "DIR", "write each FILE as DIR/its name"},
+    {"set apply", "--in-place", nullptr, "replace FILE itself (through a new file renamed over it); a FILE whose values all stay is left alone"},
+    {"set apply", "--force", nullptr, "replace an existing output"},
+    {"set apply", "--dry-run", nullptr, "print the changes, write nothing"},
+};
+
+struct status {
+  int code;
+  const char* meaning;
+};
+
+inline constexpr status statuses[] = {
+    {0, "done; diff: A and B hold the same values"},
+    {1, "diff: A and B differ"},
+    {2, "trouble: a usage error (with the usage on standard error), a file that cannot be read or is "
+        "no DDR binary or container, an unknown key or chip, a value refused, a write that failed; "
+        "nothing was written (should renaming the second of several outputs fail, the first is "
+        "already in place, whole)"},
+};
+
+inline constexpr const char* value_rule =
+    "A value is a decimal number without a leading zero (0 itself is fine) or 0x hexadecimal; a "
+    "negative decimal only as the report writes 32-bit values (-2147483648 to -1 stand for 2^32 + "
+    "N); spaces and tabs around it are ignored. It must fit its field in this binary's block "
+    "version. \"0800\", \"1.5\", \"12abc\", and \"-1\" for a 4-bit field are refused, each with its "
+    "reason.";
+
+inline constexpr const char* writing =
+    "Nothing is written in place without --in-place. Every output is written whole to a temporary "
+    "file in its target's directory, synced, decoded again and checked (every value asked for reads "
+    "back, nothing outside the block's sections differs from FILE), then renamed over the target, "
+    "and the directory is synced. The target keeps the input's mode. On any failure the temporary "
+    "file is removed and the target is as it was. A block whose sections overlap each other or its "
+    "index is never written. A loader container is written as the dramforge module packs it after "
+    "its DDR image (471) was edited: the same entries, order and options, the FlashData image a "
+    "copy of the 471 image, the release time of the packing (SOURCE_DATE_EPOCH when set).";
+
+inline constexpr const char* examples[] = {
+    "vexdram get board_tq6583_ddr.bin ddr3_freq lp4_freq",
+    "vexdram set tq6583_ddr.bin ddr3_freq=933 'uart baudrate=115200' -o out/tq6583_ddr.bin",
+    "vexdram apply board.txt tq6951_loader.bin --in-place",
+    "vexdram apply board.txt images/*.bin --out-dir out --dry-run",
+    "vexdram diff vendor_tq6583_ddr.bin out/tq6583_ddr.bin --json",
+    "vexdram show tq6951_ddr_v5.bin > report.txt",
+};
+
+}  // namespace vexdram::cli::text
