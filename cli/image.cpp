@@ -165,6 +165,9 @@ std::string differs_outside(ddr_file& a, ddr_file& b, std::vector<std::pair<std:
   return "";
 }
 
+// Binaries up to this size are held in memory.
+constexpr std::uint64_t in_memory_size = std::uint64_t{4} << 20;
+
 // The first parameter whose value is not what it should be, or "".
 std::string values_differ(const base_info& got, const base_info& want) {
   for (std::size_t n = 0; n < base_info_tag_size; ++n)
@@ -243,7 +246,15 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     std::uint8_t head[5] = {};
     const std::size_t got = file_->read_at(0, head, sizeof head);
     if (!is_loader(head, got)) {
-      decoded d = decode(*file_, chip_, path_);
+      // A binary of ordinary size is read once and worked on in memory; a large one is scanned
+      // where it lies and edited in a copy on the disk, in constant memory.
+      std::unique_ptr<memory_ddr_file> mem;
+      if (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size) {
+        bytes_ = read_all(file_->fd());
+        if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+        mem = std::make_unique<memory_ddr_file>(bytes_);
+      }
+      decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
       version_ = d.ctx.version;
       values_ = d.values;
       stored_ = stored_fields(d.ctx, d.at);
@@ -316,9 +327,47 @@ base_info binary::edited(const std::vector<edit>& edits) const {
   return v;
 }
 
+namespace {
+// A written file read back whole; "" in error when it holds exactly `bytes`.
+std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
+                                    std::string& error) {
+  const int again = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (again < 0) {
+    error = "it cannot be opened again: " + os_error();
+    return {};
+  }
+  std::vector<std::uint8_t> back;
+  try {
+    back = read_all(again);
+  } catch (const trouble& t) {
+    error = t.text;
+  }
+  ::close(again);
+  if (error.empty() && back != bytes) error = "it does not read back as written";
+  return back;
+}
+
+// The DDR image `back` (read back from the disk) against the values wanted and the image before
+// the edit, outside the ranges written.
+std::string check_image(std::vector<std::uint8_t>& back, std::vector<std::uint8_t> before, const base_info& want,
+                        const std::vector<std::pair<std::uint64_t, std::uint64_t>>& written,
+                        const std::string& chip, const std::string& path) {
+  memory_ddr_file now(back);
+  try {
+    const std::string wrong = values_differ(decode(now, chip, path).values, want);
+    if (!wrong.empty()) return wrong;
+  } catch (const trouble& t) {
+    return "it does not decode: " + t.text;
+  }
+  memory_ddr_file was(before);
+  return differs_outside(was, now, written);
+}
+}  // namespace
+
 made binary::write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const {
   const base_info want = edited(edits);
-  if (kind_ == kind::ddr) {
+  if (kind_ == kind::ddr && bytes_.empty()) {
+    // A large binary: copied into the new file by the kernel, edited there.
     copy_file(file_->fd(), fd, file_->size());
     auto out = std::make_shared<posix_ddr_file>(temp_path.c_str(), true);
     if (!out->ok()) throw trouble{"cannot open the new file: " + os_error()};
@@ -338,40 +387,28 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
       return differs_outside(input, again, written);
     }};
   }
-  // A container: its DDR image edited in memory, then packed again as the module packs it.
-  std::vector<std::uint8_t> image = *unpacked_->file((*unpacked_)["loader_471"]);
-  const std::vector<std::uint8_t> before = image;
-  memory_ddr_file mem(image);
+  // A binary in memory, or a container's DDR image, edited in memory; a container is then packed
+  // again as the module packs it.
+  const std::vector<std::uint8_t>& before = kind_ == kind::ddr ? bytes_ : *unpacked_->file((*unpacked_)["loader_471"]);
+  auto image = std::make_shared<std::vector<std::uint8_t>>(before);
+  memory_ddr_file mem(*image);
   recording_file rec(mem);
   modify(rec, chip_, path_, edits);
-  auto bytes = std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, image));
+  auto bytes = kind_ == kind::ddr ? image : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
   write_all(fd, *bytes);
   auto written = rec.written;
-  return {[this, bytes, written, want, before, temp_path]() -> std::string {
-    const int again = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (again < 0) return "it cannot be opened again: " + os_error();
-    std::vector<std::uint8_t> back;
-    try {
-      back = read_all(again);
-    } catch (const trouble& t) {
-      ::close(again);
-      return t.text;
-    }
-    ::close(again);
-    if (back != *bytes) return "it does not read back as written";
-    imgwelder::container c;
+  return {[this, bytes, written, want, temp_path, &before]() -> std::string {
     std::string error;
+    std::vector<std::uint8_t> back = read_back(temp_path, *bytes, error);
+    if (!error.empty()) return error;
+    if (kind_ == kind::ddr) return check_image(back, before, want, written, chip_, path_);
+    imgwelder::container c;
     if (!imgwelder::read_container(back.data(), back.size(), c, error)) return "it does not unpack: " + error;
     try {
       module_unpack u = unpack_as_module(back, c, upper(chip_));
       std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
       if (!image) return "its DDR image (471) is missing";
-      memory_ddr_file mem(*image);
-      const std::string wrong = values_differ(decode(mem, chip_, path_).values, want);
-      if (!wrong.empty()) return wrong;
-      std::vector<std::uint8_t> old = before;
-      memory_ddr_file was(old);
-      return differs_outside(was, mem, written);
+      return check_image(*image, before, want, written, chip_, path_);
     } catch (const trouble& t) {
       return t.text;
     }

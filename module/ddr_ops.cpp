@@ -4,6 +4,8 @@
 // Everything the host can patch (os, platform, shutil, logger, open) is looked up through the
 // module namespace at call time, and the interpreter's own exceptions reach the caller as they
 // were raised.
+#include <string_view>
+
 #include "common.h"
 
 namespace dramforge {
@@ -54,12 +56,37 @@ py::dict parse_params(const py::object& text) {
 }
 
 // A section the tool could not write ("write ... fail") leaves the binary partly written, also
-// when the run goes on to "modify end".
+// when the run goes on to "modify end". The lines are those of str.splitlines(), looked at in
+// C++: the tool prints some 500 of them, and a call into the interpreter per line cost more than
+// the rest of the operation.
 bool reports_write_failure(const py::object& output) {
-  for (auto line : output.attr("splitlines")())
-    if (line.attr("startswith")("write ").cast<bool>() && line.attr("endswith")(" fail").cast<bool>())
-      return true;
-  return false;
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(output.ptr(), &size);
+  if (text == nullptr) throw py::error_already_set();
+  const std::string_view all(text, static_cast<std::size_t>(size));
+  // The line boundaries of splitlines(), as UTF-8.
+  static constexpr std::string_view breaks[] = {"\r\n", "\n", "\r", "\x0b", "\x0c", "\x1c", "\x1d",
+                                                "\x1e", "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"};
+  std::size_t start = 0;
+  auto failed = [](std::string_view line) {
+    return line.size() >= 6 && line.substr(0, 6) == "write " && line.substr(line.size() - 5) == " fail";
+  };
+  for (std::size_t at = 0; at < all.size();) {
+    std::size_t width = 0;
+    for (std::string_view b : breaks)
+      if (all.compare(at, b.size(), b) == 0) {
+        width = b.size();
+        break;
+      }
+    if (width == 0) {
+      ++at;
+      continue;
+    }
+    if (failed(all.substr(start, at - start))) return true;
+    at += width;
+    start = at;
+  }
+  return start < all.size() && failed(all.substr(start));
 }
 
 py::str output_path(const char* file) { return py::str(std::string(output_dir_name) + "/" + file); }

@@ -1,8 +1,8 @@
 # Runs in CPack after the host directory is staged and before the package is made. For the .deb
 # it adds, around the host directory under /opt/vexdram: links to the programs in /usr/bin, the
-# studio's launcher, the manual pages in /usr/share/man/man1
-# (compressed, moved out of the host directory), the copyright file, the changelog and the
-# lintian overrides.
+# studio's launcher, the manual pages in /usr/share/man/man1 and vexdram's bash completion
+# (moved out of the host directory, the pages compressed), the copyright file, the changelog and
+# the lintian overrides.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -19,7 +19,7 @@ function(gzip_to src dst)
 endfunction()
 
 file(MAKE_DIRECTORY ${root}/usr/bin)
-foreach(tool vexdram_tool imgwelder)
+foreach(tool vexdram_tool vexdram imgwelder)
   file(CREATE_LINK ${prefix}/resource/tools/${tool} ${root}/usr/bin/${tool} SYMBOLIC)
 endforeach()
 file(COPY ${CPACK_VEXDRAM_STUDIO_LAUNCHER} DESTINATION ${root}/usr/bin
@@ -31,6 +31,9 @@ foreach(page ${pages})
   get_filename_component(name ${page} NAME)
   gzip_to(${page} ${root}/usr/share/man/man1/${name}.gz)
 endforeach()
+# bash completion where bash-completion looks for it
+file(MAKE_DIRECTORY ${root}/usr/share/bash-completion/completions)
+file(COPY_FILE ${host}/share/bash-completion/completions/vexdram ${root}/usr/share/bash-completion/completions/vexdram)
 file(REMOVE_RECURSE ${host}/share)
 
 set(doc ${root}/usr/share/doc/vexdram)

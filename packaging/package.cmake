@@ -24,6 +24,10 @@ firmware binaries: DRAM frequencies, UART, idle timers, drive strengths, ODT,
 slew rates, vrefs, byte and DQ maps, hash masks and CA skews, 484 named
 parameters, changing exactly the bits asked for.
 .
+vexdram does the same for scripts and build systems: get, set, apply, show
+and diff, on DDR binaries and loader containers, with checked values, exit
+statuses for every outcome, JSON, and all-or-nothing writes.
+.
 The host directory /opt/vexdram holds the dramforge Python extension module
 with its type stubs, imgwelder (packs and unpacks loader containers), the
 vexdram studio (a local web page for editing binaries), bundled sample

@@ -10,6 +10,7 @@ axe_dir=.deps/node
 packages=(
   build-essential cmake g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
+  libcli11-dev nlohmann-json3-dev strace hyperfine
   python3 python3-dev python3-pandas python3-pytest pybind11-dev
   chromium chromium-driver python3-selenium
   man-db groff-base python3-mypy

@@ -3,7 +3,8 @@
 #   1. the C++ unit tests (CTest) of a normal build, installed into dist/ (with them: the
 #      generated documents are up to date, the manual pages format without warnings);
 #   2. the same C++ tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3), the
+#   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3), vexdram's
+#      (equivalence with vexdram_tool, statuses, writes under fault injection, containers), the
 #      examples of the host developers' reference (docs/dramforge.md, doctest in a copy of dist/),
 #      then the studio's tests (HTTP, and its page in a headless Chromium);
 #   4. the module's type stubs against the built module (mypy's stubtest), and mypy on the demo
@@ -34,6 +35,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 step "module tests (pytest, /usr/bin/python3)"
 VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/module
+
+step "vexdram tests (pytest: equivalence with vexdram_tool, statuses, fault injection, containers)"
+VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/cli
 
 step "host reference examples (docs/dramforge.md, doctest in a copy of dist/)"
 scripts/check_reference.sh dist

@@ -14,6 +14,7 @@ from conftest import DIST, REPO, TEMPLATE, build, run, vexdram, with_values
 F = "tq6951_ddr_v5.bin"   # the samples, copied into a scratch folder
 V2 = "tq6583_ddr_v2.bin"
 L = "tq6951_loader.bin"
+BIG = "tq6951_big_v5.bin"  # past the size held in memory: edited in a copy on the disk
 
 
 @pytest.fixture
@@ -21,6 +22,7 @@ def work(tmp_path):
     for name in (F, V2, "tq6420_ddr_v1.bin", L):
         shutil.copy(REPO / "examples" / name, tmp_path / name)
     (tmp_path / "noname.bin").write_bytes((tmp_path / F).read_bytes())
+    (tmp_path / BIG).write_bytes(bytes(5 << 20) + (tmp_path / F).read_bytes())
     (tmp_path / "tq6583_none.bin").write_bytes(bytes(range(1, 200)))
     ddr5 = bytearray(build(2, sections=("global",)))
     ddr5[64 + 8 + 2 * 5:64 + 8 + 2 * 5 + 2] = b"\x09\x01"  # a DDR5 entry in the index
@@ -105,6 +107,13 @@ def test_statuses_and_messages(work, args, status, err, out):
         assert snapshot(work) == before
 
 
+def test_a_large_binary_is_edited_as_the_tool_edits_it(work):
+    assert vexdram("set", BIG, "ddr3_freq=800", "uart id=3", "-o", "dir/big.bin").returncode == 0
+    (work / "p1.txt").write_text(with_values({"ddr3_freq": "800", "uart id": "3"}))
+    run(DIST / "resource/tools/vexdram_tool", "tq6951", "p1.txt", BIG, check=True)
+    assert (work / "dir/big.bin").read_bytes() == (work / BIG).read_bytes()
+
+
 def test_writes_keep_mode_and_write_only_what_changed(work):
     os.chmod(F, 0o640)
     assert vexdram("set", F, "ddr3_freq=800", "-o", "dir/new.bin").returncode == 0
@@ -120,8 +129,10 @@ def test_writes_keep_mode_and_write_only_what_changed(work):
 
 FAULTS = [  # (system call, which call of it, command): each fails the write at one step
     ("write", 1, ["set", F, "ddr3_freq=800"]),  # the changes, on standard output
-    ("sendfile", 1, ["set", F, "ddr3_freq=800"]),
-    ("pwrite64", 1, ["set", F, "ddr3_freq=800"]),
+    ("write", 2, ["set", F, "ddr3_freq=800"]),  # the new binary
+    ("sendfile", 1, ["set", BIG, "ddr3_freq=800"]),
+    ("pwrite64", 1, ["set", BIG, "ddr3_freq=800"]),
+    ("fsync", 1, ["set", BIG, "ddr3_freq=800"]),
     ("fchmod", 1, ["set", F, "ddr3_freq=800"]),
     ("fsync", 1, ["set", F, "ddr3_freq=800"]),
     ("rename", 1, ["set", F, "ddr3_freq=800"]),

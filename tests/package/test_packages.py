@@ -69,6 +69,10 @@ def test_deb_contents_and_tarball_hold_one_tree(unpacked):
     expected = {
         "/usr/bin/vexdram_tool": f"{PREFIX}/resource/tools/vexdram_tool",
         "/usr/bin/imgwelder": f"{PREFIX}/resource/tools/imgwelder",
+        "/usr/bin/vexdram": f"{PREFIX}/resource/tools/vexdram",
+        "/usr/share/man/man1/vexdram.1.gz": None,
+        "/usr/share/bash-completion/completions/vexdram": None,
+        f"{PREFIX}/docs/LICENSE": None,
         "/usr/share/man/man1/vexdram_tool.1.gz": None,
         "/usr/share/man/man1/imgwelder.1.gz": None,
         "/usr/share/doc/vexdram/copyright": None,
@@ -82,13 +86,13 @@ def test_deb_contents_and_tarball_hold_one_tree(unpacked):
     }
     assert {p: entries.get(p, "missing") for p in expected} == expected
     places = (PREFIX + "/", "/usr/bin/", "/usr/share/man/man1/", "/usr/share/doc/vexdram/",
-              "/usr/share/lintian/overrides/")
+              "/usr/share/lintian/overrides/", "/usr/share/bash-completion/completions/")
     assert [p for p in entries if not p.startswith(places)] == []
     # the host directory of the .deb is the tarball's tree, less the manual pages moved to /usr/share
     tar_tree = {str(p.relative_to(unpacked[0])) for p in unpacked[0].rglob("*")}
     deb_tree = {str(p.relative_to(unpacked[1] / PREFIX[1:])) for p in (unpacked[1] / PREFIX[1:]).rglob("*")}
     assert deb_tree == {p for p in tar_tree if not p.startswith("share")}
-    for page in ("vexdram_tool.1", "imgwelder.1"):
+    for page in ("vexdram_tool.1", "imgwelder.1", "vexdram.1"):
         shipped = gzip.decompress((unpacked[1] / "usr/share/man/man1" / (page + ".gz")).read_bytes())
         assert shipped == (REPO / "docs" / "man" / page).read_bytes() == (unpacked[0] / "share/man/man1" / page).read_bytes()
 
@@ -113,7 +117,12 @@ def test_tarball_works_from_a_clean_shell(unpacked, tmp_path):
 def test_deb_root_reports_a_bundled_sample(unpacked, tmp_path):
     root = unpacked[1]
     link = os.readlink(root / "usr/bin/vexdram_tool")  # absolute: resolve it inside the scratch root
-    report_of_sample(root / link[1:], root / PREFIX[1:] / "examples/tq6951_ddr_v5.bin", tmp_path)
+    sample = root / PREFIX[1:] / "examples/tq6951_ddr_v5.bin"
+    report_of_sample(root / link[1:], sample, tmp_path)
+    vexdram = root / os.readlink(root / "usr/bin/vexdram")[1:]
+    assert run(vexdram, "show", sample, env=CLEAN_ENV) == (tmp_path / "report.txt").read_text()
+    # MIT, in the machine-readable copyright file
+    assert "License: Expat" in (root / "usr/share/doc/vexdram/copyright").read_text()
 
 
 def test_studio_launcher_serves_the_page(unpacked, tmp_path):
