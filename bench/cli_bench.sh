@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # vexdram against vexdram_tool, timed with hyperfine (Debian's package):
-#   apply  one `vexdram apply P FILE... --in-place` over N copies of a sample, against running
-#          vexdram_tool on each copy in turn; both sync every output before they end (vexdram
-#          syncs its outputs together, the tool each binary on its own);
-#   get    `vexdram get F ddr3_freq` against a report run `vexdram_tool CHIP -g R F`.
-#   bench/cli_bench.sh [DIST [N [RUNS]]]      defaults: dist, 1000 copies, 5 runs (20 for get)
+#   apply in place  one `vexdram apply P FILE... --in-place` over N copies of a sample, against
+#                   running vexdram_tool on each copy in turn;
+#   apply to new files  `vexdram apply P FILE... --out-dir OUT` against copying each file to OUT
+#                   and running vexdram_tool on the copy;
+#   get             `vexdram get F ddr3_freq` against a report run `vexdram_tool CHIP -g R F`.
+# Both sync every output before they end: vexdram syncs its outputs together, the tool each
+# binary on its own. The work directory is TMPDIR (default /tmp): the file system decides what a
+# sync and a new file cost.
+#   bench/cli_bench.sh [DIST [N [RUNS]]]      defaults: dist, 1000 copies, 5 runs (100 for get)
 # Prints each pair's medians and their ratio (vexdram_tool / vexdram for apply, the other way for get).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,21 +30,35 @@ median() {  # the median of one command of a hyperfine JSON export, in ms
 
 cd "$work"
 # once by hand: both change every copy
-cp -r src a && cp -r src b
-"$tools/vexdram" apply p.txt a/*.bin --in-place > /dev/null
-for f in b/*.bin; do "$tools/vexdram_tool" tq6951 p.txt "$f" > /dev/null; done
+cp -r src m1 && cp -r src m2 && mkdir m3
+"$tools/vexdram" apply p.txt m1/*.bin --in-place > /dev/null
+for f in m2/*.bin; do "$tools/vexdram_tool" tq6951 p.txt "$f" > /dev/null; done
+"$tools/vexdram" apply p.txt src/*.bin --out-dir m3 > /dev/null
 last=tq6951_$(seq -w 1 "$n" | tail -1).bin
-[ "$("$tools/vexdram" get "a/$last" ddr3_freq)" = 933 ] && cmp -s "a/$last" "b/$last" ||
+[ "$("$tools/vexdram" get "m1/$last" ddr3_freq)" = 933 ] && cmp -s "m1/$last" "m2/$last" && cmp -s "m1/$last" "m3/$last" ||
   { echo "cli_bench: the two did not write the same" >&2; exit 1; }
+# Each run works in fresh folders, and nothing is deleted until the end: on a file system that
+# will not reuse an inode for a while after it was freed (ext4 without a journal), files removed
+# just before would make every new file of the next run slow to create.
+fresh='i=$(cat run 2>/dev/null || echo 0); echo $((i + 1)) > run; cp -r src a$i && cp -r src b$i && ln -sfn a$i a && ln -sfn b$i b'
 hyperfine --style none --runs "$runs" --export-json apply.json \
-  --prepare 'rm -rf a b && cp -r src a && cp -r src b' \
+  --prepare "$fresh" \
   "'$tools/vexdram' apply p.txt a/*.bin --in-place > /dev/null" \
   "for f in b/*.bin; do '$tools/vexdram_tool' tq6951 p.txt \"\$f\" > /dev/null; done" >/dev/null
 a=$(median apply.json 0)
 b=$(median apply.json 1)
-awk -v a="$a" -v b="$b" -v n="$n" 'BEGIN { printf "apply over %d binaries: vexdram %.0f ms, vexdram_tool %d times %.0f ms (medians), %.1fx faster\n", n, a, n, b, b / a }'
+awk -v a="$a" -v b="$b" -v n="$n" 'BEGIN { printf "apply in place, %d binaries: vexdram %.0f ms, vexdram_tool %d times %.0f ms (medians), %.1fx faster\n", n, a, n, b, b / a }'
 
-hyperfine --style none --runs "$((runs * 4))" --warmup 3 --export-json get.json -N \
+fresh='i=$(cat run); echo $((i + 1)) > run; mkdir a$i b$i && ln -sfn a$i a && ln -sfn b$i b'
+hyperfine --style none --runs "$runs" --export-json new.json \
+  --prepare "$fresh" \
+  "'$tools/vexdram' apply p.txt src/*.bin --out-dir a > /dev/null" \
+  "for f in src/*.bin; do cp \"\$f\" b/ && '$tools/vexdram_tool' tq6951 p.txt \"b/\${f#src/}\" > /dev/null; done" >/dev/null
+a=$(median new.json 0)
+b=$(median new.json 1)
+awk -v a="$a" -v b="$b" -v n="$n" 'BEGIN { printf "apply to new files, %d binaries: vexdram %.0f ms, cp and vexdram_tool %d times %.0f ms (medians), %.1fx faster\n", n, a, n, b, b / a }'
+
+hyperfine --style none --runs "$((runs * 20))" --warmup 10 --export-json get.json -N \
   "'$tools/vexdram' get '$sample' ddr3_freq" \
   "'$tools/vexdram_tool' tq6951 -g '$work/r.txt' '$sample'" >/dev/null
 a=$(median get.json 0)

@@ -147,7 +147,7 @@ void modify(ddr_file& f, const std::string& chip, const std::string& path, const
 std::string differs_outside(ddr_file& a, ddr_file& b, std::vector<std::pair<std::uint64_t, std::uint64_t>> written) {
   if (a.size() != b.size()) return "its length changed";
   std::sort(written.begin(), written.end());
-  constexpr std::size_t block = 256u << 10;
+  const std::size_t block = static_cast<std::size_t>(std::min<std::uint64_t>(a.size(), 256u << 10));
   std::vector<std::uint8_t> x(block), y(block);
   for (std::uint64_t pos = 0; pos < a.size(); pos += block) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, a.size() - pos));
@@ -328,22 +328,19 @@ base_info binary::edited(const std::vector<edit>& edits) const {
 }
 
 namespace {
-// A written file read back whole; "" in error when it holds exactly `bytes`.
-std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
-                                    std::string& error) {
-  const int again = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (again < 0) {
-    error = "it cannot be opened again: " + os_error();
-    return {};
+// A written file read back whole through its descriptor; "" in error when it holds exactly `bytes`.
+std::vector<std::uint8_t> read_back(int fd, const std::vector<std::uint8_t>& bytes, std::string& error) {
+  std::vector<std::uint8_t> back(bytes.size());
+  std::size_t done = 0;
+  while (done < back.size()) {
+    const ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  std::vector<std::uint8_t> back;
-  try {
-    back = read_all(again);
-  } catch (const trouble& t) {
-    error = t.text;
-  }
-  ::close(again);
-  if (error.empty() && back != bytes) error = "it does not read back as written";
+  std::uint8_t more;
+  if (done != bytes.size() || ::pread(fd, &more, 1, static_cast<off_t>(done)) != 0 || back != bytes)
+    error = "it does not read back as written";
   return back;
 }
 
@@ -397,9 +394,9 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
   auto bytes = kind_ == kind::ddr ? image : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
   write_all(fd, *bytes);
   auto written = rec.written;
-  return {[this, bytes, written, want, temp_path, &before]() -> std::string {
+  return {[this, bytes, written, want, fd, &before]() -> std::string {
     std::string error;
-    std::vector<std::uint8_t> back = read_back(temp_path, *bytes, error);
+    std::vector<std::uint8_t> back = read_back(fd, *bytes, error);
     if (!error.empty()) return error;
     if (kind_ == kind::ddr) return check_image(back, before, want, written, chip_, path_);
     imgwelder::container c;

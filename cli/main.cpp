@@ -279,35 +279,46 @@ int main(int argc, char** argv) {
     c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
   };
 
-  CLI::App* show_c = command("show");
-  file(show_c, o.file, "FILE", "a DDR binary or a loader container");
-  json(show_c);
+  // Only the command asked for is described to CLI11 (describing them all costs more than the
+  // rest of a `get`); every one when the first argument names none (top-level help, a mistake).
+  bool known = false;
+  for (const text::command& c : text::commands) known = known || (argc > 1 && std::string(argv[1]) == c.name);
+  auto wanted = [&](const char* name) { return !known || std::string(argv[1]) == name; };
 
-  CLI::App* get_c = command("get");
-  file(get_c, o.file, "FILE", "a DDR binary or a loader container");
-  get_c->add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
-  json(get_c);
-
-  CLI::App* set_c = command("set");
-  file(set_c, o.file, "FILE", "a DDR binary or a loader container");
-  set_c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
-      ->required()
-      ->type_name("");
-  writes(set_c);
-
-  CLI::App* apply_c = command("apply");
-  file(apply_c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
-  apply_c->add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
-  writes(apply_c);
-
-  CLI::App* diff_c = command("diff");
-  file(diff_c, o.file, "A", "a binary, a container, a report or a parameter file");
-  file(diff_c, o.file_b, "B", "a binary, a container, a report or a parameter file");
-  json(diff_c);
-
-  command("template");
-  json(command("keys"));
-  command("chips");
+  if (wanted("show")) {
+    CLI::App* c = command("show");
+    file(c, o.file, "FILE", "a DDR binary or a loader container");
+    json(c);
+  }
+  if (wanted("get")) {
+    CLI::App* c = command("get");
+    file(c, o.file, "FILE", "a DDR binary or a loader container");
+    c->add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
+    json(c);
+  }
+  if (wanted("set")) {
+    CLI::App* c = command("set");
+    file(c, o.file, "FILE", "a DDR binary or a loader container");
+    c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
+        ->required()
+        ->type_name("");
+    writes(c);
+  }
+  if (wanted("apply")) {
+    CLI::App* c = command("apply");
+    file(c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
+    c->add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
+    writes(c);
+  }
+  if (wanted("diff")) {
+    CLI::App* c = command("diff");
+    file(c, o.file, "A", "a binary, a container, a report or a parameter file");
+    file(c, o.file_b, "B", "a binary, a container, a report or a parameter file");
+    json(c);
+  }
+  if (wanted("template")) command("template");
+  if (wanted("keys")) json(command("keys"));
+  if (wanted("chips")) command("chips");
 
   try {
     app.parse(argc, argv);

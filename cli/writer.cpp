@@ -29,7 +29,8 @@ bool sync_fd(int fd) {
 }
 
 // Temporary files are removed when a signal ends the program too: their names stand in a fixed
-// table that the handler can read.
+// table that the handler can read. A name is entered before the file is made (as mkostemp's
+// template, which it then fills in), so there is no moment when a file exists unrecorded.
 constexpr std::size_t max_pending = 4096;
 char* pending[max_pending];
 volatile sig_atomic_t pending_count = 0;
@@ -41,19 +42,19 @@ void remove_pending(int sig) {
   ::raise(sig);
 }
 
-void track(const std::string& temp) {
-  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) return;
-  pending[pending_count] = ::strdup(temp.c_str());
+// The recorded copy of a template; nullptr when the table is full (the file is then made, but
+// a signal would leave it).
+char* track(const std::string& name) {
+  char* copy = ::strdup(name.c_str());
+  if (!copy || pending_count >= static_cast<sig_atomic_t>(max_pending)) return copy;
+  pending[pending_count] = copy;
   pending_count = pending_count + 1;
+  return copy;
 }
 
 void untrack(const std::string& temp) {
   for (sig_atomic_t i = 0; i < pending_count; ++i)
-    if (pending[i] && temp == pending[i]) {
-      char* p = pending[i];
-      pending[i] = nullptr;
-      std::free(p);
-    }
+    if (pending[i] && temp == pending[i]) pending[i] = nullptr;  // the copy stays: cheap, and safe
 }
 
 }  // namespace
@@ -75,21 +76,16 @@ writer::~writer() {
 writer::output& writer::add(const std::string& target, const struct stat& like, bool keep_owner) {
   const std::string dir = dir_of(target);
   const std::string name = target.substr(target.find_last_of('/') + 1);
-  std::string temp = (dir == "/" ? "" : dir) + "/." + name + ".vexdram-XXXXXX";
-  // Blocked while the name is made and recorded, so an interrupt cannot leave it behind.
-  sigset_t all, old;
-  sigfillset(&all);
-  ::sigprocmask(SIG_BLOCK, &all, &old);
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  const int saved = errno;
-  if (fd >= 0) track(temp);
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
-  if (fd < 0) {
-    errno = saved;
-    throw trouble{"cannot create a temporary file in " + dir + ": " + os_error(), target};
-  }
+  char* temp = track((dir == "/" ? "" : dir) + "/." + name + ".vexdram-XXXXXX");
+  if (!temp) throw trouble{"out of memory", target};
+  const int fd = ::mkostemp(temp, O_CLOEXEC);
+  if (fd < 0) throw trouble{"cannot create a temporary file in " + dir + ": " + os_error(), target};
   outputs_.push_back({target, temp, fd, nullptr});
-  if (keep_owner && ::geteuid() == 0) (void)::fchown(fd, like.st_uid, like.st_gid);
+  // The new file is the caller's; in place it keeps the input's owner where the caller may give it.
+  static const uid_t uid = ::geteuid();
+  static const gid_t gid = ::getegid();
+  if (keep_owner && uid == 0 && (like.st_uid != uid || like.st_gid != gid))
+    (void)::fchown(fd, like.st_uid, like.st_gid);
   if (::fchmod(fd, like.st_mode & 07777) != 0) throw trouble{"cannot set the new file's mode: " + os_error(), target};
   return outputs_.back();
 }
@@ -135,11 +131,14 @@ void writer::commit() {
 std::string output_target(const std::string& path) {
   char real[PATH_MAX];
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (::realpath(path.c_str(), real)) return output_target(real);
-    throw trouble{"is a symlink that leads nowhere", path};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      if (::realpath(path.c_str(), real)) return output_target(real);
+      throw trouble{"is a symlink that leads nowhere", path};
+    }
+    if (S_ISDIR(st.st_mode)) throw trouble{"is a directory", path};
+    return path;
   }
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw trouble{"is a directory", path};
   const std::string dir = dir_of(path);
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw trouble{"its directory " + dir + " does not exist", path};

@@ -194,7 +194,15 @@ std::uint32_t claimed_mask(field_span fields, std::size_t w) {
 }
 
 std::uint32_t reserved_mask(const section_desc& d, std::size_t w) {
-  return ~claimed_mask(d.fields, w) & ~d.not_carried[w];
+  // Worked out once for every word of every section: each decode and encode asks for them all.
+  static const std::array<word_masks, section_count> reserved = [] {
+    std::array<word_masks, section_count> r{};
+    for (std::size_t s = 0; s < section_count; ++s)
+      for (std::size_t word = 0; word < max_section_words; ++word)
+        r[s][word] = ~claimed_mask(sections[s].fields, word) & ~sections[s].not_carried[word];
+    return r;
+  }();
+  return reserved[static_cast<std::size_t>(d.id)][w];
 }
 
 field_span v1_fields() { return span_of(v1_layout); }
