@@ -4,7 +4,10 @@
 // Everything the host can patch (os, platform, shutil, logger, open) is looked up through the
 // module namespace at call time, and the interpreter's own exceptions reach the caller as they
 // were raised.
+#include <algorithm>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common.h"
 
@@ -41,9 +44,28 @@ py::object read_text(const py::object& path) {
 }
 
 // Report and parameter files: one entry per line that holds "=", key before the first "=", value
-// after it, nothing trimmed; the piece after the last line feed is not a line.
+// after it, nothing trimmed; the piece after the last line feed is not a line. A plain text is cut
+// with the C API (the report has 485 lines, and a call into the interpreter's methods per line
+// cost more than the tool's run); anything else a patched open() returns goes through its own
+// split and partition.
 py::dict parse_params(const py::object& text) {
   py::dict params;
+  if (PyUnicode_CheckExact(text.ptr())) {
+    const py::str nl("\n"), eq("=");
+    const py::list pieces = steal_or_throw(PyUnicode_Split(text.ptr(), nl.ptr(), -1));
+    const Py_ssize_t lines = std::max<Py_ssize_t>(PyList_GET_SIZE(pieces.ptr()) - 1, 0);
+    for (Py_ssize_t i = 0; i < lines; ++i) {
+      PyObject* piece = PyList_GET_ITEM(pieces.ptr(), i);  // borrowed
+      const Py_ssize_t len = PyUnicode_GET_LENGTH(piece);
+      const Py_ssize_t at = PyUnicode_Find(piece, eq.ptr(), 0, len, 1);
+      if (at == -2) throw py::error_already_set();
+      if (at < 0) continue;
+      const py::object key = steal_or_throw(PyUnicode_Substring(piece, 0, at));
+      const py::object value = steal_or_throw(PyUnicode_Substring(piece, at + 1, len));
+      if (PyDict_SetItem(params.ptr(), key.ptr(), value.ptr()) != 0) throw py::error_already_set();
+    }
+    return params;
+  }
   py::list pieces = text.attr("split")("\n");
   py::str eq("=");
   const size_t lines = pieces.size() == 0 ? 0 : pieces.size() - 1;
@@ -72,6 +94,12 @@ bool reports_write_failure(const py::object& output) {
     return line.size() >= 6 && line.substr(0, 6) == "write " && line.substr(line.size() - 5) == " fail";
   };
   for (std::size_t at = 0; at < all.size();) {
+    // Printable ASCII, nearly every byte, is never a line boundary.
+    const unsigned char c = static_cast<unsigned char>(all[at]);
+    if (c >= 0x20 && c < 0x80) {
+      ++at;
+      continue;
+    }
     std::size_t width = 0;
     for (std::string_view b : breaks)
       if (all.compare(at, b.size(), b) == 0) {
@@ -87,6 +115,45 @@ bool reports_write_failure(const py::object& output) {
     start = at;
   }
   return start < all.size() && failed(all.substr(start));
+}
+
+// The parameter text: "key=value" for every key in the dictionary's order, then "end", joined
+// by line feeds. Keys and values that are plain texts are joined in C++ (a thousand temporary
+// texts were most of what the operation cost besides the tool); anything else is joined by the
+// interpreter's own "+", so its errors (a number key, say) are the interpreter's.
+py::object parameter_text(const py::object& res_dict) {
+  bool plain = true;               // every line so far is plain text, kept in `fast`
+  std::string fast;                // those lines, each ending in a line feed
+  std::vector<std::size_t> ends;   // where each of them ends in `fast`
+  py::list lines;                  // once a line is not plain: every line, as texts
+  const py::str eq("=");
+  for (py::handle key : res_dict) {
+    py::object value = steal_or_throw(PyObject_GetItem(res_dict.ptr(), key.ptr()));
+    if (plain && PyUnicode_CheckExact(key.ptr()) && PyUnicode_CheckExact(value.ptr())) {
+      Py_ssize_t kn = 0, vn = 0;
+      const char* k = PyUnicode_AsUTF8AndSize(key.ptr(), &kn);
+      const char* v = k ? PyUnicode_AsUTF8AndSize(value.ptr(), &vn) : nullptr;
+      if (v) {
+        fast.append(k, static_cast<std::size_t>(kn)).append("=").append(v, static_cast<std::size_t>(vn)).append("\n");
+        ends.push_back(fast.size());
+        continue;
+      }
+      PyErr_Clear();  // not UTF-8 (a lone surrogate): the interpreter joins it
+    }
+    if (plain) {  // the plain lines so far become texts
+      plain = false;
+      for (std::size_t i = 0, from = 0; i < ends.size(); from = ends[i++])
+        lines.append(steal_or_throw(
+            PyUnicode_DecodeUTF8(fast.data() + from, static_cast<Py_ssize_t>(ends[i] - from - 1), nullptr)));
+    }
+    lines.append(borrow(key.ptr()) + eq + value);
+  }
+  if (plain) {
+    fast += "end";
+    return steal_or_throw(PyUnicode_DecodeUTF8(fast.data(), static_cast<Py_ssize_t>(fast.size()), nullptr));
+  }
+  lines.append(py::str("end"));
+  return py::str("\n").attr("join")(lines);
 }
 
 py::str output_path(const char* file) { return py::str(std::string(output_dir_name) + "/" + file); }
@@ -203,14 +270,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     const py::object chip_other = chip_other_o ? borrow(chip_other_o) : py::str("NULL");
     const py::object rename = rename_o ? borrow(rename_o) : py::bool_(true);
 
-    py::list lines;
-    const py::str eq("=");
-    for (py::handle key : res_dict) {
-      py::object value = steal_or_throw(PyObject_GetItem(res_dict.ptr(), key.ptr()));
-      lines.append(borrow(key.ptr()) + eq + value);
-    }
-    lines.append(py::str("end"));
-    const py::object text = py::str("\n").attr("join")(lines);
+    const py::object text = parameter_text(res_dict);
 
     const chip_choice chip = choose_chip(chip_name, chip_other, nullptr);
     const py::str output_dir(output_dir_name);
