@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, installs into dist/ and runs the main job on a bundled
-# sample: report mode, then a modify run on a copy and the report's difference, then the demo
-# host application driving the dramforge module.
+# sample: report mode, then a modify run on a copy and the report's difference, the same edit with
+# vexdram, then the demo host application driving the dramforge module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -29,6 +29,15 @@ echo "difference of the reports before and after:"
 diff "$run/report.txt" "$run/report_after.txt" || true
 echo "bytes that changed in the binary (offset, old, new, octal):"
 cmp -l "$sample" "$run/tq6951_ddr_v5_copy.bin" || true
+
+echo
+echo "=== vexdram, for scripts: the same edit, checked, then written all or nothing"
+vexdram=$dist/resource/tools/vexdram
+"$vexdram" get "$sample" ddr3_freq lp4_freq
+"$vexdram" set "$sample" ddr3_freq=933 -o "$run/tq6951_ddr_v5.bin"
+cmp "$run/tq6951_ddr_v5.bin" "$run/tq6951_ddr_v5_copy.bin" && echo "the same bytes as vexdram_tool's modify run"
+"$vexdram" set "$sample" ddr3_freq=0800 lp4_freq=5000 --dry-run || echo "(status $?: refused, nothing written)"
+"$vexdram" diff "$sample" "$run/tq6951_ddr_v5.bin" || echo "(status $?: they differ)"
 
 echo
 echo "=== the dramforge module in a host application (/usr/bin/python3, run in $dist)"
