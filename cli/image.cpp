@@ -252,6 +252,7 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
       if (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size) {
         bytes_ = read_all(file_->fd());
         if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+        file_.reset();  // no descriptor held per input: apply may be given thousands
         mem = std::make_unique<memory_ddr_file>(bytes_);
       }
       decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
@@ -265,6 +266,7 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     kind_ = kind::loader;
     bytes_ = read_all(file_->fd());
     if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+    file_.reset();
     imgwelder::container c;
     std::string error;
     if (!imgwelder::read_container(bytes_.data(), bytes_.size(), c, error)) throw trouble{error};
@@ -328,9 +330,15 @@ base_info binary::edited(const std::vector<edit>& edits) const {
 }
 
 namespace {
-// A written file read back whole through its descriptor; "" in error when it holds exactly `bytes`.
-std::vector<std::uint8_t> read_back(int fd, const std::vector<std::uint8_t>& bytes, std::string& error) {
-  std::vector<std::uint8_t> back(bytes.size());
+// A written file read back whole from the disk; "" in error when it holds exactly `bytes`.
+std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
+                                    std::string& error) {
+  const int fd = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "it cannot be opened again: " + os_error();
+    return {};
+  }
+  std::vector<std::uint8_t> back(bytes.size() + 1);  // one byte more: the file must end there
   std::size_t done = 0;
   while (done < back.size()) {
     const ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
@@ -338,9 +346,9 @@ std::vector<std::uint8_t> read_back(int fd, const std::vector<std::uint8_t>& byt
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  std::uint8_t more;
-  if (done != bytes.size() || ::pread(fd, &more, 1, static_cast<off_t>(done)) != 0 || back != bytes)
-    error = "it does not read back as written";
+  ::close(fd);
+  back.resize(done);
+  if (back != bytes) error = "it does not read back as written";
   return back;
 }
 
@@ -366,13 +374,13 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
   if (kind_ == kind::ddr && bytes_.empty()) {
     // A large binary: copied into the new file by the kernel, edited there.
     copy_file(file_->fd(), fd, file_->size());
-    auto out = std::make_shared<posix_ddr_file>(temp_path.c_str(), true);
-    if (!out->ok()) throw trouble{"cannot open the new file: " + os_error()};
-    recording_file rec(*out);
+    posix_ddr_file out(temp_path.c_str(), true);
+    if (!out.ok()) throw trouble{"cannot open the new file: " + os_error()};
+    recording_file rec(out);
     modify(rec, chip_, path_, edits);
     auto written = rec.written;
     ddr_file& input = *file_;
-    return {[this, out, written, want, temp_path, &input]() -> std::string {
+    return {[this, written, want, temp_path, &input]() -> std::string {
       posix_ddr_file again(temp_path.c_str(), false);
       if (!again.ok()) return "it cannot be opened again: " + os_error();
       try {
@@ -394,9 +402,9 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
   auto bytes = kind_ == kind::ddr ? image : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
   write_all(fd, *bytes);
   auto written = rec.written;
-  return {[this, bytes, written, want, fd, &before]() -> std::string {
+  return {[this, bytes, written, want, temp_path, &before]() -> std::string {
     std::string error;
-    std::vector<std::uint8_t> back = read_back(fd, *bytes, error);
+    std::vector<std::uint8_t> back = read_back(temp_path, *bytes, error);
     if (!error.empty()) return error;
     if (kind_ == kind::ddr) return check_image(back, before, want, written, chip_, path_);
     imgwelder::container c;

@@ -120,9 +120,10 @@ int write_all(const std::vector<const binary*>& inputs, const std::vector<std::v
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     // In place, a file whose values stay as they are is not rewritten.
     if (d.in_place && !changed[i]) continue;
-    writer::output& out = w.add(targets[i], inputs[i]->status(), d.in_place);
     try {
-      out.check = inputs[i]->write_edited(out.fd, out.temp, edits[i]).check;
+      w.add(targets[i], inputs[i]->status(), d.in_place, [&](int fd, const std::string& temp) {
+        return inputs[i]->write_edited(fd, temp, edits[i]).check;
+      });
     } catch (trouble& t) {
       if (t.file.empty()) t.file = targets[i];
       throw;

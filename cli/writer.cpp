@@ -31,7 +31,7 @@ bool sync_fd(int fd) {
 // Temporary files are removed when a signal ends the program too: their names stand in a fixed
 // table that the handler can read. A name is entered before the file is made (as mkostemp's
 // template, which it then fills in), so there is no moment when a file exists unrecorded.
-constexpr std::size_t max_pending = 4096;
+constexpr std::size_t max_pending = std::size_t{1} << 16;
 char* pending[max_pending];
 volatile sig_atomic_t pending_count = 0;
 
@@ -42,11 +42,11 @@ void remove_pending(int sig) {
   ::raise(sig);
 }
 
-// The recorded copy of a template; nullptr when the table is full (the file is then made, but
-// a signal would leave it).
+// The recorded copy of a template; nullptr when out of memory or when the table is full.
 char* track(const std::string& name) {
+  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) return nullptr;
   char* copy = ::strdup(name.c_str());
-  if (!copy || pending_count >= static_cast<sig_atomic_t>(max_pending)) return copy;
+  if (!copy) return nullptr;
   pending[pending_count] = copy;
   pending_count = pending_count + 1;
   return copy;
@@ -54,7 +54,12 @@ char* track(const std::string& name) {
 
 void untrack(const std::string& temp) {
   for (sig_atomic_t i = 0; i < pending_count; ++i)
-    if (pending[i] && temp == pending[i]) pending[i] = nullptr;  // the copy stays: cheap, and safe
+    if (pending[i] && temp == pending[i]) {
+      // Out of the table before it is freed: a handler that runs now no longer sees it.
+      char* const copy = pending[i];
+      pending[i] = nullptr;
+      std::free(copy);
+    }
 }
 
 }  // namespace
@@ -65,7 +70,6 @@ writer::writer() {
 
 writer::~writer() {
   for (output& o : outputs_) {
-    if (o.fd >= 0) ::close(o.fd);
     if (!o.temp.empty()) {
       ::unlink(o.temp.c_str());
       untrack(o.temp);
@@ -73,35 +77,46 @@ writer::~writer() {
   }
 }
 
-writer::output& writer::add(const std::string& target, const struct stat& like, bool keep_owner) {
+void writer::add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill) {
   const std::string dir = dir_of(target);
   const std::string name = target.substr(target.find_last_of('/') + 1);
   char* temp = track((dir == "/" ? "" : dir) + "/." + name + ".vexdram-XXXXXX");
-  if (!temp) throw trouble{"out of memory", target};
+  if (!temp) throw trouble{"too many files at once, or out of memory", target};
   const int fd = ::mkostemp(temp, O_CLOEXEC);
   if (fd < 0) throw trouble{"cannot create a temporary file in " + dir + ": " + os_error(), target};
-  outputs_.push_back({target, temp, fd, nullptr});
+  outputs_.push_back({target, temp, nullptr});
+  // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
+  struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } const closed{fd};
   // The new file is the caller's; in place it keeps the input's owner where the caller may give it.
   static const uid_t uid = ::geteuid();
   static const gid_t gid = ::getegid();
   if (keep_owner && uid == 0 && (like.st_uid != uid || like.st_gid != gid))
     (void)::fchown(fd, like.st_uid, like.st_gid);
   if (::fchmod(fd, like.st_mode & 07777) != 0) throw trouble{"cannot set the new file's mode: " + os_error(), target};
-  return outputs_.back();
+  outputs_.back().check = fill(fd, outputs_.back().temp);
 }
 
 void writer::commit() {
   // One output is synced by itself. Many are synced together, one file system at a time: a
   // sync of each would cost a journal commit each.
+  auto sync = [](const output& o, bool whole_file_system) {
+    const int fd = ::open(o.temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && (whole_file_system ? ::syncfs(fd) == 0 : sync_fd(fd));
+    const std::string why = os_error();
+    if (fd >= 0) ::close(fd);
+    if (!ok) throw trouble{"cannot sync the new file: " + why, o.target};
+  };
   if (outputs_.size() == 1) {
-    if (!sync_fd(outputs_[0].fd)) throw trouble{"cannot sync the new file: " + os_error(), outputs_[0].target};
+    sync(outputs_[0], false);
   } else {
     std::set<dev_t> synced;
     for (const output& o : outputs_) {
       struct stat st {};
-      if (::fstat(o.fd, &st) != 0) throw trouble{"cannot sync the new file: " + os_error(), o.target};
-      if (!synced.insert(st.st_dev).second) continue;
-      if (::syncfs(o.fd) != 0) throw trouble{"cannot sync the new file: " + os_error(), o.target};
+      if (::stat(o.temp.c_str(), &st) != 0) throw trouble{"cannot sync the new file: " + os_error(), o.target};
+      if (synced.insert(st.st_dev).second) sync(o, true);
     }
   }
   for (const output& o : outputs_) {
@@ -114,8 +129,6 @@ void writer::commit() {
       throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
     untrack(o.temp);
     o.temp.clear();
-    ::close(o.fd);
-    o.fd = -1;
     dirs.insert(dir_of(o.target));
   }
   for (const std::string& d : dirs) {

@@ -14,11 +14,13 @@ namespace vexdram::cli {
 
 class writer {
  public:
+  // Writes the new content into fd (a new, empty file at temp) and returns its check: "" when the
+  // file, read back from the disk, holds what it should.
+  using filler = std::function<std::function<std::string()>(int fd, const std::string& temp)>;
   struct output {
     std::string target;  // what the temporary file is renamed over
     std::string temp;
-    int fd = -1;
-    std::function<std::string()> check;  // "" when the temporary file holds what it should
+    std::function<std::string()> check;
   };
 
   writer();
@@ -26,9 +28,9 @@ class writer {
   writer(const writer&) = delete;
   writer& operator=(const writer&) = delete;
 
-  // A new, empty temporary file beside target, with the mode (and, when keep_owner, the owner)
-  // of `like`. Throws trouble naming target.
-  output& add(const std::string& target, const struct stat& like, bool keep_owner);
+  // A temporary file beside target, with the mode (and, when keep_owner, the owner) of `like`,
+  // filled by fill. Throws trouble naming target (or what fill threw).
+  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();
 

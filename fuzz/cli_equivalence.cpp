@@ -111,8 +111,8 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, co
     }
     if (!refused) {
       cli::writer w;
-      cli::writer::output& o = w.add(out, b.status(), false);
-      o.check = b.write_edited(o.fd, o.temp, edits).check;
+      w.add(out, b.status(), false,
+            [&](int fd, const std::string& temp) { return b.write_edited(fd, temp, edits).check; });
       w.commit();
     }
   } catch (const cli::trouble& t) {

@@ -24,8 +24,8 @@ struct place {
                                            : version >= 2 && version <= 5;
   }
 };
-inline constexpr const char* v1_record = "record";
-inline constexpr const char* skew_section = "skew";
+inline constexpr char v1_record[] = "record";  // one object: places compare its address
+inline constexpr char skew_section[] = "skew";
 
 // Indexed by parameter number; a parameter no block form stores has no place.
 const std::vector<std::vector<place>>& parameter_places();

@@ -114,6 +114,17 @@ def test_a_large_binary_is_edited_as_the_tool_edits_it(work):
     assert (work / "dir/big.bin").read_bytes() == (work / BIG).read_bytes()
 
 
+def test_apply_holds_no_descriptor_per_file(work):
+    import resource
+    (work / "many").mkdir()
+    for i in range(60):
+        shutil.copy(F, work / "many" / f"tq6951_{i}.bin")
+    limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))  # noqa: E731
+    r = vexdram("apply", "p.txt", *sorted((work / "many").iterdir()), "--in-place", preexec_fn=limit)
+    assert r.returncode == 0, r.stderr
+    assert vexdram("get", work / "many" / "tq6951_59.bin", "ddr3_freq").stdout == "933\n"
+
+
 def test_writes_keep_mode_and_write_only_what_changed(work):
     os.chmod(F, 0o640)
     assert vexdram("set", F, "ddr3_freq=800", "-o", "dir/new.bin").returncode == 0
