@@ -37,30 +37,35 @@ for f in m2/*.bin; do "$tools/vexdram_tool" tq6951 p.txt "$f" > /dev/null; done
 last=tq6951_$(seq -w 1 "$n" | tail -1).bin
 [ "$("$tools/vexdram" get "m1/$last" ddr3_freq)" = 933 ] && cmp -s "m1/$last" "m2/$last" && cmp -s "m1/$last" "m3/$last" ||
   { echo "cli_bench: the two did not write the same" >&2; exit 1; }
+# pair NAME RUNS HYPERFINE-OPTION... -- A B: hyperfine on the two commands; prints the medians of A
+# and B in ms, into $a and $b.
+pair() {
+  local name=$1 count=$2
+  shift 2
+  hyperfine --style none --runs "$count" --export-json "$name.json" "$@" >/dev/null
+  a=$(median "$name.json" 0)
+  b=$(median "$name.json" 1)
+}
+ratio() {  # WHAT: the medians of the last pair and how many times faster A is
+  awk -v a="$a" -v b="$b" -v what="$1" 'BEGIN { printf "%s: %.0f ms against %.0f ms (medians), %.1fx faster\n", what, a, b, b / a }'
+}
+
 # Each run works in fresh folders, and nothing is deleted until the end: on a file system that
 # will not reuse an inode for a while after it was freed (ext4 without a journal), files removed
 # just before would make every new file of the next run slow to create.
-fresh='i=$(cat run 2>/dev/null || echo 0); echo $((i + 1)) > run; cp -r src a$i && cp -r src b$i && ln -sfn a$i a && ln -sfn b$i b'
-hyperfine --style none --runs "$runs" --export-json apply.json \
-  --prepare "$fresh" \
+pair inplace "$runs" \
+  --prepare 'i=$(cat run 2>/dev/null || echo 0); echo $((i + 1)) > run; cp -r src a$i && cp -r src b$i && ln -sfn a$i a && ln -sfn b$i b' \
   "'$tools/vexdram' apply p.txt a/*.bin --in-place > /dev/null" \
-  "for f in b/*.bin; do '$tools/vexdram_tool' tq6951 p.txt \"\$f\" > /dev/null; done" >/dev/null
-a=$(median apply.json 0)
-b=$(median apply.json 1)
-awk -v a="$a" -v b="$b" -v n="$n" 'BEGIN { printf "apply in place, %d binaries: vexdram %.0f ms, vexdram_tool %d times %.0f ms (medians), %.1fx faster\n", n, a, n, b, b / a }'
+  "for f in b/*.bin; do '$tools/vexdram_tool' tq6951 p.txt \"\$f\" > /dev/null; done"
+ratio "apply in place over $n binaries: vexdram, then vexdram_tool $n times"
 
-fresh='i=$(cat run); echo $((i + 1)) > run; mkdir a$i b$i && ln -sfn a$i a && ln -sfn b$i b'
-hyperfine --style none --runs "$runs" --export-json new.json \
-  --prepare "$fresh" \
+pair new "$runs" \
+  --prepare 'i=$(cat run); echo $((i + 1)) > run; mkdir a$i b$i && ln -sfn a$i a && ln -sfn b$i b' \
   "'$tools/vexdram' apply p.txt src/*.bin --out-dir a > /dev/null" \
-  "for f in src/*.bin; do cp \"\$f\" b/ && '$tools/vexdram_tool' tq6951 p.txt \"b/\${f#src/}\" > /dev/null; done" >/dev/null
-a=$(median new.json 0)
-b=$(median new.json 1)
-awk -v a="$a" -v b="$b" -v n="$n" 'BEGIN { printf "apply to new files, %d binaries: vexdram %.0f ms, cp and vexdram_tool %d times %.0f ms (medians), %.1fx faster\n", n, a, n, b, b / a }'
+  "for f in src/*.bin; do cp \"\$f\" b/ && '$tools/vexdram_tool' tq6951 p.txt \"b/\${f#src/}\" > /dev/null; done"
+ratio "apply to new files, $n binaries: vexdram, then cp and vexdram_tool $n times"
 
-hyperfine --style none --runs "$((runs * 20))" --warmup 10 --export-json get.json -N \
+pair get "$((runs * 20))" --warmup 10 -N \
   "'$tools/vexdram' get '$sample' ddr3_freq" \
-  "'$tools/vexdram_tool' tq6951 -g '$work/r.txt' '$sample'" >/dev/null
-a=$(median get.json 0)
-b=$(median get.json 1)
+  "'$tools/vexdram_tool' tq6951 -g '$work/r.txt' '$sample'"
 awk -v a="$a" -v b="$b" 'BEGIN { printf "get on a sample: vexdram %.2f ms, vexdram_tool -g %.2f ms (medians), ratio %.2f\n", a, b, a / b }'
