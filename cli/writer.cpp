@@ -42,11 +42,20 @@ void remove_pending(int sig) {
   ::raise(sig);
 }
 
-// The recorded copy of a template; nullptr when out of memory or when the table is full.
+// The recorded copy of a template (in a free place of the table, or after the last); nullptr
+// when out of memory or when the table is full.
 char* track(const std::string& name) {
-  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) return nullptr;
   char* copy = ::strdup(name.c_str());
   if (!copy) return nullptr;
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (!pending[i]) {
+      pending[i] = copy;
+      return copy;
+    }
+  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) {
+    std::free(copy);
+    return nullptr;
+  }
   pending[pending_count] = copy;
   pending_count = pending_count + 1;
   return copy;

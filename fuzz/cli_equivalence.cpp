@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "errors.h"
 #include "harness.h"
@@ -96,28 +97,32 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, co
 
   // vexdram: decode, check every edit as `set` does, write through the all-or-nothing writer.
   bool refused = false, unreadable = false;
+  std::unique_ptr<cli::binary> b;
   try {
-    const cli::binary b(path, chip);
+    b = std::make_unique<cli::binary>(path, chip);
+  } catch (const cli::trouble&) {
+    unreadable = true;
+  }
+  if (b) {
     std::vector<cli::edit> edits;
-    refused = !b.unwritable().empty();
+    refused = !b->unwritable().empty();
     for (const auto& [n, text] : asked) {
       const cli::typed v = cli::parse_value(text);
       const cli::edit e{n, v.value.value_or(0), 0};
       bool clash = false;
       for (const cli::edit& earlier : edits) clash = clash || (earlier.n == n && earlier.value != e.value);
-      if (!v.value || !b.refusal(e).empty() || clash) refused = true;
+      if (!v.value || !b->refusal(e).empty() || clash) refused = true;
       edits.push_back(e);
       texts[n] = text;
     }
-    if (!refused) {
-      cli::writer w;
-      w.add(out, b.status(), false,
-            [&](int fd, const std::string& temp) { return b.write_edited(fd, temp, edits).check; });
-      w.commit();
-    }
-  } catch (const cli::trouble& t) {
-    if (t.text.compare(0, 23, "the new file failed its") == 0) return "vexdram's own check: " + t.text;
-    unreadable = true;
+    if (!refused) try {
+        cli::writer w;
+        w.add(out, b->status(), false,
+              [&](int fd, const std::string& temp) { return b->write_edited(fd, temp, edits).check; });
+        w.commit();
+      } catch (const cli::trouble& t) {
+        return "an accepted edit could not be written: " + t.text;
+      }
   }
   struct stat st {};
   const bool wrote = ::stat(out.c_str(), &st) == 0;
