@@ -245,41 +245,33 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
   try {
     std::uint8_t head[5] = {};
     const std::size_t got = file_->read_at(0, head, sizeof head);
-    if (!is_loader(head, got)) {
-      // A binary of ordinary size is read once and worked on in memory; a large one is scanned
-      // where it lies and edited in a copy on the disk, in constant memory.
-      std::unique_ptr<memory_ddr_file> mem;
-      if (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size) {
-        bytes_ = read_all(file_->fd());
-        if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
-        file_.reset();  // no descriptor held per input: apply may be given thousands
-        mem = std::make_unique<memory_ddr_file>(bytes_);
-      }
-      decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
-      version_ = d.ctx.version;
-      values_ = d.values;
-      stored_ = stored_fields(d.ctx, d.at);
-      overlap_ = overlapping_sections(d.ctx, d.at);
-      notes_ = std::move(d.notes);
-      return;
+    // A binary of ordinary size, and a container, are read once and worked on in memory; a large
+    // binary is scanned where it lies and edited in a copy on the disk, in constant memory.
+    std::unique_ptr<memory_ddr_file> mem;
+    std::string note_prefix;
+    if (is_loader(head, got) || (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size)) {
+      bytes_ = read_all(file_->fd());
+      if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+      file_.reset();  // no descriptor held per input: apply may be given thousands
+      mem = std::make_unique<memory_ddr_file>(bytes_);
     }
-    kind_ = kind::loader;
-    bytes_ = read_all(file_->fd());
-    if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
-    file_.reset();
-    imgwelder::container c;
-    std::string error;
-    if (!imgwelder::read_container(bytes_.data(), bytes_.size(), c, error)) throw trouble{error};
-    unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
-    std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
-    if (!image) throw trouble{"the container holds no DDR image (471)"};
-    memory_ddr_file mem(*image);
-    decoded d = decode(mem, chip_, path_);
+    if (is_loader(head, got)) {
+      kind_ = kind::loader;
+      imgwelder::container c;
+      std::string error;
+      if (!imgwelder::read_container(bytes_.data(), bytes_.size(), c, error)) throw trouble{error};
+      unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
+      std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
+      if (!image) throw trouble{"the container holds no DDR image (471)"};
+      mem = std::make_unique<memory_ddr_file>(*image);
+      note_prefix = unpacked_->ddr_image() + ": ";
+    }
+    decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
     version_ = d.ctx.version;
     values_ = d.values;
     stored_ = stored_fields(d.ctx, d.at);
     overlap_ = overlapping_sections(d.ctx, d.at);
-    for (const std::string& n : d.notes) notes_.push_back(unpacked_->ddr_image() + ": " + n);
+    for (const std::string& n : d.notes) notes_.push_back(note_prefix + n);
   } catch (trouble& t) {
     if (t.file.empty()) t.file = path;
     if (kind_ == kind::loader && unpacked_) t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
@@ -352,19 +344,17 @@ std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vec
   return back;
 }
 
-// The DDR image `back` (read back from the disk) against the values wanted and the image before
-// the edit, outside the ranges written.
-std::string check_image(std::vector<std::uint8_t>& back, std::vector<std::uint8_t> before, const base_info& want,
+// The edited DDR image `now`, read back from the disk, against the values wanted and, outside
+// the ranges written, the image before the edit.
+std::string check_image(ddr_file& was, ddr_file& now, const base_info& want,
                         const std::vector<std::pair<std::uint64_t, std::uint64_t>>& written,
                         const std::string& chip, const std::string& path) {
-  memory_ddr_file now(back);
   try {
     const std::string wrong = values_differ(decode(now, chip, path).values, want);
     if (!wrong.empty()) return wrong;
   } catch (const trouble& t) {
     return "it does not decode: " + t.text;
   }
-  memory_ddr_file was(before);
   return differs_outside(was, now, written);
 }
 }  // namespace
@@ -383,13 +373,7 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
     return {[this, written, want, temp_path, &input]() -> std::string {
       posix_ddr_file again(temp_path.c_str(), false);
       if (!again.ok()) return "it cannot be opened again: " + os_error();
-      try {
-        const std::string wrong = values_differ(decode(again, chip_, path_).values, want);
-        if (!wrong.empty()) return wrong;
-      } catch (const trouble& t) {
-        return "it does not decode: " + t.text;
-      }
-      return differs_outside(input, again, written);
+      return check_image(input, again, want, written, chip_, path_);
     }};
   }
   // A binary in memory, or a container's DDR image, edited in memory; a container is then packed
@@ -406,18 +390,56 @@ made binary::write_edited(int fd, const std::string& temp_path, const std::vecto
     std::string error;
     std::vector<std::uint8_t> back = read_back(temp_path, *bytes, error);
     if (!error.empty()) return error;
-    if (kind_ == kind::ddr) return check_image(back, before, want, written, chip_, path_);
+    std::vector<std::uint8_t> old = before;  // (a memory file is a view of a vector it may write)
+    memory_ddr_file was(old);
+    if (kind_ == kind::ddr) {
+      memory_ddr_file now(back);
+      return check_image(was, now, want, written, chip_, path_);
+    }
     imgwelder::container c;
     if (!imgwelder::read_container(back.data(), back.size(), c, error)) return "it does not unpack: " + error;
     try {
       module_unpack u = unpack_as_module(back, c, upper(chip_));
       std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
       if (!image) return "its DDR image (471) is missing";
-      return check_image(*image, before, want, written, chip_, path_);
+      memory_ddr_file now(*image);
+      return check_image(was, now, want, written, chip_, path_);
     } catch (const trouble& t) {
       return t.text;
     }
   }};
+}
+
+assignments check_assignments(const binary& b, const std::vector<std::string>& texts) {
+  assignments out;
+  if (const std::string why = b.unwritable(); !why.empty()) out.problems.push_back(why);
+  for (const std::string& kv : texts) {
+    const std::size_t eq = kv.find('=');
+    if (eq == std::string::npos) {
+      out.problems.push_back(kv + ": no '=' (write KEY=VALUE)");
+      continue;
+    }
+    const std::string key = kv.substr(0, eq);
+    const auto n = key_number(key);
+    if (!n) {
+      out.problems.push_back(unknown_key(key));
+      continue;
+    }
+    const typed v = parse_value(kv.substr(eq + 1));
+    if (!v.value) {
+      out.problems.push_back(kv + ": " + v.reason);
+      continue;
+    }
+    const edit e{*n, *v.value, 0};
+    if (const std::string why = b.refusal(e); !why.empty()) {
+      out.problems.push_back(kv + ": " + why);
+      continue;
+    }
+    for (const edit& earlier : out.edits)
+      if (earlier.n == e.n && earlier.value != e.value) out.problems.push_back(kv + ": " + key + " is given twice");
+    out.edits.push_back(e);
+  }
+  return out;
 }
 
 param_file read_param_file(const std::string& text) {

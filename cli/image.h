@@ -84,6 +84,15 @@ class binary {
   std::unique_ptr<module_unpack> unpacked_;
 };
 
+// KEY=VALUE assignments checked for a binary, as `set` takes them: the edits, and one line for
+// each problem (a binary that cannot be written, a missing '=', an unknown key, a value refused,
+// a key given twice with different values).
+struct assignments {
+  std::vector<edit> edits;
+  std::vector<std::string> problems;
+};
+assignments check_assignments(const binary& b, const std::vector<std::string>& texts);
+
 // A parameter file or report, read strictly: every line is a parameter's KEY=VALUE (a blank value
 // keeps the binary's), a blank line, "end" or a "/*" comment; anything else is listed.
 struct param_file {

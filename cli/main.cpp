@@ -136,37 +136,11 @@ int write_all(const std::vector<const binary*>& inputs, const std::vector<std::v
 int set(const options& o, const destination& d) {
   const binary b(o.file, o.chip);
   notes_of(b);
-  std::vector<edit> edits;
+  const assignments checked = check_assignments(b, o.keys);
   refusals bad;
-  if (const std::string why = b.unwritable(); !why.empty()) bad.add(b.path(), why);
-  for (const std::string& kv : o.keys) {
-    const std::size_t eq = kv.find('=');
-    if (eq == std::string::npos) {
-      bad.add(b.path(), kv + ": no '=' (write KEY=VALUE)");
-      continue;
-    }
-    const std::string key = kv.substr(0, eq);
-    const auto n = key_number(key);
-    if (!n) {
-      bad.add(b.path(), unknown_key(key));
-      continue;
-    }
-    const typed v = parse_value(kv.substr(eq + 1));
-    if (!v.value) {
-      bad.add(b.path(), kv + ": " + v.reason);
-      continue;
-    }
-    const edit e{*n, *v.value, 0};
-    if (const std::string why = b.refusal(e); !why.empty()) {
-      bad.add(b.path(), kv + ": " + why);
-      continue;
-    }
-    for (const edit& earlier : edits)
-      if (earlier.n == e.n && earlier.value != e.value) bad.add(b.path(), kv + ": " + key + " is given twice");
-    edits.push_back(e);
-  }
+  for (const std::string& problem : checked.problems) bad.add(b.path(), problem);
   bad.raise_if_any();
-  return write_all({&b}, {edits}, d, o.dry_run);
+  return write_all({&b}, {checked.edits}, d, o.dry_run);
 }
 
 int apply(const options& o, const destination& d) {

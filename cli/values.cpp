@@ -82,11 +82,7 @@ typed check_value(std::string_view text, unsigned width) {
 
 std::string report_text(std::size_t n, std::uint32_t value) {
   char buf[16];
-  if (n == p::start_tag || report_in_hex(n))
-    std::snprintf(buf, sizeof buf, "0x%x", value);
-  else
-    std::snprintf(buf, sizeof buf, "%d", static_cast<std::int32_t>(value));
-  return buf;
+  return report_value(n, value, buf);
 }
 
 std::optional<param> key_number(std::string_view key) {

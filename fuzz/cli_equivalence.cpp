@@ -104,17 +104,14 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, co
     unreadable = true;
   }
   if (b) {
-    std::vector<cli::edit> edits;
-    refused = !b->unwritable().empty();
+    std::vector<std::string> assigned;
     for (const auto& [n, text] : asked) {
-      const cli::typed v = cli::parse_value(text);
-      const cli::edit e{n, v.value.value_or(0), 0};
-      bool clash = false;
-      for (const cli::edit& earlier : edits) clash = clash || (earlier.n == n && earlier.value != e.value);
-      if (!v.value || !b->refusal(e).empty() || clash) refused = true;
-      edits.push_back(e);
+      assigned.push_back(std::string(base_info_tag[n]) + "=" + text);
       texts[n] = text;
     }
+    const cli::assignments checked = cli::check_assignments(*b, assigned);
+    const std::vector<cli::edit>& edits = checked.edits;
+    refused = !checked.problems.empty();
     if (!refused) try {
         cli::writer w;
         w.add(out, b->status(), false,

@@ -15,6 +15,10 @@ bool report_in_hex(std::size_t n);
 // Hexadecimal in the merge echo of modify mode: keys with "_skew" (the skew frequencies too).
 bool echo_in_hex(std::size_t n);
 
+// A value as the report writes it: "0x" and lower-case hexadecimal for the start tag and the keys
+// report_in_hex names, signed 32-bit decimal for the others. Returns buf.
+const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]);
+
 // Writes the report from the start of the file. Returns 0, or -1 when the report could not be
 // written whole (a full disk, say).
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t version);

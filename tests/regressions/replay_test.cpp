@@ -44,22 +44,21 @@ TEST(Regressions, ToolRun) { replay("fuzz_tool_run", vexdram::fuzz::check_tool_r
 
 TEST(Regressions, ParamText) { replay("fuzz_param_text", vexdram::fuzz::check_param_text); }
 
-TEST(Regressions, ImgwelderUnpack) {
+// The targets that write files get a scratch directory of their own.
+template <typename Check>
+void replay_in_scratch(const std::string& target, Check check) {
   const std::string parent = vexdram::fuzz::make_scratch_parent();
   ASSERT_FALSE(parent.empty());
-  replay("fuzz_imgwelder_unpack", [&](const std::uint8_t* d, std::size_t n) {
-    return vexdram::fuzz::check_imgwelder_unpack(d, n, parent);
-  });
+  replay(target, [&](const std::uint8_t* d, std::size_t n) { return check(d, n, parent); });
   vexdram::fuzz::remove_tree(parent);
 }
 
+TEST(Regressions, ImgwelderUnpack) {
+  replay_in_scratch("fuzz_imgwelder_unpack", vexdram::fuzz::check_imgwelder_unpack);
+}
+
 TEST(Regressions, CliEquivalence) {
-  const std::string parent = vexdram::fuzz::make_scratch_parent();
-  ASSERT_FALSE(parent.empty());
-  replay("fuzz_cli_equivalence", [&](const std::uint8_t* d, std::size_t n) {
-    return vexdram::fuzz::check_cli_equivalence(d, n, parent);
-  });
-  vexdram::fuzz::remove_tree(parent);
+  replay_in_scratch("fuzz_cli_equivalence", vexdram::fuzz::check_cli_equivalence);
 }
 
 }  // namespace
