@@ -94,6 +94,8 @@ decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
   std::vector<std::string> lines = out.lines();
   d.ctx.out = nullptr;
   if (!ok) throw trouble{block_failure(lines.empty() ? "cannot read the block" : lines.back(), d.ctx.version)};
+  // The block was found by its start tag: that is its value, as the report writes it.
+  d.values[p::start_tag] = start_tag_value;
   for (const std::string& l : lines) {
     if (l.compare(0, 8, "version ") == 0 || l + "\n" == msg::skew_read_out_error) continue;
     if (l.compare(0, 26, "tq6951 ca skew sub version") == 0)

@@ -33,6 +33,7 @@ def work(tmp_path):
     (tmp_path / "exists.bin").write_bytes(b"keep me")
     (tmp_path / "dir").mkdir()
     (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "933", "lp4_freq": ""}))
+    (tmp_path / "same.txt").write_text("start tag=0x12345678\nddr3_freq=1056\n")
     (tmp_path / "bad.txt").write_text("start tag=0x12345678\nddr3_freq=0800\nnosuch=1\nlp4_freq\r\n"
                                       "lp4_freq = 0x10 /* comment */\nlp4_freq=0x11\nend\n")
     assert vexdram("set", tmp_path / F, "ddr3_freq=800", "-o", tmp_path / "tq6951_changed.bin").returncode == 0
@@ -63,6 +64,7 @@ CASES = [
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
+    (["get", F, "start tag", "--json"], 0, "", '"start tag": 305419896'),
     (["set", F, "ddr3_freq=800"], 2, "nothing is written without -o OUT or --in-place", ""),
     (["set", F, "ddr3_freq=800", "-o", F], 2, "is the input itself: use --in-place", ""),
     (["set", F, "ddr3_freq=800", "-o", "exists.bin"], 2, "exists.bin: exists: give --force", ""),
@@ -86,6 +88,7 @@ CASES = [
     (["diff", F, "noname.bin", "--chip", "tq6951"], 0, "", ""),
     (["diff", F, "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),
     (["diff", F, "p.txt"], 1, "", "ddr3_freq: 1056 -> 933\n"),
+    (["diff", F, "same.txt"], 0, "", ""),  # the start tag is a value like any other
     (["diff", F, "bad.txt"], 2, "bad.txt: line 2", ""),
     (["diff", F, "tq6583_missing.bin"], 2, "cannot open", ""),
     (["template"], 0, "", TEMPLATE),
