@@ -216,7 +216,7 @@ void write_all(int fd, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : k == kind::loader ? "loader" : "text"; }
+const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : "loader"; }
 
 bool is_loader(const std::uint8_t* head, std::size_t size) {
   return size >= 5 && (std::memcmp(head, "BOOT", 4) == 0 || std::memcmp(head, "LDR ", 4) == 0) &&

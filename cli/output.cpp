@@ -65,7 +65,7 @@ const char* format_of(std::size_t n) { return n == p::start_tag || report_in_hex
 }  // namespace
 
 std::string report(const binary& b) {
-  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values(), b.version()); });
+  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values()); });
 }
 
 std::string show_json(const binary& b) {

@@ -74,12 +74,6 @@ std::string too_wide(unsigned width) {
   return "does not fit its " + std::to_string(width) + "-bit field (largest " + std::to_string(largest) + ")";
 }
 
-typed check_value(std::string_view text, unsigned width) {
-  typed t = parse_value(text);
-  if (t.value && width < 32 && *t.value >> width != 0) return {std::nullopt, too_wide(width)};
-  return t;
-}
-
 std::string report_text(std::size_t n, std::uint32_t value) {
   char buf[16];
   return report_value(n, value, buf);

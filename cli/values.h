@@ -22,8 +22,6 @@ struct typed {
 // as the report writes 32-bit values (-2147483648 to -1 stand for 2^32 + N); spaces and tabs
 // around it ignored; at most 32 bits.
 typed parse_value(std::string_view text);
-// The same, then the field's width.
-typed check_value(std::string_view text, unsigned width);
 // "does not fit its N-bit field (largest M)"
 std::string too_wide(unsigned width);
 

@@ -31,7 +31,7 @@ const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
   return buf;
 }
 
-int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t /*version*/) {
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
   std::rewind(report);
   std::fputs("start tag=0x12345678\n", report);
   char value[16];

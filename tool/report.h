@@ -21,7 +21,7 @@ const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]);
 
 // Writes the report from the start of the file. Returns 0, or -1 when the report could not be
 // written whole (a full disk, say).
-int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t version);
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin);
 
 // The blank parameter file: "start tag=0x12345678", every other key with a blank value, "end".
 void write_template(std::FILE* out);

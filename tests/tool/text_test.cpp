@@ -179,7 +179,7 @@ base_info every_value(std::uint32_t seed) {
 }
 std::string report_text(const base_info& b) {
   std::FILE* f = std::tmpfile();
-  EXPECT_EQ(gen_info_from_bin(f, b, 5), 0);
+  EXPECT_EQ(gen_info_from_bin(f, b), 0);
   std::string s(8192 * 4, '\0');
   std::rewind(f);
   s.resize(std::fread(s.data(), 1, s.size(), f));
