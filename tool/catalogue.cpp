@@ -2,6 +2,8 @@
 // that only this file pays for them.
 #include "catalogue.h"
 
+#include <algorithm>
+
 namespace vexdram {
 
 namespace catalogue_detail {
@@ -71,5 +73,18 @@ static_assert(catalogue_containment.ordered,
 static_assert(catalogue_containment.pairs == 46, "the catalogue has 46 nested key pairs");
 static_assert(catalogue_containment.unique, "every key stands once in the catalogue");
 
+std::optional<param> find_key(std::string_view key) {
+  // The keys in text order, sorted once: a parameter file of 484 lines looks up 484 keys.
+  static const std::array<std::uint16_t, base_info_tag_size> by_text = [] {
+    std::array<std::uint16_t, base_info_tag_size> order{};
+    for (std::size_t n = 0; n < base_info_tag_size; ++n) order[n] = static_cast<std::uint16_t>(n);
+    std::sort(order.begin(), order.end(), [](auto a, auto b) { return base_info_tag[a] < base_info_tag[b]; });
+    return order;
+  }();
+  const auto it = std::lower_bound(by_text.begin(), by_text.end(), key,
+                                   [](std::uint16_t n, std::string_view k) { return base_info_tag[n] < k; });
+  if (it == by_text.end() || base_info_tag[*it] != key) return std::nullopt;
+  return static_cast<param>(*it);
+}
 
 }  // namespace vexdram
