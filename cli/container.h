@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "container.hpp"
+#include "pack.hpp"
 
 namespace vexdram::cli {
 
@@ -23,7 +24,8 @@ struct module_unpack {
   // The output directory after the unpack: each image under its name, and the loader parameter
   // file when the unpack writes one.
   std::map<std::string, std::vector<std::uint8_t>> files;
-  std::string pack_options;  // "pack_params"
+  // What the module's pack is given ("pack_params"), as imgwelder's library derives it.
+  imgwelder::repack_plan plan;
   const std::string& operator[](const std::string& key) const;
   // The file a value names in the output directory, or nullptr.
   std::vector<std::uint8_t>* file(const std::string& value);
