@@ -50,10 +50,6 @@ struct string_file {
   }
 };
 
-std::uint32_t le32(const std::uint8_t* b) {
-  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-}
-
 std::string at(const char* what, std::uint64_t pos) {
   return std::string(what) + " at byte " + std::to_string(pos);
 }
@@ -118,9 +114,9 @@ std::vector<span> allowed_spans(const std::vector<std::uint8_t>& bin, std::uint3
   std::vector<span> out;
   const std::uint64_t size = bin.size();
   std::uint64_t p = 0;
-  while (p + 4 <= size && le32(bin.data() + p) != tag) p += 4;
+  while (p + 4 <= size && load_le32(bin.data() + p) != tag) p += 4;
   if (p + 8 > size) return out;
-  const std::uint32_t version = le32(bin.data() + p + 4);
+  const std::uint32_t version = load_le32(bin.data() + p + 4);
   auto add = [&](std::uint64_t b, std::uint64_t e) {
     e = std::min(e, size);
     if (b < e) out.push_back({b, e});
@@ -218,7 +214,7 @@ std::string check_round_trip(const run_context& like, const std::vector<std::uin
   merge(like, report, once);
   if (once.size() != original.size()) return "merging its report changed the binary's length";
   std::uint64_t tag = 0;
-  while (tag + 4 <= once.size() && le32(once.data() + tag) != start_tag_value) tag += 4;
+  while (tag + 4 <= once.size() && load_le32(once.data() + tag) != start_tag_value) tag += 4;
   const std::uint64_t head_end = std::min<std::uint64_t>(tag + 36, once.size());
   if (!std::equal(once.begin() + tag, once.begin() + head_end, original.begin() + tag)) return {};
   std::vector<std::uint8_t> twice = once;
