@@ -56,7 +56,9 @@ inline constexpr command commands[] = {
      "Prints one line per parameter, tab-separated: the key, its group, its report format (hex or "
      "decimal), then for block versions 0-1, 2-4 and 5 its width and largest value (\"12/4095\"; "
      "\"-\" where that version has no place for it; \"tq6951\" after the skew fields, which only "
-     "that chip's binaries carry)."},
+     "that chip's binaries carry). With --json: the catalogue as hosts read it (the studio's "
+     "resource/vexdram_catalogue.json): the chips, the groups, the start tag, and each parameter's "
+     "number, key, format, group and places (block versions, section, word, lowest bit, width)."},
     {"chips", "", "print the chip names", "Prints the chip names that --chip accepts, one a line."},
 };
 

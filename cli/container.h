@@ -1,7 +1,7 @@
 // A loader container as the module sees it: what its unpack puts where in its output directory,
 // and the container its pack writes after the DDR image (471) was edited there. Built in-process
-// with imgwelder's own reader, listing and pack, so that `vexdram` writes exactly what a host of
-// the module writes for the same edit.
+// with imgwelder's own reader, listing, repack plan and pack, so that `vexdram` writes exactly
+// what a host of the module writes for the same edit.
 #pragma once
 
 #include <cstdint>
