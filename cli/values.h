@@ -28,8 +28,6 @@ std::string too_wide(unsigned width);
 // The value as the report writes it: 0x hexadecimal or signed 32-bit decimal, by the key.
 std::string report_text(std::size_t n, std::uint32_t value);
 
-// The parameter number of a key, exactly as the catalogue spells it.
-std::optional<param> key_number(std::string_view key);
 // The keys nearest to a mistyped one (edit distance), at most `count`.
 std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t count = 3);
 // "no parameter 'K'; nearest: a, b, c"
