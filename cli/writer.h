@@ -2,11 +2,18 @@
 // directory, synced, read back and checked; only when every output of the command has passed
 // are they renamed over their targets, and each directory is synced. On any failure every
 // temporary file is removed and every target is as it was.
+//
+// Runs of vexdram on one target are serialised by a lock file beside it, "NAME.lock", made with
+// O_EXCL as git makes "index.lock" and holding "vexdram PID"; it is held from before the input is
+// read until after the rename. A run that finds it held fails at once, naming it. A lock or a
+// temporary file left by a process that no longer exists (killed with SIGKILL) is removed by the
+// next run that writes into that directory.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,21 +28,32 @@ class writer {
     std::string target;  // what the temporary file is renamed over
     std::string temp;
     std::function<std::string()> check;
+    bool replace = true;      // false: an existing target is refused, never replaced
+    bool was_read = false;    // in place: the target must still be the file read, as `read_as`
+    struct stat read_as {};
   };
 
   writer();
-  ~writer();  // removes every temporary file that was not renamed
+  ~writer();  // removes every temporary file that was not renamed, then every lock
   writer(const writer&) = delete;
   writer& operator=(const writer&) = delete;
 
+  // Takes target's lock for as long as this writer lives. Throws trouble naming the lock when
+  // another run holds it.
+  void lock(const std::string& target);
   // A temporary file beside target, with the mode (and, when keep_owner, the owner) of `like`,
-  // filled by fill. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill);
+  // filled by fill. read_as: in place, the status of the target when it was read, checked again
+  // just before the rename. replace: false publishes without replacing anything. Throws trouble
+  // naming target (or what fill threw).
+  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill,
+           const struct stat* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();
 
  private:
   std::vector<output> outputs_;
+  std::vector<std::string> locks_;
+  std::set<std::string> swept_;  // directories whose leftovers were removed
 };
 
 // Where an output named by the user is written: the file a symlink leads to, when it leads to
