@@ -108,6 +108,8 @@ std::string target_for(const std::string& path, const destination& d) {
 std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& paths, const destination& d,
                                     bool dry_run) {
   std::vector<std::string> targets;
+  // A dry run may name no destination: then there is nothing to check.
+  if (!d.in_place && d.out.empty() && d.out_dir.empty()) return std::vector<std::string>(paths.size());
   std::set<std::string> seen;
   for (const std::string& path : paths) {
     targets.push_back(target_for(path, d));

@@ -103,17 +103,19 @@ void remove_leftovers(const std::string& dir, const std::string& only = "") {
   ::close(dir_fd);  // and with it the directory's lock
 }
 
-// Makes the lock file `name` holding "vexdram PID\n": 0, or the errno of the failure (EEXIST:
-// another holds it).
-int make_lock(const std::string& name) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+// Makes the lock file `name`: its descriptor, or -1 with errno (EEXIST: another holds it).
+int create_lock(const std::string& name) {
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+// Writes "vexdram PID\n" into a lock just made, and closes it: true when done.
+bool fill_lock(int fd) {
   const std::string content = "vexdram " + std::to_string(::getpid()) + "\n";
   const bool ok = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
   const int error = ok ? 0 : errno ? errno : EIO;
   ::close(fd);
-  if (!ok) ::unlink(name.c_str());
-  return error;
+  errno = error;
+  return ok;
 }
 
 // Renames temp over target: 0, or the errno of the failure.
@@ -248,14 +250,16 @@ void writer::lock(const std::string& target) {
   if (swept_.insert(dir).second) remove_leftovers(dir);
   const std::string name = lock_name(target);
   for (int attempt = 0;; ++attempt) {
-    const int error = make_lock(name);
-    if (error == 0) {
+    const int fd = create_lock(name);
+    if (fd >= 0) {
+      // Recorded at once: from now on this run removes it however it ends.
       locks_.push_back(name);
-      if (!track(name)) throw trouble{"too many files at once, or out of memory", target};
+      const bool tracked = track(name) != nullptr;
+      if (!fill_lock(fd)) throw trouble{"cannot write the lock file " + name + ": " + os_error(), target};
+      if (!tracked) throw trouble{"too many files at once, or out of memory", target};
       return;
     }
-    errno = error;
-    if (error != EEXIST) throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
+    if (errno != EEXIST) throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
     const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const long holder = dir_fd < 0 ? 0 : owner_of(dir_fd, name_of(name));
     if (dir_fd >= 0) ::close(dir_fd);
