@@ -30,7 +30,7 @@ inline constexpr command commands[] = {
     {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
      "An unknown key is refused, naming the nearest keys."},
-    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--dry-run] [--chip CHIP]",
+    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "check every KEY=VALUE, print the changes, write them",
      "Checks every KEY=VALUE first; when any is wrong it lists every problem and writes nothing. "
      "Otherwise it writes the result, then prints each change as \"KEY: OLD -> NEW\" (a key given "
@@ -38,7 +38,7 @@ inline constexpr command commands[] = {
      "binary does not store (a missing section, a field its block version lacks, a skew lane of "
      "another chip) is refused with that reason; so is 0 for a tq6951 skew lane that holds another "
      "value, because 0 keeps a lane as it is."},
-    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--dry-run] [--chip CHIP]",
+    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "write the values of a parameter file or report into each FILE; a parameter it does not name, or "
      "leaves blank, keeps the binary's value",
      "PARAMS is a parameter file or a report (name=value lines; a blank value keeps the binary's "
@@ -80,6 +80,9 @@ inline constexpr option options[] = {
     {"apply", "--out-dir", "DIR", "write each FILE as DIR/its name"},
     {"set apply", "--in-place", nullptr, "replace FILE itself (through a new file renamed over it); a FILE whose values all stay is left alone"},
     {"set apply", "--force", nullptr, "replace an existing output; in place, replace a FILE that is read-only"},
+    {"set apply", "--wait", "SECONDS",
+     "while another vexdram run holds the lock of a target, wait for it up to SECONDS (up to a day); "
+     "without it, fail at once"},
     {"set apply", "--dry-run", nullptr, "print the changes, or the refusals the run would meet, and write nothing"},
 };
 
@@ -125,7 +128,7 @@ inline constexpr const char* writing =
     "Concurrent runs: a run holds a lock file beside each target, \"NAME.lock\" (made with O_EXCL as "
     "git makes its lock files, holding \"vexdram PID\"), from before FILE is read until after the "
     "rename; another run on the same target fails at once, status 2, naming the lock and its "
-    "process. Just before the rename, a FILE edited in place must still be the file that was read "
+    "process, or with --wait SECONDS waits for the lock that long. Just before the rename, a FILE edited in place must still be the file that was read "
     "(the same device, inode, size, modification and change times): when another program wrote it "
     "meanwhile, nothing is written and the message is \"FILE: changed while it was being edited\". "
     "Without --force, OUT is published with renameat2(RENAME_NOREPLACE) (a hard link where the file "

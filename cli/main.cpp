@@ -34,6 +34,7 @@ struct options {
   std::string file, file_b, params, out, out_dir;
   std::vector<std::string> keys, files;
   bool in_place = false, force = false, dry_run = false;
+  double wait = 0;  // seconds to wait for another run's lock
 };
 
 // Where the edited files go.
@@ -42,6 +43,7 @@ struct destination {
   const std::string& out_dir;
   bool in_place;
   bool force;
+  double wait;
 };
 
 // Refusals, one line each; a command that has any writes nothing and ends with status 2.
@@ -116,7 +118,7 @@ std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& p
     if (!seen.insert(targets.back()).second) throw trouble{"two inputs would both be written there", targets.back()};
   }
   if (!dry_run)
-    for (const std::string& t : targets) w.lock(t);
+    for (const std::string& t : targets) w.lock(t, d.wait);
   return targets;
 }
 
@@ -291,6 +293,7 @@ int main(int argc, char** argv) {
     out->excludes(in);
     c->add_flag("--force", o.force, help_of(name, "--force"));
     c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
+    c->add_option("--wait", o.wait, help_of(name, "--wait"))->type_name("SECONDS")->check(CLI::Range(0.0, 86400.0));
   };
 
   // Only the command asked for is described to CLI11 (describing them all costs more than the
@@ -357,7 +360,7 @@ int main(int argc, char** argv) {
   }
 
   const std::string name = app.get_subcommands().front()->get_name();
-  const destination d{o.out, o.out_dir, o.in_place, o.force};
+  const destination d{o.out, o.out_dir, o.in_place, o.force, o.wait};
   try {
     if (app.get_subcommands().front()->count("--chip") > 0 && o.chip.empty())
       throw trouble{"--chip: an empty chip name ('vexdram chips' lists them)"};

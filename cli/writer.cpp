@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "errors.h"
 
@@ -57,7 +59,8 @@ std::string lock_name(const std::string& target) {
 bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 // The process a leftover of vexdram belongs to: a lock file holding "vexdram PID\n", or a
-// temporary file named ".NAME.vexdram-PID-XXXXXX"; 0 for any other file.
+// temporary file named ".NAME.vexdram-PID-XXXXXX"; -1 for an empty lock (a run making it now); 0
+// for any other file.
 long owner_of(int dir_fd, const std::string& name) {
   auto digits = [](const std::string& s) {
     long pid = 0;
@@ -78,6 +81,7 @@ long owner_of(int dir_fd, const std::string& name) {
   const ssize_t got = ::read(fd, text, sizeof text);
   ::close(fd);
   const std::string content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+  if (got == 0) return -1;
   if (content.compare(0, 8, "vexdram ") != 0 || content.back() != '\n') return 0;
   return digits(content.substr(8, content.size() - 9));
 }
@@ -92,7 +96,7 @@ void remove_leftovers(const std::string& dir, const std::string& only = "") {
     if (errno != EINTR) break;
   auto consider = [&](const std::string& name) {
     const long pid = owner_of(dir_fd, name);
-    if (pid != 0 && !process_exists(pid)) ::unlinkat(dir_fd, name.c_str(), 0);
+    if (pid > 0 && !process_exists(pid)) ::unlinkat(dir_fd, name.c_str(), 0);
   };
   if (!only.empty()) {
     consider(only);
@@ -245,11 +249,12 @@ writer::~writer() {
   }
 }
 
-void writer::lock(const std::string& target) {
+void writer::lock(const std::string& target, double wait_seconds) {
   const std::string dir = dir_of(target);
   if (swept_.insert(dir).second) remove_leftovers(dir);
   const std::string name = lock_name(target);
-  for (int attempt = 0;; ++attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait_seconds);
+  for (bool removed = false;;) {
     const int fd = create_lock(name);
     if (fd >= 0) {
       // Recorded at once: from now on this run removes it however it ends.
@@ -265,11 +270,19 @@ void writer::lock(const std::string& target) {
     if (dir_fd >= 0) ::close(dir_fd);
     if (holder == 0)
       throw trouble{"exists and is no lock of vexdram: remove it if no program is writing " + target, name};
-    if (process_exists(holder) || attempt > 0)
-      throw trouble{"another vexdram run (process " + std::to_string(holder) + ") is writing " + target +
-                        ": try again when it has ended",
+    if (holder > 0 && !process_exists(holder) && !removed) {
+      remove_leftovers(dir, name_of(name));  // its process no longer exists
+      removed = true;
+      continue;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      throw trouble{"another vexdram run" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                        " is writing " + target +
+                        (wait_seconds > 0 ? ": it still was after the time --wait gave"
+                                          : ": give --wait SECONDS to wait for it"),
                     name};
-    remove_leftovers(dir, name_of(name));  // its process no longer exists
+    removed = false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

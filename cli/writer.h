@@ -5,7 +5,8 @@
 //
 // Runs of vexdram on one target are serialised by a lock file beside it, "NAME.lock", made with
 // O_EXCL as git makes "index.lock" and holding "vexdram PID"; it is held from before the input is
-// read until after the rename. A run that finds it held fails at once, naming it. A lock or a
+// read until after the rename. A run that finds it held fails at once, naming it, or waits as
+// long as it was told to. A lock or a
 // temporary file left by a process that no longer exists (killed with SIGKILL) is removed by the
 // next run that writes into that directory.
 #pragma once
@@ -38,9 +39,9 @@ class writer {
   writer(const writer&) = delete;
   writer& operator=(const writer&) = delete;
 
-  // Takes target's lock for as long as this writer lives. Throws trouble naming the lock when
-  // another run holds it.
-  void lock(const std::string& target);
+  // Takes target's lock for as long as this writer lives, waiting up to wait_seconds while
+  // another run holds it. Throws trouble naming the lock when another run still holds it.
+  void lock(const std::string& target, double wait_seconds = 0);
   // A temporary file beside target, with the mode (and, when keep_owner, the owner) of `like`,
   // filled by fill. read_as: in place, the status of the target when it was read, checked again
   // just before the rename. replace: false publishes without replacing anything. Throws trouble

@@ -247,13 +247,15 @@ def test_writer_targets(work, what, make, args, status, err):
 
 
 def test_concurrent_runs_lose_nothing_reported_done(work):
-    """Pairs of runs on one file in place, then pairs writing one new OUT: every run that returns 0
-    has its value in the final file, and of two -o runs at most one succeeds."""
+    """Pairs of runs on one file in place (failing at once on the lock, then waiting for it), then
+    pairs writing one new OUT: every run that returns 0 has its value in the final file, and of two
+    -o runs at most one succeeds."""
     held = ("is writing", "changed while it was being edited")
-    for i in range(50):
-        a = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"ddr3_freq={800 + i}", "--in-place"],
+    for i in range(60):
+        wait = ["--wait", "20"] if i >= 50 else []  # then every run must succeed
+        a = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"ddr3_freq={800 + i}", "--in-place", *wait],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        b = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"lp4_freq={1200 + i}", "--in-place"],
+        b = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"lp4_freq={1200 + i}", "--in-place", *wait],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         results = [(p.wait(), p.communicate()) for p in (a, b)]
         got = vexdram("get", F, "ddr3_freq", "lp4_freq").stdout.split()
@@ -261,7 +263,7 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
             if status == 0:
                 assert got[key == "lp4_freq"] == str(value) and out.endswith(f" -> {value}\n")
             else:
-                assert status == 2 and any(h in err for h in held) and out == "", err
+                assert not wait and status == 2 and any(h in err for h in held) and out == "", err
     for i in range(20):
         runs = [subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"ddr3_freq={700 + j}", "-o", "new.bin"],
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) for j in (0, 1)]
