@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,16 +36,8 @@ std::string beside(const std::string& path, const std::string& name) {
 
 // The system calls of a write stand in the small functions below, one job each.
 
-// The temporary file of a target: ".NAME.vexdram-PID-XXXXXX" (a template for mkostemp), NAME cut
-// short where the whole would not fit in a directory entry. The process id lets a later run know
-// a leftover of a process that no longer exists.
-std::string temporary_name(const std::string& target) {
-  const std::string tail = ".vexdram-" + std::to_string(::getpid()) + "-XXXXXX";
-  return beside(target, "." + name_of(target).substr(0, NAME_MAX - 1 - tail.size()) + tail);
-}
-
-// The lock of a target: "NAME.lock"; for a name too long for that, its first bytes, "~" and a
-// hash of the whole name.
+// The lock of a target, which is also its new file until the rename: "NAME.lock"; for a name too
+// long for that, its first bytes, "~" and a hash of the whole name.
 std::string lock_name(const std::string& target) {
   const std::string name = name_of(target);
   constexpr const char* suffix = ".lock";
@@ -56,46 +49,37 @@ std::string lock_name(const std::string& target) {
   return beside(target, name.substr(0, NAME_MAX - std::strlen(suffix) - 17) + "~" + hex + suffix);
 }
 
+// A lock records the process that made it in this extended attribute, for as long as it is a
+// lock (it is taken off before the rename). A file system without user attributes records none.
+constexpr const char* pid_attribute = "user.vexdram.pid";
+
 bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
-// The process a leftover of vexdram belongs to: a lock file holding "vexdram PID\n", or a
-// temporary file named ".NAME.vexdram-PID-XXXXXX"; -1 for an empty lock (a run making it now); 0
-// for any other file.
-long owner_of(int dir_fd, const std::string& name) {
-  auto digits = [](const std::string& s) {
-    long pid = 0;
-    if (s.empty() || s.size() > 9) return 0L;
-    for (char c : s) {
-      if (c < '0' || c > '9') return 0L;
-      pid = pid * 10 + (c - '0');
-    }
-    return pid;
-  };
-  const std::size_t mark = name.rfind(".vexdram-");
-  if (name[0] == '.' && mark != std::string::npos && name.size() > mark + 16 && name[name.size() - 7] == '-')
-    return digits(name.substr(mark + 9, name.size() - 7 - mark - 9));
-  if (name.size() < 5 || name.compare(name.size() - 5, 5, ".lock") != 0) return 0;
-  const int fd = ::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
-  char text[32];
-  const ssize_t got = ::read(fd, text, sizeof text);
-  ::close(fd);
-  const std::string content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
-  if (got == 0) return -1;
-  if (content.compare(0, 8, "vexdram ") != 0 || content.back() != '\n') return 0;
-  return digits(content.substr(8, content.size() - 9));
+// The process that made the lock at path, or 0 when it records none (another program's file, or
+// a file system without user attributes).
+long lock_owner(const std::string& path) {
+  char text[16];
+  const ssize_t got = ::lgetxattr(path.c_str(), pid_attribute, text, sizeof text - 1);
+  if (got <= 0) return 0;
+  long pid = 0;
+  for (ssize_t i = 0; i < got; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  return pid;
 }
 
-// Removes from dir the locks and temporary files of processes that no longer exist (a run
-// killed with SIGKILL leaves them); `only`, when given, is the one name looked at. The directory
-// is locked meanwhile (flock), so that two runs never both take one stale lock over.
+// Removes from dir the locks of processes that no longer exist (a run killed with SIGKILL leaves
+// them); `only`, when given, is the one name looked at. The directory is locked meanwhile (flock),
+// so that two runs never both take one stale lock over.
 void remove_leftovers(const std::string& dir, const std::string& only = "") {
   const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd < 0) return;
   while (::flock(dir_fd, LOCK_EX) != 0)
     if (errno != EINTR) break;
   auto consider = [&](const std::string& name) {
-    const long pid = owner_of(dir_fd, name);
+    if (name.size() < 5 || name.compare(name.size() - 5, 5, ".lock") != 0) return;
+    const long pid = lock_owner(dir + "/" + name);
     if (pid > 0 && !process_exists(pid)) ::unlinkat(dir_fd, name.c_str(), 0);
   };
   if (!only.empty()) {
@@ -107,19 +91,16 @@ void remove_leftovers(const std::string& dir, const std::string& only = "") {
   ::close(dir_fd);  // and with it the directory's lock
 }
 
-// Makes the lock file `name`: its descriptor, or -1 with errno (EEXIST: another holds it).
+// Makes the lock file `name`, empty: its descriptor, or -1 and errno (EEXIST: another holds it).
 int create_lock(const std::string& name) {
-  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-// Writes "vexdram PID\n" into a lock just made, and closes it: true when done.
-bool fill_lock(int fd) {
-  const std::string content = "vexdram " + std::to_string(::getpid()) + "\n";
-  const bool ok = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  const int error = ok ? 0 : errno ? errno : EIO;
+// Records this process in a lock just made (where the file system can), and closes it.
+void record_owner(int fd) {
+  const std::string pid = std::to_string(::getpid());
+  (void)::fsetxattr(fd, pid_attribute, pid.data(), pid.size(), 0);
   ::close(fd);
-  errno = error;
-  return ok;
 }
 
 // Renames temp over target: 0, or the errno of the failure.
@@ -181,10 +162,9 @@ bool unchanged(const std::string& path, const struct stat& was) {
          now.st_ctim.tv_nsec == was.st_ctim.tv_nsec;
 }
 
-// Temporary files and locks are removed when a signal ends the program too: their names stand in
-// a fixed table that the handler can read. A temporary's name is entered before the file is made
-// (as mkostemp's template, which it then fills in), so there is no moment when it exists
-// unrecorded; a lock is entered once it is made (it must never remove another run's).
+// Locks (the new files) are removed when a signal ends the program too: their names stand in a
+// fixed table that the handler can read. A lock is entered as soon as it is made: before, it may
+// be another run's.
 constexpr std::size_t max_pending = std::size_t{1} << 16;
 char* pending[max_pending];
 volatile sig_atomic_t pending_count = 0;
@@ -237,15 +217,9 @@ void untrack(const std::string& name) {
 writer::writer() { setup_signals(); }
 
 writer::~writer() {
-  for (output& o : outputs_) {
-    if (!o.temp.empty()) {
-      ::unlink(o.temp.c_str());
-      untrack(o.temp);
-    }
-  }
-  for (const std::string& l : locks_) {
-    ::unlink(l.c_str());
-    untrack(l);
+  for (const auto& [target, name] : locks_) {
+    ::unlink(name.c_str());
+    untrack(name);
   }
 }
 
@@ -258,29 +232,29 @@ void writer::lock(const std::string& target, double wait_seconds) {
     const int fd = create_lock(name);
     if (fd >= 0) {
       // Recorded at once: from now on this run removes it however it ends.
-      locks_.push_back(name);
+      locks_[target] = name;
       const bool tracked = track(name) != nullptr;
-      if (!fill_lock(fd)) throw trouble{"cannot write the lock file " + name + ": " + os_error(), target};
+      record_owner(fd);
       if (!tracked) throw trouble{"too many files at once, or out of memory", target};
       return;
     }
     if (errno != EEXIST) throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
-    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const long holder = dir_fd < 0 ? 0 : owner_of(dir_fd, name_of(name));
-    if (dir_fd >= 0) ::close(dir_fd);
-    if (holder == 0)
-      throw trouble{"exists and is no lock of vexdram: remove it if no program is writing " + target, name};
+    const long holder = lock_owner(name);
     if (holder > 0 && !process_exists(holder) && !removed) {
       remove_leftovers(dir, name_of(name));  // its process no longer exists
       removed = true;
       continue;
     }
-    if (std::chrono::steady_clock::now() >= deadline)
-      throw trouble{"another vexdram run" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
-                        " is writing " + target +
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (holder == 0)
+        throw trouble{"exists: another vexdram run is writing " + target +
+                          ", or it was left by another program or a killed run: remove it if none is writing",
+                      name};
+      throw trouble{"another vexdram run (process " + std::to_string(holder) + ") is writing " + target +
                         (wait_seconds > 0 ? ": it still was after the time --wait gave"
                                           : ": give --wait SECONDS to wait for it"),
                     name};
+    }
     removed = false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -288,16 +262,10 @@ void writer::lock(const std::string& target, double wait_seconds) {
 
 void writer::add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill,
                  const struct stat* read_as, bool replace) {
-  const std::string dir = dir_of(target);
-  if (swept_.insert(dir).second) remove_leftovers(dir);
-  char* temp = track(temporary_name(target));
-  if (!temp) throw trouble{"too many files at once, or out of memory", target};
-  const int fd = ::mkostemp(temp, O_CLOEXEC);
-  if (fd < 0) {
-    const std::string why = os_error();
-    untrack(temp);
-    throw trouble{"cannot create a temporary file in " + dir + ": " + why, target};
-  }
+  if (!locks_.count(target)) lock(target);
+  const std::string temp = locks_[target];
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);  // made empty by lock()
+  if (fd < 0) throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target};
   outputs_.push_back({target, temp, nullptr, replace, read_as != nullptr, read_as ? *read_as : like});
   // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
   struct closer {
@@ -310,7 +278,7 @@ void writer::add(const std::string& target, const struct stat& like, bool keep_o
   if (keep_owner && uid == 0 && (like.st_uid != uid || like.st_gid != gid))
     (void)::fchown(fd, like.st_uid, like.st_gid);
   if (::fchmod(fd, like.st_mode & 07777) != 0) throw trouble{"cannot set the new file's mode: " + os_error(), target};
-  outputs_.back().check = fill(fd, outputs_.back().temp);
+  outputs_.back().check = fill(fd, temp);
 }
 
 void writer::commit() {
@@ -337,13 +305,16 @@ void writer::commit() {
     if (o.was_read && !unchanged(o.target, o.read_as))
       throw trouble{"changed while it was being edited; nothing written", o.target};
   std::set<std::string> dirs;
-  for (output& o : outputs_) {
+  for (const output& o : outputs_) {
+    // A lock no more once renamed: a later run must never take the target for a stale lock.
+    if (::removexattr(o.temp.c_str(), pid_attribute) != 0 && errno != ENODATA && errno != ENOTSUP)
+      throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target};
     const int error = o.replace ? replace_file(o.temp, o.target) : publish_new(o.temp, o.target);
     errno = error;
     if (error == EEXIST) throw trouble{"exists: give --force to replace it", o.target};
     if (error != 0) throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
     untrack(o.temp);
-    o.temp.clear();
+    locks_.erase(o.target);
     dirs.insert(dir_of(o.target));
   }
   for (const std::string& d : dirs)

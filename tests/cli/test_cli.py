@@ -158,16 +158,16 @@ def test_writes_keep_mode_and_write_only_what_changed(work):
 
 
 FAULTS = [  # (system call, which call of it, command): each fails the write at one step
-    ("write", 1, ["set", F, "ddr3_freq=800"]),  # the lock
-    ("write", 2, ["set", F, "ddr3_freq=800"]),  # the new binary
-    ("write", 3, ["set", F, "ddr3_freq=800"]),  # the changes, on standard output, once written
+    ("write", 1, ["set", F, "ddr3_freq=800"]),  # the new binary
+    ("write", 2, ["set", F, "ddr3_freq=800"]),  # the changes, on standard output, once written
+    ("fsetxattr", 1, ["set", F, "ddr3_freq=800"]),  # the lock's process (not recorded: still a lock)
     ("sendfile", 1, ["set", BIG, "ddr3_freq=800"]),
     ("pwrite64", 1, ["set", BIG, "ddr3_freq=800"]),
     ("fsync", 1, ["set", BIG, "ddr3_freq=800"]),
     ("fchmod", 1, ["set", F, "ddr3_freq=800"]),
     ("fsync", 1, ["set", F, "ddr3_freq=800"]),
     ("rename", 1, ["set", F, "ddr3_freq=800"]),
-    ("write", 2, ["set", L, "ddr3_freq=800"]),  # the container
+    ("write", 1, ["set", L, "ddr3_freq=800"]),  # the container
     ("fsync", 1, ["set", L, "ddr3_freq=800"]),
     ("syncfs", 1, ["apply", "p.txt", F, V2]),
     ("rename", 2, ["apply", "p.txt", F, V2]),
@@ -181,9 +181,12 @@ def test_a_failed_write_leaves_every_target_as_it_was(work, call, when, args, fa
     before = snapshot(work)
     r = run("strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e", f"inject={call}:{fault}:when={when}",
             DIST / "resource/tools/vexdram", *args, "--in-place")
-    assert r.returncode != 0
-    assert not [p for p in os.listdir(work) if "vexdram-" in p or p.endswith(".lock")]
-    after_a_rename = (call, when) in (("rename", 2), ("write", 3))
+    assert r.returncode != 0 or call == "fsetxattr"
+    assert not leftovers(work)
+    after_a_rename = (call, when) in (("rename", 2), ("write", 2))
+    if call == "fsetxattr" and fault == "error=EIO":
+        assert r.returncode == 0 and vexdram("get", F, "ddr3_freq").stdout == "800\n"
+        return
     if fault == "error=EIO" and not after_a_rename:
         assert r.returncode == 2 and len(r.stderr.splitlines()) == 1, r.stderr
         assert snapshot(work) == before
@@ -295,18 +298,24 @@ def test_what_another_program_writes_meanwhile_is_kept(work, args, meanwhile, er
     assert open(written, "rb").read().endswith(b"appended") and not leftovers(work)
 
 
-def test_leftovers_of_a_killed_run_are_removed_by_the_next(work):
+def test_a_lock_left_by_a_killed_run_is_removed_and_a_live_one_named(work):
     dead = subprocess.Popen(["true"])
     dead.wait()  # a process id that no longer runs
-    stale = [f".{F}.vexdram-{dead.pid}-AbCdEf", f"{F}.lock"]
-    (work / stale[0]).write_bytes(b"half")
-    (work / stale[1]).write_text(f"vexdram {dead.pid}\n")
-    (work / "mine.lock").write_text("not vexdram's\n")
-    assert vexdram("set", F, "ddr3_freq=800", "--in-place").returncode == 0
-    assert leftovers(work) == ["mine.lock"]
-    (work / f"{F}.lock").write_text(f"vexdram {os.getpid()}\n")  # a live holder
-    r = vexdram("set", F, "ddr3_freq=801", "--in-place")
-    assert r.returncode == 2 and f"{F}.lock: another vexdram run (process {os.getpid()}) is writing {F}" in r.stderr
+    lock = work / f"{F}.lock"
+    for holder, status, err in [(dead.pid, 0, ""),
+                                (os.getpid(), 2, f"{F}.lock: another vexdram run (process {os.getpid()}) is writing"),
+                                (None, 2, f"{F}.lock: exists: another vexdram run is writing {F}, or it was left")]:
+        lock.unlink(missing_ok=True)
+        lock.write_bytes(b"half a binary")
+        if holder:
+            os.setxattr(lock, "user.vexdram.pid", str(holder).encode())
+        r = vexdram("set", F, "ddr3_freq=800", "--in-place")
+        assert r.returncode == status and err in r.stderr
+        assert lock.exists() == bool(status)
+    (work / "mine.lock").write_text("another program's\n")  # no process recorded: never removed
+    lock.unlink()
+    assert vexdram("set", F, "ddr3_freq=801", "--in-place").returncode == 0
+    assert leftovers(work) == ["mine.lock"] and not os.listxattr(F)
 
 
 NAMES = [b"bad\xff_tq6951.bin", b"two\nlines_tq6951.bin", b"esc\x1b[31m_tq6951.bin", b"c1\xc2\x9b_tq6951.bin"]
