@@ -4,8 +4,10 @@
 // it is read and written, and how values are printed live beside it.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <stdexcept>
@@ -88,7 +90,7 @@ int get(const options& o) {
 std::string target_for(const std::string& path, const destination& d) {
   struct stat st {};
   if (d.in_place) {
-    if (::stat(path.c_str(), &st) != 0) return path;  // reading it says why
+    if (::stat(path.c_str(), &st) != 0) throw trouble{std::string("cannot open: ") + std::strerror(errno), path};
     if (!S_ISREG(st.st_mode)) throw trouble{"not a regular file: write it with -o OUT", path};
     // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
     if ((st.st_mode & 0222) == 0 && !d.force)
