@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     out->excludes(in);
     c->add_flag("--force", o.force, help_of(name, "--force"));
     c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
-    c->add_option("--wait", o.wait, help_of(name, "--wait"))->type_name("SECONDS")->check(CLI::Range(0.0, 86400.0));
+    c->add_option("--wait", o.wait, help_of(name, "--wait"))->type_name("SECONDS")->check(CLI::Range(0.0, 86400.0).description(""));
   };
 
   // Only the command asked for is described to CLI11 (describing them all costs more than the
