@@ -30,8 +30,8 @@ class writer {
     std::string target;  // what the new file is renamed over
     std::string temp;    // the new file: the target's lock
     std::function<std::string()> check;
-    bool replace = true;      // false: an existing target is refused, never replaced
-    bool was_read = false;    // in place: the target must still be the file read, as `read_as`
+    bool replace = true;    // false: an existing target is refused, never replaced
+    bool was_read = false;  // in place: the target must still be the file read, as `read_as`
     struct stat read_as {};
   };
 
@@ -44,9 +44,9 @@ class writer {
   // another run holds it. Throws trouble naming the lock when another run still holds it.
   void lock(const std::string& target, double wait_seconds = 0);
   // The new file beside target (its lock, taken now unless held), with the mode (and, when
-  // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target when it was read, checked again
-  // just before the rename. replace: false publishes without replacing anything. Throws trouble
-  // naming target (or what fill threw).
+  // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
+  // when it was read, checked again just before the rename. replace: false publishes without
+  // replacing anything. Throws trouble naming target (or what fill threw).
   void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill,
            const struct stat* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
