@@ -285,12 +285,16 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
     (["-o", "new.bin"], lambda: open("new.bin", "wb").write(b"appended"), "new.bin: exists: give --force"),
 ])
 def test_what_another_program_writes_meanwhile_is_kept(work, args, meanwhile, err):
-    # The run is held at its sync for half a second; the other program writes then.
+    # The run is held at its sync for two seconds, once its new file is written (the input was
+    # read); the other program writes then.
     run_ = subprocess.Popen(["strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
-                             "inject=fsync:delay_enter=500000", DIST / "resource/tools/vexdram", "set", F,
+                             "inject=fsync:delay_enter=2000000", DIST / "resource/tools/vexdram", "set", F,
                              "ddr3_freq=800", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     import time
-    time.sleep(0.25)
+    lock = ("new.bin" if "-o" in args else F) + ".lock"
+    deadline = time.monotonic() + 10
+    while not (os.path.exists(lock) and os.path.getsize(lock)) and time.monotonic() < deadline:
+        time.sleep(0.005)
     meanwhile()
     out, message = run_.communicate()
     assert run_.returncode == 2 and err in message and out == ""
