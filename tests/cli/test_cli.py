@@ -204,6 +204,11 @@ def leftovers(folder):
     return [p for p in os.listdir(folder) if "vexdram-" in p or p.endswith(".lock")]
 
 
+def start(*args, via=()):
+    return subprocess.Popen([*via, DIST / "resource/tools/vexdram", *args], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
 def small_file_limit():
     import resource
     resource.setrlimit(resource.RLIMIT_FSIZE, (1024, 1024))  # the new binary is 3 692 bytes
@@ -256,11 +261,8 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
     held = ("is writing", "changed while it was being edited")
     for i in range(60):
         wait = ["--wait", "20"] if i >= 50 else []  # then every run must succeed
-        a = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"ddr3_freq={800 + i}", "--in-place", *wait],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        b = subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"lp4_freq={1200 + i}", "--in-place", *wait],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        results = [(p.wait(), p.communicate()) for p in (a, b)]
+        pair = [start("set", F, edit, "--in-place", *wait) for edit in (f"ddr3_freq={800 + i}", f"lp4_freq={1200 + i}")]
+        results = [(p.wait(), p.communicate()) for p in pair]
         got = vexdram("get", F, "ddr3_freq", "lp4_freq").stdout.split()
         for (status, (out, err)), key, value in zip(results, ("ddr3_freq", "lp4_freq"), (800 + i, 1200 + i)):
             if status == 0:
@@ -268,9 +270,7 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
             else:
                 assert not wait and status == 2 and any(h in err for h in held) and out == "", err
     for i in range(20):
-        runs = [subprocess.Popen([DIST / "resource/tools/vexdram", "set", F, f"ddr3_freq={700 + j}", "-o", "new.bin"],
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) for j in (0, 1)]
-        statuses = [p.wait() for p in runs]
+        statuses = [p.wait() for p in [start("set", F, f"ddr3_freq={700 + j}", "-o", "new.bin") for j in (0, 1)]]
         assert statuses.count(0) <= 1 and set(statuses) <= {0, 2}
         if 0 in statuses:
             value = 700 + statuses.index(0)
@@ -287,9 +287,8 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
 def test_what_another_program_writes_meanwhile_is_kept(work, args, meanwhile, err):
     # The run is held at its sync for two seconds, once its new file is written (the input was
     # read); the other program writes then.
-    run_ = subprocess.Popen(["strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
-                             "inject=fsync:delay_enter=2000000", DIST / "resource/tools/vexdram", "set", F,
-                             "ddr3_freq=800", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    run_ = start("set", F, "ddr3_freq=800", *args, via=["strace", "-f", "-o", "/dev/null", "-e", "trace=fsync",
+                                                        "-e", "inject=fsync:delay_enter=2000000"])
     import time
     lock = ("new.bin" if "-o" in args else F) + ".lock"
     deadline = time.monotonic() + 10
