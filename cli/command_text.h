@@ -30,14 +30,15 @@ inline constexpr command commands[] = {
     {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
      "An unknown key is refused, naming the nearest keys."},
-    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--dry-run] [--chip CHIP]",
+    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "check every KEY=VALUE, print the changes, write them",
      "Checks every KEY=VALUE first; when any is wrong it lists every problem and writes nothing. "
-     "Otherwise it prints each change as \"KEY: OLD -> NEW\" and writes the result. A parameter the "
+     "Otherwise it writes the result, then prints each change as \"KEY: OLD -> NEW\" (a key given "
+     "twice with one value is one change). A parameter the "
      "binary does not store (a missing section, a field its block version lacks, a skew lane of "
      "another chip) is refused with that reason; so is 0 for a tq6951 skew lane that holds another "
      "value, because 0 keeps a lane as it is."},
-    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--dry-run] [--chip CHIP]",
+    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "write the values of a parameter file or report into each FILE; a parameter it does not name, or "
      "leaves blank, keeps the binary's value",
      "PARAMS is a parameter file or a report (name=value lines; a blank value keeps the binary's "
@@ -74,11 +75,15 @@ inline constexpr option options[] = {
      "a chip name vexdram_tool accepts, in either case; without it, the longest chip name that the "
      "file's name contains, in either case"},
     {"show get diff keys", "--json", nullptr, "JSON on standard output"},
-    {"set apply", "-o,--out", "OUT", "write the result to OUT; an existing OUT is refused without --force, and OUT may not be FILE itself"},
+    {"set apply", "-o,--out", "OUT", "write the result to OUT; an existing OUT is refused without --force, one that is not a regular file "
+     "always, and OUT may not be FILE itself"},
     {"apply", "--out-dir", "DIR", "write each FILE as DIR/its name"},
     {"set apply", "--in-place", nullptr, "replace FILE itself (through a new file renamed over it); a FILE whose values all stay is left alone"},
-    {"set apply", "--force", nullptr, "replace an existing output"},
-    {"set apply", "--dry-run", nullptr, "print the changes, write nothing"},
+    {"set apply", "--force", nullptr, "replace an existing output; in place, replace a FILE that is read-only"},
+    {"set apply", "--wait", "SECONDS",
+     "while another vexdram run holds the lock of a target, wait for it up to SECONDS (up to a day); "
+     "without it, fail at once"},
+    {"set apply", "--dry-run", nullptr, "print the changes, or the refusals the run would meet, and write nothing"},
 };
 
 struct status {
@@ -87,12 +92,19 @@ struct status {
 };
 
 inline constexpr status statuses[] = {
-    {0, "done; diff: A and B hold the same values"},
+    {0, "done: every output is written, whole, with the values asked for; diff: A and B hold the same values"},
     {1, "diff: A and B differ"},
     {2, "trouble: a usage error (with the usage on standard error), a file that cannot be read or is "
-        "no DDR binary or container, an unknown key or chip, a value refused, a write that failed; "
-        "nothing was written (should renaming the second of several outputs fail, the first is "
-        "already in place, whole)"},
+        "no DDR binary or container, an unknown key or chip, a value refused, a target that is not a "
+        "regular file, a lock held by another run, a target changed by another program while it was "
+        "edited, a write that failed (a full disk, the file size limit); nothing was written (should "
+        "renaming the second of several outputs fail, the first is already in place, whole; should "
+        "printing the changes fail once all is written, the message says so)"},
+    {129, "ended by SIGHUP (as a shell reports it: 128 + the signal's number): every new file (a lock) "
+          "is removed, and every target is as it was, or whole with its new values when its rename "
+          "was done"},
+    {130, "ended by SIGINT, as for 129"},
+    {143, "ended by SIGTERM, as for 129. SIGKILL cannot be caught: see WRITING"},
 };
 
 inline constexpr const char* value_rule =
@@ -103,14 +115,39 @@ inline constexpr const char* value_rule =
     "reason.";
 
 inline constexpr const char* writing =
-    "Nothing is written in place without --in-place. Every output is written whole to a temporary "
-    "file in its target's directory, synced, decoded again and checked (every value asked for reads "
-    "back, nothing outside the block's sections differs from FILE), then renamed over the target, "
-    "and the directory is synced. The target keeps the input's mode. On any failure the temporary "
-    "file is removed and the target is as it was. A block whose sections overlap each other or its "
-    "index is never written. A loader container is written as the dramforge module packs it after "
-    "its DDR image (471) was edited: the same entries, order and options, the FlashData image a "
-    "copy of the 471 image, the release time of the packing (SOURCE_DATE_EPOCH when set).";
+    "Nothing is written in place without --in-place. Only regular files are written: an OUT, or a "
+    "FILE in place, that is (after following symlinks) a device, a FIFO, a socket or a directory is "
+    "refused, with --force or not; so is, in place without --force, a FILE with no write bit for "
+    "anyone. Every output is written whole to a new file beside its target, \"NAME.lock\" (for a "
+    "name too long for that, its first bytes, \"~\" and a hash), synced, decoded again and checked (every value asked for reads back, nothing outside the block's sections "
+    "differs from FILE), then renamed over the target, and the directory is synced; only then are "
+    "the changes printed. The target keeps the input's mode. On any failure (a full disk, the file "
+    "size limit of ulimit -f, SIGINT, SIGTERM or SIGHUP) the new file is removed and the target "
+    "is as it was. "
+    "Concurrent runs: the new file is the target's lock, as git's lock files are: it is made with "
+    "O_EXCL before FILE is read and is renamed over the target at the end; another run on the same target fails at once, status 2, naming the lock and its "
+    "process, or with --wait SECONDS waits for the lock that long. Just before the rename, a FILE edited in place must still be the file that was read "
+    "(the same device, inode, size, modification and change times): when another program wrote it "
+    "meanwhile, nothing is written and the message is \"FILE: changed while it was being edited\". "
+    "Without --force, OUT is published with renameat2(RENAME_NOREPLACE) (a hard link where the file "
+    "system lacks it), so an OUT that another program makes meanwhile is reported as existing, never "
+    "replaced. SIGKILL cannot be caught: a run killed with it leaves its locks behind. While it is a "
+    "lock, the file records its process in the extended attribute user.vexdram.pid, and the next run "
+    "that writes into that directory removes the locks of processes that no longer exist (a process "
+    "of another machine sharing the directory looks gone to it); where the file system has no user "
+    "attributes, a lock left behind is named in the message of the next run on that target, to be "
+    "removed by hand. "
+    "In place, the new file replaces FILE: other hard links to FILE keep the old bytes, and a sparse "
+    "FILE is written whole, its holes filled with zeros. "
+    "A block whose sections overlap each other or its index is never written. A loader container is "
+    "written as the dramforge module packs it after its DDR image (471) was edited: the same entries, "
+    "order and options, the FlashData image a copy of the 471 image, the release time of the packing "
+    "(SOURCE_DATE_EPOCH when set; a value that is not a number of seconds from 0 to 4294967295 is "
+    "refused with status 2, as reproducible builds ask); unlike the module, vexdram also keeps the "
+    "container's image alignment (imgwelder pack -a). "
+    "Names in messages are written with their control characters as \\n, \\r, \\t or \\xHH, so "
+    "that each message is one line; in JSON, a byte of a file name that is not UTF-8 is written as "
+    "U+FFFD.";
 
 inline constexpr const char* examples[] = {
     "vexdram get board_tq6583_ddr.bin ddr3_freq lp4_freq",

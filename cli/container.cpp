@@ -156,8 +156,10 @@ std::vector<std::uint8_t> pack_as_module(module_unpack u, const std::vector<std:
   imgwelder::container packed;
   std::string out, error;
   std::vector<std::uint8_t> bytes;
-  if (!imgwelder::build_pack(args, read, packed, out, error) || !imgwelder::write_container(packed, bytes, error) ||
-      !imgwelder::listing_readable(packed, error))
+  if (!imgwelder::build_pack(args, read, packed, out, error)) throw trouble{no_repack + error};
+  // The module's options give no alignment but 6947's; vexdram keeps the one the container records.
+  packed.alignment = u.plan.recorded_alignment;
+  if (!imgwelder::write_container(packed, bytes, error) || !imgwelder::listing_readable(packed, error))
     throw trouble{no_repack + error};
   return bytes;
 }

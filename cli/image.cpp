@@ -233,6 +233,9 @@ std::string resolve_chip(const std::string& option, const std::string& path) {
 binary::binary(const std::string& path, const std::string& chip_option) : path_(path) {
   if (::stat(path.c_str(), &st_) != 0) throw trouble{"cannot open: " + os_error(), path};
   if (S_ISDIR(st_.st_mode)) throw trouble{"is a directory", path};
+  // A pipe may never end, nor a character device (/dev/zero); neither can be written back.
+  if (!S_ISREG(st_.st_mode) && !S_ISBLK(st_.st_mode))
+    throw trouble{"not a regular file or a block device (a pipe, a socket or a character device is not read)", path};
   chip_ = resolve_chip(chip_option, path);
   file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
   if (!file_->ok()) throw trouble{"cannot open: " + os_error(), path};

@@ -4,8 +4,12 @@
 // it is read and written, and how values are printed live beside it.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <iostream>
 #include <stdexcept>
 #include <set>
 #include <string>
@@ -16,6 +20,7 @@
 #include "command_text.h"
 #include "errors.h"
 #include "image.h"
+#include "option_reader.hpp"
 #include "output.h"
 #include "values.h"
 #include "writer.h"
@@ -31,6 +36,7 @@ struct options {
   std::string file, file_b, params, out, out_dir;
   std::vector<std::string> keys, files;
   bool in_place = false, force = false, dry_run = false;
+  double wait = 0;  // seconds to wait for another run's lock
 };
 
 // Where the edited files go.
@@ -39,6 +45,7 @@ struct destination {
   const std::string& out_dir;
   bool in_place;
   bool force;
+  double wait;
 };
 
 // Refusals, one line each; a command that has any writes nothing and ends with status 2.
@@ -78,69 +85,103 @@ int get(const options& o) {
   return status_ok;
 }
 
-// The target of one edited input, checked before anything is written.
-std::string target_for(const binary& b, const destination& d) {
-  if (d.in_place) {
-    if (!S_ISREG(b.status().st_mode)) throw trouble{"not a regular file: write it with -o OUT", b.path()};
-    return output_target(b.path());
-  }
-  const std::string name = b.path().substr(b.path().find_last_of('/') + 1);
-  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + name;
-  if (same_file(out, b.path())) throw trouble{out + " is the input itself: use --in-place", b.path()};
-  const std::string target = output_target(out);
+// The target of one input, checked before it is read: in place the file itself (the file a
+// symlink leads to), else OUT or DIR/its name. Only a regular file is ever replaced.
+std::string target_for(const std::string& path, const destination& d) {
   struct stat st {};
-  if (!d.force && ::stat(target.c_str(), &st) == 0)
-    throw trouble{"exists: give --force to replace it", out};
+  if (d.in_place) {
+    if (::stat(path.c_str(), &st) != 0) throw trouble{std::string("cannot open: ") + std::strerror(errno), path};
+    if (!S_ISREG(st.st_mode)) throw trouble{"not a regular file: write it with -o OUT", path};
+    // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
+    if ((st.st_mode & 0222) == 0 && !d.force)
+      throw trouble{"is read-only (no write bit for anyone): give --force to replace it in place", path};
+    return output_target(path);
+  }
+  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(path.find_last_of('/') + 1);
+  if (same_file(out, path)) throw trouble{out + " is the input itself: use --in-place", path};
+  const std::string target = output_target(out);
+  if (::stat(target.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) throw trouble{"not a regular file: vexdram replaces only regular files", out};
+    if (!d.force) throw trouble{"exists: give --force to replace it", out};
+  }
   return target;
 }
 
-// Prints the changes of every input, then (unless a dry run) writes every output at once.
-int write_all(const std::vector<const binary*>& inputs, const std::vector<std::vector<edit>>& edits,
-              const destination& d, bool dry_run) {
+// Every input's target, checked and (unless a dry run) locked, before any input is read: the
+// locks are held from the read to the rename.
+std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& paths, const destination& d,
+                                    bool dry_run) {
   std::vector<std::string> targets;
+  // A dry run may name no destination: then there is nothing to check.
+  if (!d.in_place && d.out.empty() && d.out_dir.empty()) return std::vector<std::string>(paths.size());
   std::set<std::string> seen;
-  for (const binary* b : inputs) {
-    if (dry_run) break;
-    targets.push_back(target_for(*b, d));
+  for (const std::string& path : paths) {
+    targets.push_back(target_for(path, d));
     if (!seen.insert(targets.back()).second) throw trouble{"two inputs would both be written there", targets.back()};
   }
+  if (!dry_run)
+    for (const std::string& t : targets) w.lock(t, d.wait);
+  return targets;
+}
+
+// A container records its release time: SOURCE_DATE_EPOCH when set. A value that is no time
+// ends the run, as reproducible builds ask, rather than falling back to the clock.
+void check_source_date_epoch() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch && !imgwelder::parse_number(epoch, 0xffffffffu))
+    throw trouble{"SOURCE_DATE_EPOCH='" + std::string(epoch) +
+                  "' is not a number of seconds from 0 to 4294967295 (unset it to use the clock)"};
+}
+
+// Writes every output at once (unless a dry run), then prints the changes of every input: what
+// is printed has been written.
+int write_all(writer& w, const std::vector<const binary*>& inputs, const std::vector<std::string>& targets,
+              const std::vector<std::vector<edit>>& edits, const destination& d, bool dry_run) {
   std::string changes;
   std::vector<bool> changed(inputs.size(), false);
-  for (std::size_t i = 0; i < inputs.size(); ++i)
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    if (inputs[i]->what() == kind::loader) check_source_date_epoch();
+    std::vector<bool> said(base_info_tag_size, false);  // a key given twice is one change
     for (const edit& e : edits[i]) {
       const std::uint32_t old = inputs[i]->values()[e.n];
-      if (old == e.value) continue;
+      if (old == e.value || said[e.n]) continue;
+      said[e.n] = true;
       changed[i] = true;
-      changes += (inputs.size() > 1 ? inputs[i]->path() + ": " : "") + change_line(e.n, old, e.value);
-    }
-  // Said before anything is written: a failure here leaves every file as it was.
-  if (!print(changes) || std::fflush(stdout) != 0) throw trouble{"cannot write to standard output"};
-  if (dry_run) return status_ok;
-  writer w;
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    // In place, a file whose values stay as they are is not rewritten.
-    if (d.in_place && !changed[i]) continue;
-    try {
-      w.add(targets[i], inputs[i]->status(), d.in_place, [&](int fd, const std::string& temp) {
-        return inputs[i]->write_edited(fd, temp, edits[i]).check;
-      });
-    } catch (trouble& t) {
-      if (t.file.empty()) t.file = targets[i];
-      throw;
+      changes += (inputs.size() > 1 ? escaped(inputs[i]->path()) + ": " : "") + change_line(e.n, old, e.value);
     }
   }
-  w.commit();
+  if (!dry_run) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      // In place, a file whose values stay as they are is not rewritten.
+      if (d.in_place && !changed[i]) continue;
+      try {
+        w.add(
+            targets[i], inputs[i]->status(), d.in_place,
+            [&](int fd, const std::string& temp) { return inputs[i]->write_edited(fd, temp, edits[i]).check; },
+            d.in_place ? &inputs[i]->status() : nullptr, d.in_place || d.force);
+      } catch (trouble& t) {
+        if (t.file.empty()) t.file = targets[i];
+        throw;
+      }
+    }
+    w.commit();
+  }
+  if (!print(changes) || std::fflush(stdout) != 0)
+    throw trouble{dry_run ? "cannot write to standard output"
+                          : "written, but the changes could not be printed on standard output"};
   return status_ok;
 }
 
 int set(const options& o, const destination& d) {
+  writer w;
+  const std::vector<std::string> targets = targets_of(w, {o.file}, d, o.dry_run);
   const binary b(o.file, o.chip);
   notes_of(b);
   const assignments checked = check_assignments(b, o.keys);
   refusals bad;
   for (const std::string& problem : checked.problems) bad.add(b.path(), problem);
   bad.raise_if_any();
-  return write_all({&b}, {checked.edits}, d, o.dry_run);
+  return write_all(w, {&b}, targets, {checked.edits}, d, o.dry_run);
 }
 
 int apply(const options& o, const destination& d) {
@@ -150,6 +191,8 @@ int apply(const options& o, const destination& d) {
   refusals bad;
   for (const auto& p : pf.problems) bad.add(params_name, "line " + std::to_string(p.line) + ": " + p.reason);
   bad.raise_if_any();
+  writer w;
+  const std::vector<std::string> targets = targets_of(w, o.files, d, o.dry_run);
   std::vector<std::unique_ptr<binary>> inputs;
   std::vector<std::vector<edit>> edits;
   for (const std::string& f : o.files) {
@@ -170,7 +213,7 @@ int apply(const options& o, const destination& d) {
   bad.raise_if_any();
   std::vector<const binary*> all;
   for (const auto& b : inputs) all.push_back(b.get());
-  return write_all(all, edits, d, o.dry_run);
+  return write_all(w, all, targets, edits, d, o.dry_run);
 }
 
 side side_of(const std::string& path, const std::string& chip) {
@@ -202,7 +245,7 @@ int diff(const options& o) {
 int usage_error(const CLI::App& app, const CLI::ParseError& e) {
   const CLI::App* at = &app;
   while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
-  std::fprintf(stderr, "vexdram: %s\n%s", e.what(), at->help().c_str());
+  std::fprintf(stderr, "vexdram: %s\n%s", escaped(e.what()).c_str(), at->help().c_str());
   return status_trouble;
 }
 
@@ -252,6 +295,7 @@ int main(int argc, char** argv) {
     out->excludes(in);
     c->add_flag("--force", o.force, help_of(name, "--force"));
     c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
+    c->add_option("--wait", o.wait, help_of(name, "--wait"))->type_name("SECONDS")->check(CLI::Range(0.0, 86400.0).description(""));
   };
 
   // Only the command asked for is described to CLI11 (describing them all costs more than the
@@ -295,25 +339,33 @@ int main(int argc, char** argv) {
   if (wanted("keys")) json(command("keys"));
   if (wanted("chips")) command("chips");
 
+  // Help and the version are results too: a full standard output is trouble.
+  auto printed = [](int status) {
+    if (std::fflush(stdout) == 0 && std::cout.flush()) return status;
+    say("", "cannot write to standard output");
+    return status_trouble;
+  };
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    return printed(app.exit(e));
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return printed(app.exit(e));
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    return printed(app.exit(e));
   } catch (const CLI::ParseError& e) {
     if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
-      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", argv[1], app.help().c_str());
+      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", escaped(argv[1]).c_str(), app.help().c_str());
       return status_trouble;
     }
     return usage_error(app, e);
   }
 
   const std::string name = app.get_subcommands().front()->get_name();
-  const destination d{o.out, o.out_dir, o.in_place, o.force};
+  const destination d{o.out, o.out_dir, o.in_place, o.force, o.wait};
   try {
+    if (app.get_subcommands().front()->count("--chip") > 0 && o.chip.empty())
+      throw trouble{"--chip: an empty chip name ('vexdram chips' lists them)"};
     if (!o.chip.empty()) resolve_chip(o.chip, "");
     if ((name == "set" || name == "apply") && !o.dry_run && o.out.empty() && o.out_dir.empty() && !o.in_place)
       throw trouble{name + ": nothing is written without -o OUT" + (name == "apply" ? ", --out-dir DIR" : std::string()) +

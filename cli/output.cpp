@@ -30,7 +30,8 @@ std::string printed(Write write) {
   return text;
 }
 
-std::string dump(const json& j) { return j.dump(2) + "\n"; }
+// A byte of a file name that is not UTF-8 is written as U+FFFD: the JSON stays valid for any name.
+std::string dump(const json& j) { return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
 
 // The column of a block-version class in `keys`: "-", or the width and largest value.
 struct cell {
@@ -127,8 +128,28 @@ bool print(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // C1 controls (U+0080 to U+009F, 0xC2 0x80-0x9F in UTF-8) steer some terminals as ESC does.
+    const bool c1 = c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c >= 0x20 && c != 0x7f && !c1) out += static_cast<char>(c);
+    else {
+      char hex[9];
+      std::snprintf(hex, sizeof hex, c1 ? "\\x%02x\\x%02x" : "\\x%02x", c, static_cast<unsigned char>(text[i + c1]));
+      out += hex;
+      i += c1;
+    }
+  }
+  return out;
+}
+
 void say(const std::string& file, const std::string& text) {
-  std::fprintf(stderr, "vexdram: %s%s%s\n", file.c_str(), file.empty() ? "" : ": ", text.c_str());
+  std::fprintf(stderr, "vexdram: %s%s%s\n", escaped(file).c_str(), file.empty() ? "" : ": ", escaped(text).c_str());
 }
 
 }  // namespace vexdram::cli

@@ -5,7 +5,7 @@ _vexdram() {
     local commands="show get set apply diff template keys chips" cmd="" positional=0 i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --chip|-o|--out|--out-dir) ((i++)) ;;
+            --chip|-o|--out|--out-dir|--wait) ((i++)) ;;
             -*) ;;
             *) if [[ -z $cmd ]]; then cmd=${COMP_WORDS[i]}; else ((positional++)); fi ;;
         esac
@@ -19,13 +19,14 @@ _vexdram() {
         --chip) COMPREPLY=($(compgen -W "$(vexdram chips 2>/dev/null)" -- "$cur")); return ;;
         -o|--out) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --out-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --wait) COMPREPLY=(); return ;;
     esac
     if [[ $cur == -* ]]; then
         local IFS=$' \t\n' options="--help --chip"
         case $cmd in
             show|get|diff|keys) options+=" --json" ;;
-            set) options+=" -o --out --in-place --force --dry-run" ;;
-            apply) options+=" -o --out --out-dir --in-place --force --dry-run" ;;
+            set) options+=" -o --out --in-place --force --wait --dry-run" ;;
+            apply) options+=" -o --out --out-dir --in-place --force --wait --dry-run" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -1,12 +1,21 @@
-// All-or-nothing writes. Each output is written whole to a temporary file in its target's
-// directory, synced, read back and checked; only when every output of the command has passed
-// are they renamed over their targets, and each directory is synced. On any failure every
-// temporary file is removed and every target is as it was.
+// All-or-nothing writes. Each output is written whole to a new file in its target's directory,
+// synced, read back and checked; only when every output of the command has passed are they
+// renamed over their targets, and each directory is synced. On any failure every new file is
+// removed and every target is as it was.
+//
+// The new file is also the target's lock, as git's "index.lock" is: "NAME.lock", made with O_EXCL
+// before the input is read and renamed over the target at the end, so runs of vexdram on one
+// target are serialised from the read to the rename. A run that finds it held fails at once,
+// naming it, or waits as long as it was told to. While it is a lock it records its process (an
+// extended attribute), so that a lock left by a run killed with SIGKILL is removed by the next
+// run that writes into that directory.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,24 +27,35 @@ class writer {
   // file, read back from the disk, holds what it should.
   using filler = std::function<std::function<std::string()>(int fd, const std::string& temp)>;
   struct output {
-    std::string target;  // what the temporary file is renamed over
-    std::string temp;
+    std::string target;  // what the new file is renamed over
+    std::string temp;    // the new file: the target's lock
     std::function<std::string()> check;
+    bool replace = true;    // false: an existing target is refused, never replaced
+    bool was_read = false;  // in place: the target must still be the file read, as `read_as`
+    struct stat read_as {};
   };
 
   writer();
-  ~writer();  // removes every temporary file that was not renamed
+  ~writer();  // removes every lock (new file) that was not renamed
   writer(const writer&) = delete;
   writer& operator=(const writer&) = delete;
 
-  // A temporary file beside target, with the mode (and, when keep_owner, the owner) of `like`,
-  // filled by fill. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill);
+  // Takes target's lock for as long as this writer lives, waiting up to wait_seconds while
+  // another run holds it. Throws trouble naming the lock when another run still holds it.
+  void lock(const std::string& target, double wait_seconds = 0);
+  // The new file beside target (its lock, taken now unless held), with the mode (and, when
+  // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
+  // when it was read, checked again just before the rename. replace: false publishes without
+  // replacing anything. Throws trouble naming target (or what fill threw).
+  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill,
+           const struct stat* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();
 
  private:
   std::vector<output> outputs_;
+  std::map<std::string, std::string> locks_;  // target -> its lock, until renamed
+  std::set<std::string> swept_;  // directories whose leftovers were removed
 };
 
 // Where an output named by the user is written: the file a symlink leads to, when it leads to

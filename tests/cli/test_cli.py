@@ -3,6 +3,7 @@ injection) leaving the target as it was and no temporary file; loader containers
 as the module packs them after an edit of their DDR image."""
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -32,6 +33,9 @@ def work(tmp_path):
     (tmp_path / "tq6951_bad_loader.bin").write_bytes(bytes(bad))
     (tmp_path / "exists.bin").write_bytes(b"keep me")
     (tmp_path / "dir").mkdir()
+    os.mkfifo(tmp_path / "fifo")  # no writer: opening it would wait for ever
+    shutil.copy(tmp_path / F, tmp_path / "tq6951_ro.bin")
+    os.chmod(tmp_path / "tq6951_ro.bin", 0o444)
     (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "933", "lp4_freq": ""}))
     (tmp_path / "same.txt").write_text("start tag=0x12345678\nddr3_freq=1056\n")
     (tmp_path / "bad.txt").write_text("start tag=0x12345678\nddr3_freq=0800\nnosuch=1\nlp4_freq\r\n"
@@ -58,6 +62,8 @@ CASES = [
     (["show", F, "--chip", "tq9999"], 2, "unknown chip 'tq9999'", ""),
     (["show", "tq6583_missing.bin"], 2, "tq6583_missing.bin: cannot open: No such file", ""),
     (["show", "dir", "--chip", "tq6583"], 2, "dir: is a directory", ""),
+    (["show", "fifo", "--chip", "tq6951"], 2, "fifo: not a regular file or a block device", ""),
+    (["show", F, "--chip", ""], 2, "--chip: an empty chip name", ""),
     (["show", "tq6583_none.bin"], 2, "no parameter block: no start tag 0x12345678", ""),
     (["show", "tq6951_bad_loader.bin"], 2, "Error: container CRC mismatch", ""),
     (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: not support ddr5", ""),
@@ -68,12 +74,16 @@ CASES = [
     (["set", F, "ddr3_freq=800"], 2, "nothing is written without -o OUT or --in-place", ""),
     (["set", F, "ddr3_freq=800", "-o", F], 2, "is the input itself: use --in-place", ""),
     (["set", F, "ddr3_freq=800", "-o", "exists.bin"], 2, "exists.bin: exists: give --force", ""),
+    (["set", F, "ddr3_freq=800", "-o", "exists.bin", "--dry-run"], 2, "exists.bin: exists: give --force", ""),
+    (["set", "tq6951_ro.bin", "ddr3_freq=800", "--in-place"], 2,
+     "tq6951_ro.bin: is read-only (no write bit for anyone): give --force", ""),
     (["set", F, "ddr3_freq=800", "-o", "nodir/x.bin"], 2, "its directory nodir does not exist", ""),
     (["set", F, "ddr3_freq=800", "-o", "x.bin", "--in-place"], 2, "excludes", ""),
     (["set", F, "ddr3_freq", "start tag=1", "ddr3_freq=9", "ddr3_freq=8", "--dry-run"], 2,
      "ddr3_freq: no '='", ""),
     (["set", F, "start tag=0x12345678", "--dry-run"], 2, "start tag=0x12345678: the start tag is fixed", ""),
     (["set", F, "ddr3_freq=9", "ddr3_freq=8", "--dry-run"], 2, "ddr3_freq=8: ddr3_freq is given twice", ""),
+    (["set", F, "ddr3_freq=800", "ddr3_freq=800", "--dry-run"], 0, "", "ddr3_freq: 1056 -> 800\n"),
     (["set", F, "ddr3_freq=800", "lp4_freq=0x618", "--dry-run"], 0, "", "ddr3_freq: 1056 -> 800\n"),
     (["set", V2, "ddr3_dq_vref_when_odten=1", "--dry-run"], 2, "block version 2 has no place for it", ""),
     (["set", V2, "ddr3_ca0_skew=1", "--dry-run"], 2, "not stored for chip tq6583", ""),
@@ -85,6 +95,7 @@ CASES = [
     (["apply", "p.txt", F, V2, "-o", "x.bin"], 2, "-o names one output", ""),
     (["apply", "p.txt", F, V2, "--out-dir", "dir", "--dry-run"], 0, "", f"{F}: ddr3_freq: 1056 -> 933"),
     (["apply", "p.txt", F, V2, "--out-dir", "nodir"], 2, "does not exist", ""),
+    (["apply", "p.txt", F, "--out-dir", "exists.bin"], 2, "exists.bin is not a directory", ""),
     (["diff", F, "noname.bin", "--chip", "tq6951"], 0, "", ""),
     (["diff", F, "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),
     (["diff", F, "p.txt"], 1, "", "ddr3_freq: 1056 -> 933\n"),
@@ -105,7 +116,7 @@ def test_statuses_and_messages(work, args, status, err, out):
     r = vexdram(*args)
     assert r.returncode == status, r.stderr
     assert err in r.stderr
-    assert out in r.stdout
+    assert out in r.stdout and (not out or r.stdout.count(out) == 1)
     if status == 2:
         assert r.stdout == ""  # so that $(vexdram get ...) never takes a message for a value
     if "--dry-run" in args or status == 2:
@@ -141,18 +152,22 @@ def test_writes_keep_mode_and_write_only_what_changed(work):
     os.symlink(F, "link.bin")
     assert vexdram("set", "link.bin", "ddr3_freq=934", "--in-place", "--chip", "tq6951").returncode == 0
     assert os.path.islink("link.bin") and vexdram("get", F, "ddr3_freq").stdout == "934\n"
+    os.chmod(F, 0o444)  # read-only on purpose: replaced in place with --force only, and stays so
+    assert vexdram("set", F, "ddr3_freq=935", "--in-place", "--force").returncode == 0
+    assert os.stat(F).st_mode & 0o777 == 0o444 and vexdram("get", F, "ddr3_freq").stdout == "935\n"
 
 
 FAULTS = [  # (system call, which call of it, command): each fails the write at one step
-    ("write", 1, ["set", F, "ddr3_freq=800"]),  # the changes, on standard output
-    ("write", 2, ["set", F, "ddr3_freq=800"]),  # the new binary
+    ("write", 1, ["set", F, "ddr3_freq=800"]),  # the new binary
+    ("write", 2, ["set", F, "ddr3_freq=800"]),  # the changes, on standard output, once written
+    ("fsetxattr", 1, ["set", F, "ddr3_freq=800"]),  # the lock's process (not recorded: still a lock)
     ("sendfile", 1, ["set", BIG, "ddr3_freq=800"]),
     ("pwrite64", 1, ["set", BIG, "ddr3_freq=800"]),
     ("fsync", 1, ["set", BIG, "ddr3_freq=800"]),
     ("fchmod", 1, ["set", F, "ddr3_freq=800"]),
     ("fsync", 1, ["set", F, "ddr3_freq=800"]),
     ("rename", 1, ["set", F, "ddr3_freq=800"]),
-    ("write", 2, ["set", L, "ddr3_freq=800"]),  # the container
+    ("write", 1, ["set", L, "ddr3_freq=800"]),  # the container
     ("fsync", 1, ["set", L, "ddr3_freq=800"]),
     ("syncfs", 1, ["apply", "p.txt", F, V2]),
     ("rename", 2, ["apply", "p.txt", F, V2]),
@@ -166,17 +181,192 @@ def test_a_failed_write_leaves_every_target_as_it_was(work, call, when, args, fa
     before = snapshot(work)
     r = run("strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e", f"inject={call}:{fault}:when={when}",
             DIST / "resource/tools/vexdram", *args, "--in-place")
-    assert r.returncode != 0
-    assert not [p for p in os.listdir(work) if "vexdram-" in p]
-    if fault == "error=EIO" and (call, when) != ("rename", 2):
+    assert r.returncode != 0 or call == "fsetxattr"
+    assert not leftovers(work)
+    after_a_rename = (call, when) in (("rename", 2), ("write", 2))
+    if call == "fsetxattr" and fault == "error=EIO":
+        assert r.returncode == 0 and vexdram("get", F, "ddr3_freq").stdout == "800\n"
+        return
+    if fault == "error=EIO" and not after_a_rename:
         assert r.returncode == 2 and len(r.stderr.splitlines()) == 1, r.stderr
         assert snapshot(work) == before
         return
+    if fault == "error=EIO":
+        assert r.returncode == 2 and r.stdout == "", r.stderr
     # Killed at that step: each target is as it was, or whole with its new values (the signal
     # came once its rename was done).
     for name, data in snapshot(work).items():
         if data != before[name]:
             assert vexdram("get", name, "ddr3_freq", "--chip", "tq6951").stdout in ("800\n", "933\n"), name
+
+
+def leftovers(folder):
+    return [p for p in os.listdir(folder) if "vexdram-" in p or p.endswith(".lock")]
+
+
+def start(*args, via=()):
+    return subprocess.Popen([*via, DIST / "resource/tools/vexdram", *args], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def small_file_limit():
+    import resource
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1024, 1024))  # the new binary is 3 692 bytes
+
+
+LONG = "a" * (255 - len("_tq6951.bin")) + "_tq6951.bin"  # as long as a name may be
+
+
+def char_device(work):
+    """A character device as OUT: a node of our own when we may make one, else /dev/null."""
+    if os.geteuid() != 0:
+        return "/dev/null"
+    os.mknod(work / "null", 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+    return str(work / "null")
+
+
+# what the target is made of, the arguments after FILE, status, a piece of standard error
+TARGETS = [
+    ("char device", lambda w: char_device(w), ["-o", "{}", "--force"], 2, "not a regular file"),
+    ("FIFO", lambda w: (os.mkfifo(w / "out.fifo"), "out.fifo")[1], ["-o", "{}", "--force"], 2, "not a regular file"),
+    ("symlink to a directory", lambda w: (os.symlink(w / "dir", "dirlink"), "dirlink")[1], ["-o", "{}", "--force"],
+     2, "is a directory"),
+    ("255-byte name in place", lambda w: shutil.copy(F, LONG), ["--in-place"], 0, ""),
+    ("255-byte OUT", lambda w: LONG, ["-o", "{}"], 0, ""),
+    ("ulimit -f", lambda w: F, ["--in-place"], 2, "cannot write the new file: File too large"),
+]
+
+
+@pytest.mark.parametrize("what,make,args,status,err", TARGETS, ids=[t[0] for t in TARGETS])
+def test_writer_targets(work, what, make, args, status, err):
+    target = make(work)
+    source = LONG if what == "255-byte name in place" else F
+    node = lambda: os.lstat(target) if target and os.path.lexists(target) else None  # noqa: E731
+    before, files = node(), snapshot(work)
+    limit = small_file_limit if what == "ulimit -f" else None
+    r = vexdram("set", source, "ddr3_freq=800", *[a.format(target) for a in args], preexec_fn=limit)
+    assert r.returncode == status, r.stderr
+    assert err in r.stderr and len(r.stderr.splitlines()) == (1 if status else 0)
+    assert not leftovers(work)
+    if status:
+        assert node() == before and snapshot(work) == files  # the node and every file untouched
+    else:
+        assert vexdram("get", target, "ddr3_freq").stdout == "800\n"
+
+
+def test_concurrent_runs_lose_nothing_reported_done(work):
+    """Pairs of runs on one file in place (failing at once on the lock, then waiting for it), then
+    pairs writing one new OUT: every run that returns 0 has its value in the final file, and of two
+    -o runs at most one succeeds."""
+    held = ("is writing", "changed while it was being edited")
+    for i in range(60):
+        wait = ["--wait", "20"] if i >= 50 else []  # then every run must succeed
+        pair = [start("set", F, edit, "--in-place", *wait) for edit in (f"ddr3_freq={800 + i}", f"lp4_freq={1200 + i}")]
+        results = [(p.wait(), p.communicate()) for p in pair]
+        got = vexdram("get", F, "ddr3_freq", "lp4_freq").stdout.split()
+        for (status, (out, err)), key, value in zip(results, ("ddr3_freq", "lp4_freq"), (800 + i, 1200 + i)):
+            if status == 0:
+                assert got[key == "lp4_freq"] == str(value) and out.endswith(f" -> {value}\n")
+            else:
+                assert not wait and status == 2 and any(h in err for h in held) and out == "", err
+    for i in range(20):
+        statuses = [p.wait() for p in [start("set", F, f"ddr3_freq={700 + j}", "-o", "new.bin") for j in (0, 1)]]
+        assert statuses.count(0) <= 1 and set(statuses) <= {0, 2}
+        if 0 in statuses:
+            value = 700 + statuses.index(0)
+            assert vexdram("get", "new.bin", "ddr3_freq", "--chip", "tq6951").stdout == f"{value}\n"
+        os.unlink("new.bin")
+    assert not leftovers(work)
+
+
+@pytest.mark.skipif(not shutil.which("strace"), reason="strace is not installed")
+@pytest.mark.parametrize("args,meanwhile,err", [
+    (["--in-place"], lambda: open(F, "ab").write(b"appended"), f"{F}: changed while it was being edited"),
+    (["-o", "new.bin"], lambda: open("new.bin", "wb").write(b"appended"), "new.bin: exists: give --force"),
+])
+def test_what_another_program_writes_meanwhile_is_kept(work, args, meanwhile, err):
+    # The run is held at its sync for two seconds, once its new file is written (the input was
+    # read); the other program writes then.
+    run_ = start("set", F, "ddr3_freq=800", *args, via=["strace", "-f", "-o", "/dev/null", "-e", "trace=fsync",
+                                                        "-e", "inject=fsync:delay_enter=2000000"])
+    import time
+    lock = ("new.bin" if "-o" in args else F) + ".lock"
+    deadline = time.monotonic() + 10
+    while not (os.path.exists(lock) and os.path.getsize(lock)) and time.monotonic() < deadline:
+        time.sleep(0.005)
+    meanwhile()
+    out, message = run_.communicate()
+    assert run_.returncode == 2 and err in message and out == ""
+    written = F if "--in-place" in args else "new.bin"
+    assert open(written, "rb").read().endswith(b"appended") and not leftovers(work)
+
+
+def test_a_lock_left_by_a_killed_run_is_removed_and_a_live_one_named(work):
+    dead = subprocess.Popen(["true"])
+    dead.wait()  # a process id that no longer runs
+    lock = work / f"{F}.lock"
+    for holder, status, err in [(dead.pid, 0, ""),
+                                (os.getpid(), 2, f"{F}.lock: another vexdram run (process {os.getpid()}) is writing"),
+                                (None, 2, f"{F}.lock: exists: another vexdram run is writing {F}, or it was left")]:
+        lock.unlink(missing_ok=True)
+        lock.write_bytes(b"half a binary")
+        if holder:
+            os.setxattr(lock, "user.vexdram.pid", str(holder).encode())
+        r = vexdram("set", F, "ddr3_freq=800", "--in-place")
+        assert r.returncode == status and err in r.stderr
+        assert lock.exists() == bool(status)
+    (work / "mine.lock").write_text("another program's\n")  # no process recorded: never removed
+    lock.unlink()
+    assert vexdram("set", F, "ddr3_freq=801", "--in-place").returncode == 0
+    assert leftovers(work) == ["mine.lock"] and not os.listxattr(F)
+
+
+NAMES = [b"bad\xff_tq6951.bin", b"two\nlines_tq6951.bin", b"esc\x1b[31m_tq6951.bin", b"c1\xc2\x9b_tq6951.bin"]
+
+
+@pytest.mark.parametrize("name", NAMES, ids=["invalid UTF-8", "newline", "ESC", "C1 CSI"])
+def test_any_file_name_gives_valid_json_and_one_line_messages(work, name):
+    import json
+    shutil.copy(F, os.fsencode(work) + b"/" + name)
+    tool = os.fsencode(DIST / "resource/tools/vexdram")
+    call = lambda *a: subprocess.run([tool, *[x if isinstance(x, bytes) else x.encode() for x in a]],  # noqa: E731
+                                     capture_output=True)
+    shown = json.loads(call("show", name, "--json").stdout.decode())
+    assert shown["file"] == name.decode(errors="replace")
+    assert json.loads(call("diff", name, F, "--json").stdout.decode())["same"]
+    for r in (call("set", name, "nosuch=1", "--dry-run"), call("show", name + b".missing"), call(name)):
+        assert r.returncode == 2
+        line = r.stderr.split(b"\n")[0] + b"\n"
+        assert b"\x1b" not in line and b"\xc2\x9b" not in line and (r.stderr.count(b"\n") == 1 or b"Usage" in r.stderr)
+    changes = call("apply", "p.txt", name, F, "--dry-run").stdout.decode(errors="replace").splitlines()
+    assert len(changes) == 2 and changes[1] == f"{F}: ddr3_freq: 1056 -> 933"
+
+
+@pytest.mark.parametrize("epoch", ["abc", "-5", "", "4294967296"])
+def test_a_source_date_epoch_that_is_no_time_is_refused(work, epoch):
+    r = vexdram("set", L, "ddr3_freq=800", "-o", "new.bin", env=dict(os.environ, SOURCE_DATE_EPOCH=epoch))
+    assert r.returncode == 2 and f"SOURCE_DATE_EPOCH='{epoch}' is not a number of seconds" in r.stderr
+    assert not os.path.exists("new.bin") and not leftovers(work)
+
+
+@pytest.mark.parametrize("args", [["--help"], ["--version"], ["set", "--help"]])
+def test_a_full_standard_output_is_trouble(work, args):
+    with open("/dev/full", "w") as full:
+        r = subprocess.run([DIST / "resource/tools/vexdram", *args], stdout=full, stderr=subprocess.PIPE, text=True)
+    assert r.returncode == 2 and "cannot write to standard output" in r.stderr
+
+
+def test_a_container_keeps_its_alignment(work):
+    tools = DIST / "resource/tools"
+    run(tools / "imgwelder", "unpack", "-i", L, "-o", "parts", check=True)
+    run(tools / "imgwelder", "pack", "-c", "-TQ6951", "-v", "2.1", "-a", "512", "-1", "parts/ddr.bin", "-2",
+        "parts/usbplug.bin", "-3", "parts/FlashData.bin", "-3", "parts/FlashBoot.bin", "-o", "tq6951_a512.bin",
+        check=True)
+    r = vexdram("set", "tq6951_a512.bin", "ddr3_freq=800", "-o", "new.bin")
+    assert r.returncode == 0, r.stderr
+    new = open("new.bin", "rb").read()
+    assert struct.unpack_from("<I", new, 48)[0] == 512
+    assert vexdram("get", "new.bin", "ddr3_freq", "--chip", "tq6951").stdout == "800\n"
 
 
 @pytest.fixture
