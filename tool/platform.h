@@ -1,0 +1,119 @@
+// What the programs touch of the system, in one place: files by name and by handle, the scan's
+// mapping, durability, all-or-nothing replacement, temporary names, the command line, standard
+// output, interrupts and the clock. One implementation per system in its own file
+// (platform_posix.cpp, platform_win32.cpp), chosen by the build. Every path is UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexdram::platform {
+
+// A descriptor on POSIX, a HANDLE on Windows.
+using native_file = std::intptr_t;
+inline constexpr native_file no_file = -1;
+
+// Opens a file to read, or to read and write; no_file when it is missing, refused, or neither a
+// regular file nor a block device. size is its length; regular tells the two apart.
+native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular);
+void close_file(native_file f);
+// Both return the bytes done: fewer than n only at the end of the file or on an error.
+std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n);
+std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n);
+// Puts what was written on stable storage.
+bool sync_file(native_file f);
+// True when path names the file f has open (a second name, a link, the same path).
+bool same_file(native_file f, const char* path);
+
+// The first aligned word equal to pattern in buf[0, len), len a multiple of 4.
+using word_finder = std::optional<std::size_t> (*)(const std::uint8_t* buf, std::size_t len,
+                                                    std::uint32_t pattern);
+// The scan of a regular file through read-only mapped windows, constant memory. False when this
+// system scans by reads instead (the caller then reads in blocks); otherwise at is the result.
+bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_finder find,
+                 std::optional<std::uint64_t>& at);
+
+// A C stream on a file, always in binary mode: what is written is what Linux writes (LF).
+std::FILE* open_stream(const char* path, const char* mode);
+
+// Writes go into memory; text() gives them back once (open_memstream where it exists).
+class memory_stream {
+ public:
+  memory_stream();
+  ~memory_stream();
+  memory_stream(const memory_stream&) = delete;
+  memory_stream& operator=(const memory_stream&) = delete;
+  std::FILE* file() const { return f_; }
+  std::string text();
+
+ private:
+  std::FILE* f_ = nullptr;
+  char* buf_ = nullptr;
+  std::size_t len_ = 0;
+};
+
+// The command line as UTF-8, whatever the system hands a program.
+class arguments {
+ public:
+  arguments(int argc, char** argv);
+  int argc() const { return static_cast<int>(words_.size()) - 1; }
+  char** argv() { return words_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> words_;  // ends with a null pointer, like argv
+};
+
+// Short options as glibc's getopt reads them: permuted past operands, "--" ends them, its own
+// messages on standard error. Returns -1 at the end, '?' for an unknown option or a missing value.
+struct option_scan {
+  int next(int argc, char** argv, const char* options);
+  const char* value = nullptr;
+  int index = 1;      // the argument being read
+  int next_char = 0;  // within it, for options grouped in one argument ("-hg")
+};
+
+// Standard output writes the same bytes on every system: no CR before LF (call it first).
+void binary_stdout();
+// Standard output goes out a line at a time (as far as the system's C library allows).
+void line_buffered_stdout();
+
+// Folder separators in a path: '/' everywhere, and '\' on Windows.
+bool is_separator(char c);
+inline std::size_t last_separator(const std::string& path) {
+  for (std::size_t i = path.size(); i-- > 0;)
+    if (is_separator(path[i])) return i;
+  return std::string::npos;
+}
+
+// Creates a new file in dir named prefix + six random characters, never over an existing file,
+// writes bytes, gives it the permissions of a newly created file and puts it on the disk. Its path
+// goes to temp; nothing is left when this fails.
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
+                     std::string& temp);
+// Puts from in the place of to in one step, to replaced when it exists; durable once true.
+bool replace_file(const std::string& from, const std::string& to);
+// Puts from at to only when nothing is there; false (and errno EEXIST on POSIX) otherwise.
+bool publish_file(const std::string& from, const std::string& to);
+bool remove_file(const std::string& path);
+// Makes the renames in dir durable. Windows has no counterpart: there it does nothing.
+void sync_folder(const std::string& dir);
+enum class folder { exists, made, not_a_folder, failed };
+// Makes the folder path (one level) unless it is there.
+folder make_folder(const std::string& path);
+// The length of the regular file behind an open stream, for a reserve; nullopt otherwise.
+std::optional<std::uint64_t> regular_size(std::FILE* f);
+
+// Calls cleanup once on Ctrl+C, a closed console or a terminal hang-up, then ends the program as
+// the interrupt would have.
+void on_interrupt(void (*cleanup)());
+
+// Broken-down UTC time of t.
+std::tm utc_time(std::time_t t);
+
+}  // namespace vexdram::platform

@@ -1,0 +1,296 @@
+// The system seam on Windows: every name goes through the wide API (UTF-8 in, UTF-16 to the
+// system), every file is binary, and a file is a HANDLE.
+#include "platform.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vexdram::platform {
+
+namespace {
+
+std::wstring wide(const char* s) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
+  w.pop_back();  // the terminating null
+  return w;
+}
+std::wstring wide(const std::string& s) { return wide(s.c_str()); }
+
+std::string narrow(const wchar_t* w) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string s(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+  s.pop_back();
+  return s;
+}
+
+HANDLE handle_of(native_file f) { return reinterpret_cast<HANDLE>(f); }
+
+// Every program that has the file open may still read, write, rename or delete it: the same
+// freedom POSIX gives, so two runs behave as they do on Linux.
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ReadFile and WriteFile take a DWORD count and an offset in an OVERLAPPED record.
+template <typename Byte, typename Io>
+std::size_t transfer(Io io, HANDLE h, Byte* buf, std::size_t n, std::uint64_t pos) {
+  std::size_t done = 0;
+  while (done < n) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(pos + done);
+    at.OffsetHigh = static_cast<DWORD>((pos + done) >> 32);
+    DWORD got = 0;
+    if (!io(h, buf + done, chunk, &got, &at) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+}  // namespace
+
+native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular) {
+  // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS: it is refused here, as on Linux.
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), share_all,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return no_file;
+  LARGE_INTEGER length{};
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length)) {
+    ::CloseHandle(h);
+    return no_file;
+  }
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  regular = true;
+  return reinterpret_cast<native_file>(h);
+}
+
+void close_file(native_file f) {
+  if (f != no_file) ::CloseHandle(handle_of(f));
+}
+
+std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n) {
+  return transfer(::ReadFile, handle_of(f), static_cast<std::uint8_t*>(buf), n, pos);
+}
+
+std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n) {
+  return transfer(::WriteFile, handle_of(f), static_cast<const std::uint8_t*>(buf), n, pos);
+}
+
+bool sync_file(native_file f) { return ::FlushFileBuffers(handle_of(f)) != 0; }
+
+bool same_file(native_file f, const char* path) {
+  // No access asked: only the file's identity (volume and index) is read.
+  const HANDLE other = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  const bool same = ::GetFileInformationByHandle(handle_of(f), &a) && ::GetFileInformationByHandle(other, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow;
+  ::CloseHandle(other);
+  return same;
+}
+
+// Large reads, not a mapping: a mapped view keeps other programs from truncating the file while
+// the scan runs, and a read error inside a view arrives as a structured exception that GCC's code
+// cannot catch. Reads of 128 KiB hold constant memory too.
+bool scan_mapped(native_file, std::uint64_t, std::uint32_t, word_finder, std::optional<std::uint64_t>&) {
+  return false;
+}
+
+std::FILE* open_stream(const char* path, const char* mode) {
+  std::string binary = mode;
+  if (binary.find('b') == std::string::npos) binary += 'b';
+  return ::_wfopen(wide(path).c_str(), wide(binary).c_str());
+}
+
+memory_stream::memory_stream() : f_(std::tmpfile()) {}
+memory_stream::~memory_stream() {
+  if (f_) std::fclose(f_);
+}
+std::string memory_stream::text() {
+  std::string s;
+  if (!f_) return s;
+  std::fflush(f_);
+  std::rewind(f_);
+  char block[4096];
+  for (std::size_t n; (n = std::fread(block, 1, sizeof block, f_)) > 0;) s.append(block, n);
+  std::fclose(f_);
+  f_ = nullptr;
+  return s;
+}
+
+// The command line comes from the system in UTF-16, as typed: the narrow argv the C runtime makes
+// would have lost every character outside the console's code page.
+arguments::arguments(int argc, char** argv) {
+  int n = 0;
+  wchar_t** w = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (w) {
+    for (int i = 0; i < n; ++i) text_.push_back(narrow(w[i]));
+    ::LocalFree(w);
+  } else {
+    text_.assign(argv, argv + argc);
+  }
+  for (std::string& s : text_) words_.push_back(s.data());
+  words_.push_back(nullptr);
+}
+
+// glibc's getopt, as far as the programs use it: options may follow operands (they are passed
+// over, not moved), "--" ends the options, a lone "-" is an operand, and the two complaints are
+// glibc's own words.
+int option_scan::next(int argc, char** argv, const char* options) {
+  value = nullptr;
+  if (next_char == 0) {
+    while (index < argc && !(argv[index][0] == '-' && argv[index][1] != '\0')) ++index;
+    if (index >= argc) return -1;
+    if (std::strcmp(argv[index], "--") == 0) {
+      index = argc;
+      return -1;
+    }
+    next_char = 1;
+  }
+  const char* word = argv[index];
+  const char c = word[next_char++];
+  const char* spec = c == ':' ? nullptr : std::strchr(options, c);
+  const bool last = word[next_char] == '\0';
+  if (!spec) {
+    std::fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], c);
+    if (last) ++index, next_char = 0;
+    return '?';
+  }
+  if (spec[1] != ':') {
+    if (last) ++index, next_char = 0;
+    return c;
+  }
+  // An option with a value: the rest of this word, or the next word whatever it is.
+  if (!last) {
+    value = word + next_char;
+    ++index;
+  } else if (index + 1 < argc) {
+    value = argv[index + 1];
+    index += 2;
+  } else {
+    std::fprintf(stderr, "%s: option requires an argument -- '%c'\n", argv[0], c);
+    ++index;
+    next_char = 0;
+    return '?';
+  }
+  next_char = 0;
+  return c;
+}
+
+// LF stays LF: the console shows it as a new line, and a program reading the output as text (the
+// module does) takes either.
+void binary_stdout() {
+  std::fflush(stdout);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+}
+// The C runtime here has no line buffering (_IOLBF buffers fully): every write goes out at once.
+void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
+                     std::string& temp) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // A fresh name each try: CREATE_NEW fails where a file of that name exists, as mkstemp's O_EXCL.
+  static std::uint64_t state = ::GetTickCount64() ^ (std::uint64_t{::GetCurrentProcessId()} << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + "/" + prefix;
+    for (int i = 0; i < 6; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      name += letters[(state >> 33) % (sizeof letters - 1)];
+    }
+    const HANDLE h = ::CreateFileW(wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      return false;
+    }
+    bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
+    ok = ::CloseHandle(h) && ok;
+    if (!ok) {
+      ::DeleteFileW(wide(name).c_str());
+      return false;
+    }
+    temp = std::move(name);
+    return true;
+  }
+  return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
+  return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool publish_file(const std::string& from, const std::string& to) {
+  if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  const DWORD e = ::GetLastError();
+  errno = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+  return false;
+}
+
+bool remove_file(const std::string& path) { return ::DeleteFileW(wide(path).c_str()) != 0; }
+
+// Windows cannot flush a folder: MOVEFILE_WRITE_THROUGH has already put each move on the disk.
+void sync_folder(const std::string&) {}
+
+folder make_folder(const std::string& path) {
+  const std::wstring w = wide(path);
+  const DWORD attributes = ::GetFileAttributesW(w.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? folder::exists : folder::not_a_folder;
+  const DWORD e = ::GetLastError();
+  if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) return folder::failed;
+  return ::CreateDirectoryW(w.c_str(), nullptr) ? folder::made : folder::failed;
+}
+
+std::optional<std::uint64_t> regular_size(std::FILE* f) {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
+  LARGE_INTEGER length{};
+  if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length))
+    return std::nullopt;
+  return static_cast<std::uint64_t>(length.QuadPart);
+}
+
+namespace {
+void (*interrupt_cleanup)() = nullptr;
+// Runs on a thread of its own; for a closed console the process ends when this returns.
+BOOL WINAPI on_console_event(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      if (interrupt_cleanup) interrupt_cleanup();
+      ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    default:
+      return FALSE;
+  }
+}
+}  // namespace
+
+void on_interrupt(void (*cleanup)()) {
+  interrupt_cleanup = cleanup;
+  ::SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+std::tm utc_time(std::time_t t) {
+  std::tm tm{};
+  ::gmtime_s(&tm, &t);
+  return tm;
+}
+
+}  // namespace vexdram::platform
