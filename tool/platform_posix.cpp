@@ -159,6 +159,10 @@ std::string memory_stream::text() {
 arguments::arguments(int argc, char** argv) : words_(argv, argv + argc) { words_.push_back(nullptr); }
 
 int option_scan::next(int argc, char** argv, const char* options) {
+  if (index != 0) {  // a new scan: glibc starts afresh at optind 0
+    optind = 0;
+    index = 0;
+  }
   const int c = ::getopt(argc, argv, options);
   value = optarg;
   return c;
