@@ -82,7 +82,7 @@ int report_mode(run_context& ctx, char** argv) {
 int main(int argc, char** argv_given) {
   platform::arguments args_utf8(argc, argv_given);
   char** const argv = args_utf8.argv();
-  platform::binary_stdout();
+  platform::binary_std_streams();
   std::fputs(msg::banner, stdout);
   const int args = argc - 1;
   if (args == 0) {

@@ -78,8 +78,8 @@ struct option_scan {
   int next_char = 0;  // within it, for options grouped in one argument ("-hg")
 };
 
-// Standard output writes the same bytes on every system: no CR before LF (call it first).
-void binary_stdout();
+// Standard output and error write the same bytes on every system: no CR before LF (call it first).
+void binary_std_streams();
 // Standard output goes out a line at a time (as far as the system's C library allows).
 void line_buffered_stdout();
 

@@ -168,7 +168,7 @@ int option_scan::next(int argc, char** argv, const char* options) {
   return c;
 }
 
-void binary_stdout() {}
+void binary_std_streams() {}
 void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
 
 bool is_separator(char c) { return c == '/'; }

@@ -191,9 +191,11 @@ int option_scan::next(int argc, char** argv, const char* options) {
 
 // LF stays LF: the console shows it as a new line, and a program reading the output as text (the
 // module does) takes either.
-void binary_stdout() {
+void binary_std_streams() {
   std::fflush(stdout);
+  std::fflush(stderr);
   ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 // The C runtime here has no line buffering (_IOLBF buffers fully): every write goes out at once.
 void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
