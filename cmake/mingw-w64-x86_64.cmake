@@ -11,5 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Every .exe stands alone: libstdc++, libgcc and winpthread linked in, only system DLLs imported.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-# Tests run the programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Tests run the programs under Wine (Debian keeps wine64 out of PATH).
+find_program(VEXDRAM_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXDRAM_WINE})
