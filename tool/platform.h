@@ -98,7 +98,7 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
                      std::string& temp);
 // Puts from in the place of to in one step, to replaced when it exists; durable once true.
 bool replace_file(const std::string& from, const std::string& to);
-// Puts from at to only when nothing is there; false (and errno EEXIST on POSIX) otherwise.
+// Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
 bool publish_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
 // Makes the renames in dir durable. Windows has no counterpart: there it does nothing.
@@ -108,6 +108,45 @@ enum class folder { exists, made, not_a_folder, failed };
 folder make_folder(const std::string& path);
 // The length of the regular file behind an open stream, for a reserve; nullopt otherwise.
 std::optional<std::uint64_t> regular_size(std::FILE* f);
+
+// What vexdram's all-or-nothing writer does besides (cli/writer.cpp): a lock file per target,
+// made where no file is, that records the process holding it; the target's identity checked again
+// before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
+// Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
+// a symbolic link: no_file otherwise, with errno EEXIST when something is there.
+native_file create_new(const std::string& path);
+// The process that made a lock, recorded beside it (an extended attribute, an NTFS stream):
+// record_owner records this process, lock_owner reads it (0: none recorded), drop_owner takes it
+// off. A file system without such records records none.
+void record_owner(const std::string& path);
+long lock_owner(const std::string& path);
+void drop_owner(const std::string& path);
+bool process_exists(long pid);
+// The names in a folder (no "." and ".."), for the leftovers of killed runs.
+std::vector<std::string> folder_names(const std::string& dir);
+// Held while a folder's leftovers are looked at, so that two runs never both take a stale lock
+// over (flock on the folder; a named mutex of its full path on Windows).
+class folder_lock {
+ public:
+  explicit folder_lock(const std::string& dir);
+  ~folder_lock();
+  folder_lock(const folder_lock&) = delete;
+  folder_lock& operator=(const folder_lock&) = delete;
+
+ private:
+  std::intptr_t held_ = -1;
+};
+// What says a file is still the one read: its node (device and inode, volume and file index),
+// size, modification and change times.
+struct file_identity {
+  std::uint64_t volume = 0, node = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // nanoseconds, or the system's own unit
+  bool operator==(const file_identity& o) const {
+    return volume == o.volume && node == o.node && size == o.size && modified == o.modified && changed == o.changed;
+  }
+  bool operator!=(const file_identity& o) const { return !(*this == o); }
+};
+std::optional<file_identity> identity_of(const std::string& path);
 
 // Calls cleanup once on Ctrl+C, a closed console or a terminal hang-up, then ends the program as
 // the interrupt would have.

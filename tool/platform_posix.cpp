@@ -1,12 +1,15 @@
 // The system seam on Linux and other POSIX systems.
 #include "platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -214,10 +217,23 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 
 bool publish_file(const std::string& from, const std::string& to) {
-  // a hard link fails with EEXIST where something is: no window in which to is replaced
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system without it: a hard link is made only where no name is.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP) return false;
+  // Nor hard links (FAT): the name is taken first, with O_EXCL, then the new file renamed over it.
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  ::unlink(to.c_str());
+  errno = error;
+  return false;
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -242,6 +258,68 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   struct stat st {};
   if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) return static_cast<std::uint64_t>(st.st_size);
   return std::nullopt;
+}
+
+native_file create_new(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+namespace {
+constexpr const char* owner_attribute = "user.vexdram.pid";
+}  // namespace
+
+void record_owner(const std::string& path) {
+  const std::string pid = std::to_string(::getpid());
+  (void)::lsetxattr(path.c_str(), owner_attribute, pid.data(), pid.size(), 0);
+}
+
+long lock_owner(const std::string& path) {
+  char text[16];
+  const ssize_t got = ::lgetxattr(path.c_str(), owner_attribute, text, sizeof text - 1);
+  if (got <= 0) return 0;
+  long pid = 0;
+  for (ssize_t i = 0; i < got; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  return pid;
+}
+
+void drop_owner(const std::string& path) { (void)::lremovexattr(path.c_str(), owner_attribute); }
+
+bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(d);
+  }
+  return names;
+}
+
+folder_lock::folder_lock(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  while (::flock(fd, LOCK_EX) != 0)
+    if (errno != EINTR) break;
+  held_ = fd;
+}
+folder_lock::~folder_lock() {
+  if (held_ >= 0) ::close(static_cast<int>(held_));  // and with it the folder's lock
+}
+
+std::optional<file_identity> identity_of(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  file_identity id;
+  id.volume = static_cast<std::uint64_t>(st.st_dev);
+  id.node = static_cast<std::uint64_t>(st.st_ino);
+  id.size = static_cast<std::uint64_t>(st.st_size);
+  id.modified = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  id.changed = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return id;
 }
 
 namespace {

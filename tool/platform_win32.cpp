@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 
 namespace vexdram::platform {
 
@@ -264,6 +265,117 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length))
     return std::nullopt;
   return static_cast<std::uint64_t>(length.QuadPart);
+}
+
+native_file create_new(const std::string& path) {
+  // CREATE_NEW never follows or replaces anything at path; others may read, rename and delete.
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  const DWORD e = ::GetLastError();
+  errno = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+  return no_file;
+}
+
+namespace {
+// NTFS keeps the owner in a stream of the lock file; it goes with the file and is taken off before
+// the rename, as the extended attribute on Linux.
+std::wstring owner_stream(const std::string& path) { return wide(path) + L":vexdram.pid"; }
+}  // namespace
+
+void record_owner(const std::string& path) {
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const std::string pid = std::to_string(::GetCurrentProcessId());
+  DWORD written = 0;
+  (void)::WriteFile(h, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
+  ::CloseHandle(h);
+}
+
+long lock_owner(const std::string& path) {
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  char text[16];
+  DWORD got = 0;
+  const bool ok = ::ReadFile(h, text, sizeof text - 1, &got, nullptr);
+  ::CloseHandle(h);
+  if (!ok || got == 0) return 0;
+  long pid = 0;
+  for (DWORD i = 0; i < got; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  return pid;
+}
+
+void drop_owner(const std::string& path) { (void)::DeleteFileW(owner_stream(path).c_str()); }
+
+bool process_exists(long pid) {
+  if (pid <= 0) return false;
+  const HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED;  // there, but another user's
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(h);
+  return running;
+}
+
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE h = ::FindFirstFileW((wide(dir) + L"\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = narrow(found.cFileName);
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileW(h, &found));
+  ::FindClose(h);
+  return names;
+}
+
+// A folder cannot be locked as a file can: a mutex named after its full path (backslashes are
+// not allowed in the name: the path is hashed) serves every run of this user's session.
+folder_lock::folder_lock(const std::string& dir) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = ::GetFullPathNameW(wide(dir).c_str(), MAX_PATH * 4, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 4) return;
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of the lower-cased path
+  for (DWORD i = 0; i < n; ++i) hash = (hash ^ static_cast<std::uint16_t>(std::towlower(full[i]))) * 1099511628211ull;
+  const std::wstring name = L"Local\\vexdram-folder-" + std::to_wstring(hash);
+  const HANDLE m = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  if (!m) return;
+  const DWORD waited = ::WaitForSingleObject(m, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    ::CloseHandle(m);
+    return;
+  }
+  held_ = reinterpret_cast<std::intptr_t>(m);
+}
+folder_lock::~folder_lock() {
+  if (held_ == -1) return;
+  ::ReleaseMutex(reinterpret_cast<HANDLE>(held_));
+  ::CloseHandle(reinterpret_cast<HANDLE>(held_));
+}
+
+std::optional<file_identity> identity_of(const std::string& path) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
+  const bool ok = ::GetFileInformationByHandle(h, &info) &&
+                  ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+  ::CloseHandle(h);
+  if (!ok) return std::nullopt;
+  file_identity id;
+  id.volume = info.dwVolumeSerialNumber;
+  id.node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  id.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  id.modified = basic.LastWriteTime.QuadPart;  // 100 ns units
+  id.changed = basic.ChangeTime.QuadPart;
+  return id;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // must do. Names with spaces and outside ASCII on purpose.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform.h"
@@ -142,6 +143,41 @@ TEST(PlatformFiles, TemporaryThenReplaceOrPublish) {
   EXPECT_EQ(platform::make_folder(d.at("made")), platform::folder::exists);
   EXPECT_EQ(platform::make_folder(target), platform::folder::not_a_folder);
   EXPECT_EQ(platform::make_folder(d.at("missing/deeper")), platform::folder::failed);
+}
+
+// The lock of vexdram's writer: made only where nothing is, its owner recorded beside it (where the
+// file system keeps such records), found again by name, and a changed file told from the one read.
+TEST(PlatformFiles, LockFileOwnerAndIdentity) {
+  const folder_with_names d;
+  const std::string lock = d.at("板卡.bin.lock");
+  const platform::native_file f = platform::create_new(lock);
+  ASSERT_NE(f, platform::no_file);
+  platform::close_file(f);
+  EXPECT_EQ(platform::create_new(lock), platform::no_file);
+  EXPECT_EQ(errno, EEXIST);
+  platform::record_owner(lock);
+  const long owner = platform::lock_owner(lock);
+  if (owner != 0) {  // recorded: it is this process, alive; taken off, none
+    EXPECT_TRUE(platform::process_exists(owner));
+    platform::drop_owner(lock);
+    EXPECT_EQ(platform::lock_owner(lock), 0);
+  }
+  EXPECT_FALSE(platform::process_exists(0));
+  EXPECT_EQ(platform::folder_names(d.at("")), std::vector<std::string>{"板卡.bin.lock"});
+  {
+    const platform::folder_lock held(d.at(""));
+    const platform::folder_lock again(d.dir);  // another folder: not held by the first
+  }
+
+  const std::string target = d.at("target.bin");
+  write_file(target, bytes{1, 2});
+  const auto was = platform::identity_of(target);
+  ASSERT_TRUE(was);
+  EXPECT_EQ(platform::identity_of(target), was);
+  EXPECT_FALSE(platform::identity_of(d.at("missing")));
+  write_file(d.at("other.bin"), bytes{1, 2});
+  ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target));  // same bytes, another file
+  EXPECT_NE(platform::identity_of(target), was);
 }
 
 TEST(PlatformClock, UtcTime) {
