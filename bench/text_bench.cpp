@@ -22,7 +22,7 @@ std::string report_text() {
   vexdram::base_info info;
   for (std::size_t n = 0; n < vexdram::base_info_tag_size; ++n) info[n] = static_cast<std::uint32_t>(n * 2654435761u);
   std::FILE* f = std::tmpfile();
-  if (!f || vexdram::gen_info_from_bin(f, info, 5) != 0) std::abort();
+  if (!f || vexdram::gen_info_from_bin(f, info) != 0) std::abort();
   std::string text(1 << 16, '\0');
   std::rewind(f);
   text.resize(std::fread(text.data(), 1, text.size(), f));

@@ -56,7 +56,9 @@ inline constexpr command commands[] = {
      "Prints one line per parameter, tab-separated: the key, its group, its report format (hex or "
      "decimal), then for block versions 0-1, 2-4 and 5 its width and largest value (\"12/4095\"; "
      "\"-\" where that version has no place for it; \"tq6951\" after the skew fields, which only "
-     "that chip's binaries carry)."},
+     "that chip's binaries carry). With --json: the catalogue as hosts read it (the studio's "
+     "resource/vexdram_catalogue.json): the chips, the groups, the start tag, and each parameter's "
+     "number, key, format, group and places (block versions, section, word, lowest bit, width)."},
     {"chips", "", "print the chip names", "Prints the chip names that --chip accepts, one a line."},
 };
 
@@ -118,5 +120,19 @@ inline constexpr const char* examples[] = {
     "vexdram diff vendor_tq6583_ddr.bin out/tq6583_ddr.bin --json",
     "vexdram show tq6951_ddr_v5.bin > report.txt",
 };
+
+// What FILE is, for the manual page: the older family's names (run.h) stand between the parts.
+inline constexpr const char* file_head =
+    "FILE is a DDR binary or a loader container: a file that begins with \"BOOT\" or "
+    "\"LDR \" and the header length 0x66 is a container. The chip (--chip, or the longest "
+    "chip name in FILE's name) matters, as for vexdram_tool, for the skew section, which is "
+    "read for the chip tq6951 alone; and for a version 0 or 1 block FILE's path does too: "
+    "when it contains ";
+inline constexpr const char* file_tail = " the short form of the version-1 record is written.";
+
+inline constexpr const char* help_option = "prints the usage, at every level: vexdram --help, vexdram set --help.";
+inline constexpr const char* version_option = "prints the version.";
+inline constexpr const char* source_date_epoch =
+    "the release time recorded in a loader container that vexdram writes, as for imgwelder.";
 
 }  // namespace vexdram::cli::text

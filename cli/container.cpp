@@ -1,9 +1,6 @@
 #include "container.h"
 
-#include <numeric>
-
 #include "errors.h"
-#include "pack.hpp"
 
 namespace vexdram::cli {
 namespace {
@@ -21,13 +18,22 @@ std::string image_path(const std::string& line) {
   return std::string(output_dir) + "/" + (from < line.size() ? line.substr(from) : "");
 }
 
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-bool alnum(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 const char* no_repack = "the module could not unpack and pack this container again: ";
+
+// Why, in the words of a person who ran vexdram.
+std::string refused(imgwelder::repack_refusal why) {
+  switch (why) {
+    case imgwelder::repack_refusal::none:
+      break;
+    case imgwelder::repack_refusal::chip_code:
+      return "its chip code is not 4 letters or digits";
+    case imgwelder::repack_refusal::table_past_end:
+      return "an entry table lies past its end";
+    case imgwelder::repack_refusal::first_loader_short:
+      return "its first loader image is shorter than 224 bytes";
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -104,40 +110,13 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const img
   for (const char* name : module_files)
     if (u.files.count(name)) throw trouble{std::string("the container holds an image named like the module's work file ") + name};
 
-  // The packing options, from the header as the module reads it.
-  for (char ch : c.chip_code)
-    if (!alnum(ch)) throw trouble{no_repack + std::string("its chip code is not 4 letters or digits")};
-  const std::string family = chip.size() >= 2 && (chip.compare(0, 2, "TQ") == 0 || chip.compare(0, 2, "TN") == 0)
-                                 ? chip.substr(0, 2)
-                                 : "TQ";
-  std::string options = "-c -" + family + std::string(c.chip_code.begin(), c.chip_code.end());
-  options += " -v " + std::to_string(c.version[1]) + "." + std::to_string(c.version[0]);
-  if (c.ldr_tag) options += " -n ";
-  // The data delay the module reports is byte 53 at a table's offset: the first entry's delay.
-  for (std::size_t t = 0; t < 2; ++t) {
-    const std::uint64_t at = std::uint64_t{le32(bytes, imgwelder::hdr::tables + t * imgwelder::hdr::table_stride + 1)} + 53;
-    if (at >= bytes.size()) throw trouble{no_repack + std::string("an entry table lies past its end")};
-    if (bytes[at] != 0) options += (t == 0 ? " -d " : " -s ") + std::to_string(bytes[at]);
-  }
-  options += " -r " + std::to_string((c.crc_off << 2) | (c.rc4_off_471 << 1) | c.rc4_flag);
-  if (options.find("6947") != std::string::npos) options += " -a 8 ";
-
-  // The loader parameters of the first loader image go back to the packer when programmed.
-  const std::string& first_loader = u["loader_473_0"];
-  if (first_loader != null_text) {
-    const std::vector<std::uint8_t>* image = u.file(first_loader);
-    if (!image || image->size() < 224)
-      throw trouble{no_repack + std::string("its first loader image is shorter than 224 bytes")};
-    std::vector<std::uint8_t> params(image->begin() + 124, image->begin() + 132);
-    params.insert(params.end(), image->begin() + 212, image->begin() + 220);
-    const int first_four = std::accumulate(params.begin(), params.begin() + 4, 0);
-    if (first_four != 1020 && first_four != 0) {
-      u.files["loader_param.bin"] = params;
-      options += std::string(" -l ") + loader_param_file;
-    }
-  }
-  set("pack_params", options);
-  u.pack_options = options;
+  // The packing options, from the header as the module reads it; the loader parameters of the
+  // first loader image go back to the packer when programmed.
+  const imgwelder::repack_refusal why = imgwelder::plan_repack(bytes.data(), bytes.size(), c, chip, u.plan);
+  if (why != imgwelder::repack_refusal::none) throw trouble{no_repack + refused(why)};
+  if (u.plan.loader_params)
+    u.files["loader_param.bin"].assign(u.plan.loader_params->begin(), u.plan.loader_params->end());
+  set("pack_params", imgwelder::pack_params_text(u.plan, loader_param_file));
   return u;
 }
 
@@ -152,12 +131,7 @@ std::vector<std::uint8_t> pack_as_module(module_unpack u, const std::vector<std:
     throw trouble{no_repack + std::string("it has no FlashData image apart from the DDR image")};
   *data = *ddr;
 
-  std::vector<std::string> args;
-  for (std::size_t at = 0, end; at < u.pack_options.size(); at = end + 1) {
-    end = u.pack_options.find(' ', at);
-    if (end == std::string::npos) end = u.pack_options.size();
-    if (end > at) args.push_back(u.pack_options.substr(at, end - at));
-  }
+  std::vector<std::string> args = imgwelder::pack_arguments(u.plan, loader_param_file);
   auto add = [&](const char* flag, const std::string& value) {
     args.push_back(flag);
     args.push_back(value);

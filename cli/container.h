@@ -1,7 +1,7 @@
 // A loader container as the module sees it: what its unpack puts where in its output directory,
 // and the container its pack writes after the DDR image (471) was edited there. Built in-process
-// with imgwelder's own reader, listing and pack, so that `vexdram` writes exactly what a host of
-// the module writes for the same edit.
+// with imgwelder's own reader, listing, repack plan and pack, so that `vexdram` writes exactly
+// what a host of the module writes for the same edit.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "container.hpp"
+#include "pack.hpp"
 
 namespace vexdram::cli {
 
@@ -23,7 +24,8 @@ struct module_unpack {
   // The output directory after the unpack: each image under its name, and the loader parameter
   // file when the unpack writes one.
   std::map<std::string, std::vector<std::uint8_t>> files;
-  std::string pack_options;  // "pack_params"
+  // What the module's pack is given ("pack_params"), as imgwelder's library derives it.
+  imgwelder::repack_plan plan;
   const std::string& operator[](const std::string& key) const;
   // The file a value names in the output directory, or nullptr.
   std::vector<std::uint8_t>* file(const std::string& value);

@@ -16,20 +16,12 @@
 #include "layout.h"
 #include "messages.h"
 #include "param_text.h"
+#include "text_util.h"
 #include "values.h"
 
 namespace vexdram::cli {
 namespace {
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return s;
-}
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return s;
-}
-std::string base_name(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 std::string os_error() { return std::strerror(errno); }
 
 // What the core prints during one run, kept in memory.
@@ -216,7 +208,7 @@ void write_all(int fd, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : k == kind::loader ? "loader" : "text"; }
+const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : "loader"; }
 
 bool is_loader(const std::uint8_t* head, std::size_t size) {
   return size >= 5 && (std::memcmp(head, "BOOT", 4) == 0 || std::memcmp(head, "LDR ", 4) == 0) &&
@@ -311,7 +303,7 @@ std::string binary::refusal(const edit& e) const {
     case storage::short_form:
       return "not stored for this file name: the version-1 short form leaves the frequency words alone";
   }
-  if (w.width < 32 && e.value >> w.width != 0) return too_wide(w.width);
+  if (!field_fits(w.width, e.value)) return too_wide(w.width);
   if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
     return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) + " here); it cannot be set to 0";
   return "";
@@ -422,7 +414,7 @@ assignments check_assignments(const binary& b, const std::vector<std::string>& t
       continue;
     }
     const std::string key = kv.substr(0, eq);
-    const auto n = key_number(key);
+    const auto n = find_key(key);
     if (!n) {
       out.problems.push_back(unknown_key(key));
       continue;
@@ -462,22 +454,17 @@ param_file read_param_file(const std::string& text) {
     }
     const std::size_t comment = line.find("/*");
     if (comment != std::string::npos) line.erase(comment);
-    auto trim = [](std::string s) {
-      const char* blank = " \t\r";
-      const std::size_t first = s.find_first_not_of(blank);
-      if (first == std::string::npos) return std::string();
-      return s.substr(first, s.find_last_not_of(blank) - first + 1);
-    };
-    line = trim(line);
+    constexpr const char* blank = " \t\r";
+    line = std::string(trim(line, blank));
     if (line.empty() || line == "end") continue;
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) {
       problem("no '=' in '" + line + "'");
       continue;
     }
-    const std::string key = trim(line.substr(0, eq));
-    const std::string value = trim(line.substr(eq + 1));
-    const std::optional<param> n = key_number(key);
+    const std::string key(trim(std::string_view(line).substr(0, eq), blank));
+    const std::string value(trim(std::string_view(line).substr(eq + 1), blank));
+    const std::optional<param> n = find_key(key);
     if (!n) {
       problem(unknown_key(key));
       continue;

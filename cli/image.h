@@ -19,7 +19,7 @@
 
 namespace vexdram::cli {
 
-enum class kind { ddr, loader, text };
+enum class kind { ddr, loader };
 const char* kind_name(kind k);
 
 // The first bytes of a loader container: "BOOT" or "LDR " and the header's length.

@@ -67,7 +67,7 @@ int get(const options& o) {
   std::vector<param> keys;
   refusals bad;
   for (const std::string& k : o.keys) {
-    if (const auto n = key_number(k)) keys.push_back(*n);
+    if (const auto n = find_key(k)) keys.push_back(*n);
     else bad.add(o.file, unknown_key(k));
   }
   bad.raise_if_any();

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "layout.h"
 #include "places.h"
 #include "report.h"
 #include "run.h"
@@ -38,14 +39,7 @@ struct cell {
 };
 std::string cell_text(const cell& c) {
   if (c.width == 0) return "-";
-  const std::uint64_t largest = (std::uint64_t{1} << c.width) - 1;
-  return std::to_string(c.width) + "/" + std::to_string(largest) + (c.tq6951 ? " tq6951" : "");
-}
-json cell_json(const cell& c) {
-  if (c.width == 0) return nullptr;
-  json j = {{"width", c.width}, {"largest", (std::uint64_t{1} << c.width) - 1}};
-  if (c.tq6951) j["chip"] = "tq6951";
-  return j;
+  return std::to_string(c.width) + "/" + std::to_string(width_max(c.width)) + (c.tq6951 ? " tq6951" : "");
 }
 // Versions 0-1, 2-4 and 5. A place written but always read back as 0 is no place to set.
 std::array<cell, 3> cells(std::size_t n) {
@@ -59,13 +53,12 @@ std::array<cell, 3> cells(std::size_t n) {
   }
   return c;
 }
-const char* classes[] = {"0-1", "2-4", "5"};
-const char* format_of(std::size_t n) { return n == p::start_tag || report_in_hex(n) ? "hex" : "decimal"; }
+const char* format_of(std::size_t n) { return report_in_hex(n) ? "hex" : "decimal"; }
 
 }  // namespace
 
 std::string report(const binary& b) {
-  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values(), b.version()); });
+  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values()); });
 }
 
 std::string show_json(const binary& b) {
@@ -120,17 +113,7 @@ std::string keys_text() {
   return out;
 }
 
-std::string keys_json() {
-  json all = json::array();
-  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
-    json versions = json::object();
-    const auto c = cells(n);
-    for (std::size_t i = 0; i < c.size(); ++i) versions[classes[i]] = cell_json(c[i]);
-    all.push_back({{"n", n}, {"key", std::string(base_info_tag[n])}, {"group", parameter_group(n)},
-                   {"format", format_of(n)}, {"versions", versions}});
-  }
-  return dump(all);
-}
+std::string keys_json() { return catalogue_json(); }
 
 std::string chips_text() {
   std::string out;

@@ -29,7 +29,8 @@ std::string diff_text(const side& a, const side& b, const std::vector<param>& di
 std::string diff_json(const side& a, const side& b, const std::vector<param>& differ);
 
 // The catalogue: every key with its group, format, and width and largest value in each block
-// version ("-" where a version has no place for it).
+// version ("-" where a version has no place for it); as JSON, the hosts' catalogue (the studio's
+// vexdram_catalogue.json), every place of every parameter.
 std::string keys_text();
 std::string keys_json();
 std::string chips_text();

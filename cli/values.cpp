@@ -5,7 +5,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "layout.h"
 #include "report.h"
+#include "text_util.h"
 
 namespace vexdram::cli {
 namespace {
@@ -37,8 +39,7 @@ std::uint64_t decimal(std::string_view t) {
 }  // namespace
 
 typed parse_value(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  text = trim(text, " \t");
   if (text.empty()) return {std::nullopt, need_value};
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     std::uint64_t v = 0;
@@ -70,25 +71,12 @@ typed parse_value(std::string_view text) {
 }
 
 std::string too_wide(unsigned width) {
-  const std::uint64_t largest = (std::uint64_t{1} << width) - 1;
-  return "does not fit its " + std::to_string(width) + "-bit field (largest " + std::to_string(largest) + ")";
-}
-
-typed check_value(std::string_view text, unsigned width) {
-  typed t = parse_value(text);
-  if (t.value && width < 32 && *t.value >> width != 0) return {std::nullopt, too_wide(width)};
-  return t;
+  return "does not fit its " + std::to_string(width) + "-bit field (largest " + std::to_string(width_max(width)) + ")";
 }
 
 std::string report_text(std::size_t n, std::uint32_t value) {
   char buf[16];
   return report_value(n, value, buf);
-}
-
-std::optional<param> key_number(std::string_view key) {
-  for (std::size_t n = 0; n < base_info_tag_size; ++n)
-    if (base_info_tag[n] == key) return static_cast<param>(n);
-  return std::nullopt;
 }
 
 std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t count) {

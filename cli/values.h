@@ -22,16 +22,12 @@ struct typed {
 // as the report writes 32-bit values (-2147483648 to -1 stand for 2^32 + N); spaces and tabs
 // around it ignored; at most 32 bits.
 typed parse_value(std::string_view text);
-// The same, then the field's width.
-typed check_value(std::string_view text, unsigned width);
 // "does not fit its N-bit field (largest M)"
 std::string too_wide(unsigned width);
 
 // The value as the report writes it: 0x hexadecimal or signed 32-bit decimal, by the key.
 std::string report_text(std::size_t n, std::uint32_t value);
 
-// The parameter number of a key, exactly as the catalogue spells it.
-std::optional<param> key_number(std::string_view key);
 // The keys nearest to a mistyped one (edit distance), at most `count`.
 std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t count = 3);
 // "no parameter 'K'; nearest: a, b, c"

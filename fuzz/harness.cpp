@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "container.hpp"
 #include "files.hpp"
+#include "pack.hpp"
 #include "run.h"
 
 namespace vexdram::fuzz {
@@ -49,10 +51,6 @@ struct string_file {
     return 0;
   }
 };
-
-std::uint32_t le32(const std::uint8_t* b) {
-  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-}
 
 std::string at(const char* what, std::uint64_t pos) {
   return std::string(what) + " at byte " + std::to_string(pos);
@@ -118,9 +116,9 @@ std::vector<span> allowed_spans(const std::vector<std::uint8_t>& bin, std::uint3
   std::vector<span> out;
   const std::uint64_t size = bin.size();
   std::uint64_t p = 0;
-  while (p + 4 <= size && le32(bin.data() + p) != tag) p += 4;
+  while (p + 4 <= size && load_le32(bin.data() + p) != tag) p += 4;
   if (p + 8 > size) return out;
-  const std::uint32_t version = le32(bin.data() + p + 4);
+  const std::uint32_t version = load_le32(bin.data() + p + 4);
   auto add = [&](std::uint64_t b, std::uint64_t e) {
     e = std::min(e, size);
     if (b < e) out.push_back({b, e});
@@ -218,7 +216,7 @@ std::string check_round_trip(const run_context& like, const std::vector<std::uin
   merge(like, report, once);
   if (once.size() != original.size()) return "merging its report changed the binary's length";
   std::uint64_t tag = 0;
-  while (tag + 4 <= once.size() && le32(once.data() + tag) != start_tag_value) tag += 4;
+  while (tag + 4 <= once.size() && load_le32(once.data() + tag) != start_tag_value) tag += 4;
   const std::uint64_t head_end = std::min<std::uint64_t>(tag + 36, once.size());
   if (!std::equal(once.begin() + tag, once.begin() + head_end, original.begin() + tag)) return {};
   std::vector<std::uint8_t> twice = once;
@@ -350,6 +348,51 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
   return {};
 }
 
+namespace {
+
+// The plan a host derives to pack a container again: its text splits into its words, and when
+// pack can record the container's flags, packing the plan with the container's images keeps the
+// header's tag, version, chip code and flags.
+std::string check_repack_plan(const std::vector<std::uint8_t>& bytes, const imgwelder::container& c) {
+  using namespace imgwelder;
+  repack_plan plan;
+  if (plan_repack(bytes.data(), bytes.size(), c, "TQ", plan) != repack_refusal::none) return {};
+  const std::string param_file = "output/loader_param.bin";  // (no image name holds a '/')
+  std::vector<std::string> args = pack_arguments(plan, param_file);
+  std::istringstream text(pack_params_text(plan, param_file));
+  std::vector<std::string> words;
+  for (std::string w; text >> w;) words.push_back(w);
+  if (words != args) return "the repack plan's text and its words differ";
+  if (c.rc4_flag > 1 || c.rc4_off_471 > 1 || c.crc_off > 1) return {};  // pack records one bit each
+
+  std::map<std::string, const std::vector<std::uint8_t>*> files;
+  for (std::size_t t = 0; t < table_count; ++t)
+    for (const image& img : c.tables[t]) {
+      args.push_back(t == 0 ? "-1" : t == 1 ? "-2" : "-3");
+      args.push_back(img.name);
+      files[img.name] = &img.data;
+    }
+  args.insert(args.end(), {"-o", "again.bin"});
+  const std::vector<std::uint8_t> params =
+      plan.loader_params ? std::vector<std::uint8_t>(plan.loader_params->begin(), plan.loader_params->end())
+                         : std::vector<std::uint8_t>{};
+  files[param_file] = &params;
+  const file_reader read = [&](const std::string& path, std::vector<std::uint8_t>& out, std::string&) {
+    out = *files.at(path);
+    return true;
+  };
+  container again;
+  std::string out, error;
+  if (!build_pack(args, read, again, out, error)) return "pack refuses the repack plan: " + error;
+  if (again.ldr_tag != c.ldr_tag || again.version[0] != c.version[0] || again.version[1] != c.version[1] ||
+      again.chip_code != c.chip_code || again.rc4_flag != c.rc4_flag || again.rc4_off_471 != c.rc4_off_471 ||
+      again.crc_off != c.crc_off)
+    return "the container packed from the repack plan has another header";
+  return {};
+}
+
+}  // namespace
+
 std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
                                    const std::string& parent) {
   using namespace imgwelder;
@@ -409,7 +452,8 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
   if (!read_container(written.data(), written.size(), back, error))
     return "the writer's output does not read back: " + error;
   const std::string diff = compare(c, back);
-  return diff.empty() ? diff : "read back after writing: " + diff;
+  if (!diff.empty()) return "read back after writing: " + diff;
+  return check_repack_plan(bytes, c);
 }
 
 std::string make_scratch_parent() {

@@ -38,7 +38,8 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size);
 // The container reader and unpack. A container that asks for a CRC gets a correct one, so the
 // mutations reach past the CRC check. Unpacks into a fresh directory inside parent and checks
 // that nothing else appears in parent, that a failed unpack leaves nothing and a successful one
-// exactly the images; cleans up. Also read(write(read(x))) == read(x).
+// exactly the images; cleans up. Also read(write(read(x))) == read(x), and the repack plan a
+// host derives packs again into a container with the same header.
 std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
                                    const std::string& parent);
 

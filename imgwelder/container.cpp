@@ -8,13 +8,14 @@
 #include <utility>
 
 namespace imgwelder {
-namespace {
 
 std::uint32_t get_le(const std::uint8_t* p, std::size_t width) {
     std::uint32_t v = 0;
     for (std::size_t i = width; i-- > 0;) v = (v << 8) | p[i];
     return v;
 }
+
+namespace {
 
 void put_le(std::uint8_t* p, std::size_t width, std::uint32_t v) {
     for (std::size_t i = 0; i < width; ++i, v >>= 8) p[i] = static_cast<std::uint8_t>(v & 0xffu);

@@ -102,6 +102,9 @@ bool is_safe_image_name(const std::string& name);
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 
+// A little-endian number of `width` bytes (1 to 4), as every field of the container is stored.
+std::uint32_t get_le(const std::uint8_t* p, std::size_t width);
+
 // Release time record from a UTC calendar time.
 std::array<std::uint8_t, 7> make_release_time(unsigned year, unsigned month, unsigned day,
                                               unsigned hour, unsigned minute, unsigned second);

@@ -158,9 +158,10 @@ py::object parameter_text(const py::object& res_dict) {
 
 py::str output_path(const char* file) { return py::str(std::string(output_dir_name) + "/" + file); }
 
-// The tool for this platform, by the module's tool path globals.
-py::object tool_path() {
-  return is_linux() ? ns()["ddr_bin_tool_linux_path"] : ns()["ddr_bin_tool_win_path"];
+// The tool for this platform, by the module's tool path globals; the caller asks the platform
+// once per call.
+py::object tool_path(bool linux_host) {
+  return linux_host ? ns()["ddr_bin_tool_linux_path"] : ns()["ddr_bin_tool_win_path"];
 }
 
 struct chip_choice {
@@ -220,7 +221,7 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
     if (truthy(os_path_exists(report))) os.attr("remove")(report);
 
     const bool linux_host = is_linux();
-    py::object tool = linux_host ? ns()["ddr_bin_tool_linux_path"] : ns()["ddr_bin_tool_win_path"];
+    py::object tool = tool_path(linux_host);
     if (!truthy(os_path_exists(tool))) {
       log_error(py::str("vexdram_tool does not exist"));
       return py::make_tuple(py::dict(), -3);
@@ -295,7 +296,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
       ns()["shutil"].attr("copy")(path, new_path);
     }
 
-    py::object tool = tool_path();
+    py::object tool = tool_path(is_linux());
     const py::object cmd_str = tool + py::str(" ") + chip.arg + py::str(" ") + param_file +
                                py::str(" ") + quoted(new_path);
     log_debug(cmd_str);

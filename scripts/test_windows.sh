@@ -12,11 +12,12 @@ scripts/build_windows.sh "$build" dist-win >/dev/null
 export WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all LANG=C.UTF-8
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(dirname "$wine")/wineserver
-"$wineserver" -p
-trap '"$wineserver" -k || true' EXIT
-# The first program brings up Wine's background programs, which would keep its output pipes
-# open (and ctest waiting): that one writes nowhere.
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+# The first program makes the prefix and brings up Wine's background programs, which would keep
+# its output pipes open (and ctest waiting): that one writes nowhere. Then the server stays for
+# the whole run (a program starts in a fifth of a second), already running or not.
 "$wine" dist-win/resource/tools/vexdram_tool.exe </dev/null >/dev/null 2>&1 || true
+"$wineserver" -p 2>/dev/null || true
 ctest --test-dir "$build" --output-on-failure -R '^vexdram_windows_tests$'
 VEXDRAM_DIST="$PWD/$dist" VEXDRAM_DIST_WIN="$PWD/dist-win" VEXDRAM_BUILD_WIN="$PWD/$build" \
   /usr/bin/python3 -m pytest -q -rs tests/windows

@@ -1,6 +1,8 @@
 // The catalogue's compile-time checks that need every key pair, kept in one translation unit so
-// that only this file pays for them.
+// that only this file pays for them, and the lookup of a parameter by its key.
 #include "catalogue.h"
+
+#include <algorithm>
 
 namespace vexdram {
 
@@ -71,5 +73,25 @@ static_assert(catalogue_containment.ordered,
 static_assert(catalogue_containment.pairs == 46, "the catalogue has 46 nested key pairs");
 static_assert(catalogue_containment.unique, "every key stands once in the catalogue");
 
+namespace catalogue_detail {
+// The parameter numbers in the order of their keys' text, sorted by the compiler.
+constexpr std::array<std::uint16_t, base_info_tag_size> keys_in_text_order() {
+  std::array<std::uint16_t, base_info_tag_size> order{};
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    std::size_t at = n;
+    for (; at > 0 && base_info_tag[n] < base_info_tag[order[at - 1]]; --at) order[at] = order[at - 1];
+    order[at] = static_cast<std::uint16_t>(n);
+  }
+  return order;
+}
+}  // namespace catalogue_detail
+
+std::optional<param> find_key(std::string_view key) {
+  static constexpr auto by_text = catalogue_detail::keys_in_text_order();
+  const auto it = std::lower_bound(by_text.begin(), by_text.end(), key,
+                                   [](std::uint16_t n, std::string_view k) { return base_info_tag[n] < k; });
+  if (it == by_text.end() || base_info_tag[*it] != key) return std::nullopt;
+  return static_cast<param>(*it);
+}
 
 }  // namespace vexdram

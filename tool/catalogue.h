@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace vexdram {
@@ -153,6 +154,9 @@ inline constexpr std::array<std::string_view, base_info_tag_size> base_info_tag 
     VEXDRAM_CATALOGUE(VEXDRAM_KEY)
 #undef VEXDRAM_KEY
 };
+
+// The parameter whose key is exactly this text (case and spaces count), or none.
+std::optional<param> find_key(std::string_view key);
 
 // One parameter set, every parameter as a full 32-bit value (bit widths belong to the layouts).
 struct base_info {

@@ -61,7 +61,9 @@ constexpr std::uint32_t field_get(const field& f, std::uint32_t word) {
 constexpr std::uint32_t field_prep(const field& f, std::uint32_t value) {
   return (value & field_max(f)) << f.lo;
 }
-constexpr bool field_fits(const field& f, std::uint32_t value) { return value <= field_max(f); }
+// Whether a value fits a field of this width as it is: the one check behind the tool's warning
+// and vexdram's refusal of a value too wide for its field.
+constexpr bool field_fits(unsigned width, std::uint32_t value) { return value <= width_max(width); }
 
 struct field_span {
   const field* first = nullptr;

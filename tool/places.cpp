@@ -1,6 +1,11 @@
 #include "places.h"
 
+#include <cstdio>
+#include <string_view>
+
 #include "layout.h"
+#include "report.h"
+#include "run.h"
 #include "tq6951_dram.h"
 
 namespace vexdram {
@@ -36,6 +41,30 @@ const std::vector<std::vector<place>>& parameter_places() {
 namespace {
 constexpr const char* skew_group = "tq6951 skew";
 constexpr const char* unstored_group = "not stored";
+
+std::string json_str(std::string_view s) {
+  std::string t = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') t += '\\';
+    t += c;
+  }
+  return t + "\"";
+}
+
+// A place as the JSON catalogue writes it.
+std::string json_place(const place& p) {
+  const char* versions = p.versions == place::in::version_5         ? "[5]"
+                         : p.versions == place::in::versions_0_to_1 ? "[0,1]"
+                                                                    : "[2,3,4,5]";
+  std::string t = std::string("{\"versions\":") + versions + ",\"section\":" +
+                  json_str(p.section == v1_record ? "version 0-1 record" : p.section) +
+                  ",\"word\":" + std::to_string(p.word) + ",\"lo\":" + std::to_string(p.lo) +
+                  ",\"width\":" + std::to_string(p.width);
+  if (!p.decoded) t += ",\"reads_as_zero\":true";
+  if (p.tq6951) t += ",\"chip\":\"tq6951\"";
+  if (p.lane >= 0) t += ",\"lane\":" + std::to_string(p.lane) + ",\"zero_keeps\":true";
+  return t + "}";
+}
 }  // namespace
 
 std::string parameter_group(std::size_t n) {
@@ -53,6 +82,26 @@ std::vector<std::string> parameter_groups() {
   groups.push_back(skew_group);
   groups.push_back(unstored_group);
   return groups;
+}
+
+std::string catalogue_json() {
+  const auto& where = parameter_places();
+  std::string j = "{\n\"chips\":[";
+  for (std::size_t i = 0; i < chip_names.size(); ++i) j += (i ? "," : "") + json_str(chip_names[i]);
+  j += "],\n\"groups\":[";
+  const std::vector<std::string> groups = parameter_groups();
+  for (std::size_t i = 0; i < groups.size(); ++i) j += (i ? "," : "") + json_str(groups[i]);
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "0x%x", start_tag_value);
+  j += std::string("],\n\"start_tag\":\"") + tag + "\",\n\"parameters\":[\n";
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    std::string list;
+    for (const place& p : where[n]) list += (list.empty() ? "" : ",") + json_place(p);
+    j += "{\"n\":" + std::to_string(n) + ",\"key\":" + json_str(base_info_tag[n]) + ",\"format\":\"" +
+         (report_in_hex(n) ? "hex" : "decimal") + "\",\"group\":" + json_str(parameter_group(n)) +
+         ",\"places\":[" + list + "]}" + (n + 1 < base_info_tag_size ? "," : "") + "\n";
+  }
+  return j + "]\n}\n";
 }
 
 }  // namespace vexdram

@@ -36,4 +36,10 @@ std::string parameter_group(std::size_t n);
 // Every group, in the order of the block.
 std::vector<std::string> parameter_groups();
 
+// The catalogue as JSON, for hosts (the studio's vexdram_catalogue.json, `vexdram keys --json`):
+// the chips, the groups, the start tag and every parameter's number, key, report format, group
+// and places (block versions, section, word counted from 0 in the section or record, lowest bit,
+// width; a skew lane names its chip and that 0 keeps it). One parameter a line.
+std::string catalogue_json();
+
 }  // namespace vexdram

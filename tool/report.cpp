@@ -13,7 +13,7 @@ constexpr std::array<bool, base_info_tag_size> for_every_key(Rule rule) {
   return t;
 }
 constexpr auto hex_in_report = for_every_key([](std::size_t n) {
-  return has(n, "_map") || has(n, "pstore") || has(n, "_mask") ||
+  return n == p::start_tag || has(n, "_map") || has(n, "pstore") || has(n, "_mask") ||
          (has(n, "_skew") && !has(n, "skew_freq_mhz"));
 });
 constexpr auto hex_in_echo = for_every_key([](std::size_t n) { return has(n, "_skew"); });
@@ -24,14 +24,14 @@ bool report_in_hex(std::size_t n) { return hex_in_report[n]; }
 bool echo_in_hex(std::size_t n) { return hex_in_echo[n]; }
 
 const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
-  if (n == p::start_tag || report_in_hex(n))
+  if (report_in_hex(n))
     std::snprintf(buf, sizeof buf, "0x%x", value);
   else
     std::snprintf(buf, sizeof buf, "%d", static_cast<std::int32_t>(value));
   return buf;
 }
 
-int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t /*version*/) {
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
   std::rewind(report);
   std::fputs("start tag=0x12345678\n", report);
   char value[16];

@@ -9,19 +9,20 @@
 
 namespace vexdram {
 
-// Hexadecimal ("0x%x") in the report: keys with "_map", "pstore" or "_mask", and skew keys other
-// than the skew frequencies. All others: signed 32-bit decimal ("%d").
+// Hexadecimal ("0x%x") in the report: the start tag, keys with "_map", "pstore" or "_mask", and
+// skew keys other than the skew frequencies. All others: signed 32-bit decimal ("%d"). The one
+// answer to "which keys are written in hex", for the report, the documents and the hosts.
 bool report_in_hex(std::size_t n);
 // Hexadecimal in the merge echo of modify mode: keys with "_skew" (the skew frequencies too).
 bool echo_in_hex(std::size_t n);
 
-// A value as the report writes it: "0x" and lower-case hexadecimal for the start tag and the keys
-// report_in_hex names, signed 32-bit decimal for the others. Returns buf.
+// A value as the report writes it: "0x" and lower-case hexadecimal for the keys report_in_hex
+// names, signed 32-bit decimal for the others. Returns buf.
 const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]);
 
 // Writes the report from the start of the file. Returns 0, or -1 when the report could not be
 // written whole (a full disk, say).
-int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin, std::uint32_t version);
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin);
 
 // The blank parameter file: "start tag=0x12345678", every other key with a blank value, "end".
 void write_template(std::FILE* out);

@@ -325,8 +325,7 @@ void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
   block_location at;
   base_info info_from_bin;
   if (!read_block(ctx, bin, start_tag_value, at, info_from_bin)) return;
-  say(ctx, gen_info_from_bin(report, info_from_bin, ctx.version) == 0 ? msg::generate_ok
-                                                                      : msg::generate_fail);
+  say(ctx, gen_info_from_bin(report, info_from_bin) == 0 ? msg::generate_ok : msg::generate_fail);
 }
 
 void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {

@@ -94,6 +94,8 @@ CASES = [
     (["template"], 0, "", TEMPLATE),
     (["chips", "--chip", "TQ6951"], 0, "", "tq6951\ntq6574\ntq5041\n"),
     (["keys"], 0, "", "ddr3_freq\tDDR3\tdecimal\t16/65535\t12/4095\t12/4095\n"),
+    # one catalogue schema: the studio's file, as the installed tree carries it
+    (["keys", "--json"], 0, "", (DIST / "resource" / "vexdram_catalogue.json").read_text()),
 ]
 
 

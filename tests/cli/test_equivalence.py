@@ -27,8 +27,14 @@ GENERATED = {
     "tq6951_short_v5.bin": build(5, seed=18, sizes={"skew": 12, "lp5": 10}),
     "tq6583_skew_v5.bin": build(5, seed=19),         # a skew section the tool does not read
 }
-KEYS = json.loads(vexdram("keys", "--json").stdout)
-CLASS = {0: "0-1", 1: "0-1", 2: "2-4", 3: "2-4", 4: "2-4", 5: "5"}
+KEYS = json.loads(vexdram("keys", "--json").stdout)["parameters"]
+
+
+def width_in(key, version):
+    """The width of the key's field in a block of this version; None where it has no place to set
+    (a place written but read back as 0 is none)."""
+    widths = [p["width"] for p in key["places"] if version in p["versions"] and not p.get("reads_as_zero")]
+    return widths[-1] if widths else None
 
 
 @pytest.fixture(scope="module")
@@ -44,10 +50,11 @@ def binaries(tmp_path_factory):
 def value_for(key, version, rng):
     """A value that fits the key's field in this version (never 0: a skew lane keeps its value),
     written the ways a person writes it; 1 where the version has no place for it."""
-    cell = key["versions"][CLASS[version]]
-    if cell is None:
+    width = width_in(key, version)
+    if width is None:
         return "1"
-    value = rng.choice([1, cell["largest"], rng.randint(1, cell["largest"])])
+    largest = (1 << width) - 1
+    value = rng.choice([1, largest, rng.randint(1, largest)])
     if key["format"] == "decimal" and value > 0x7FFFFFFF:
         return str(value - (1 << 32))
     return rng.choice([str(value), hex(value)])
@@ -85,7 +92,7 @@ def test_edits_of_every_version_and_chip(binaries, tmp_path, name):
     rng = random.Random(name)
     version = int(name[-5])
     groups = {GROUPS[s] for s in (FEW if name == "tq6585_gen_v4.bin" else SECTIONS)}
-    placed = [k for k in KEYS[1:] if k["versions"][CLASS[version]] and (version < 2 or k["group"] in groups)]
+    placed = [k for k in KEYS[1:] if width_in(k, version) and (version < 2 or k["group"] in groups)]
     statuses = []
     for i in range(40):
         # keys the version has a place for; now and then one it has none for, which is refused

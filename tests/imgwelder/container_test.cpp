@@ -35,9 +35,7 @@ bytes write(const container& c) {
     return out;
 }
 
-std::uint32_t le32(const bytes& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+std::uint32_t le32(const bytes& b, std::size_t at) { return get_le(b.data() + at, 4); }
 
 void put32(bytes& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));

@@ -162,18 +162,6 @@ def test_tool_not_executable_is_logged_and_left_alone(df, modify_tool, caplog):
     assert stat.S_IMODE(tool.stat().st_mode) == 0o644
 
 
-@pytest.mark.parametrize("path", [
-    'in/a b"$(touch P1)`touch P2`;touch P3;.bin',
-    'in/x" ; touch P4 ; echo ".bin',
-])
-def test_binary_path_is_not_interpreted(df, modify_tool, path):
-    _binary(path)
-    new_path = path[:-4] + "_new.bin"
-    assert df.update_ddr_bin({"a": "1"}, path, "tq6951;touch P5") == new_path
-    assert modify_tool.calls("vexdram_tool") == [["tq6951;touch p5", PARAMS, new_path]]
-    assert not [p for p in os.listdir(".") if p.upper().startswith("P")]
-
-
 # cpmpare_ddr_param
 
 

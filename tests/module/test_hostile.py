@@ -13,7 +13,9 @@ from pathlib import Path
 import pytest
 
 from conftest import DIST
+from test_ddr_params import REPORT
 from test_ddr_road import SAMPLES, _sample, real_tool  # noqa: F401 (fixture)
+from test_ddr_update import PARAMS
 from test_loader_header import container
 from test_loader_roundtrip import KEPT, weld
 from test_loader_unpack import listing
@@ -66,6 +68,47 @@ def test_twenty_thousand_extra_keys_change_nothing(df, real_tool):
     assert Path("output/gen_param_new.txt").read_text().count("\n") == 484 + 20000
     assert Path("in/a.bin").read_bytes() == Path("in/b.bin").read_bytes()
     assert df.get_ddr_params("in/b.bin", "tq6951")[0]["ddr3_freq"] == "800"
+
+
+SHELL_NAME = 'in/a b"$(touch P1)`touch P2`;touch P3|cat&>P4\'.bin'
+SHELL_CHIP = "tq6951;touch P5 $(touch P6)`touch P7` a b"
+
+
+def _get(df, host):
+    df.get_ddr_params(SHELL_NAME, SHELL_CHIP)
+    assert host.calls("vexdram_tool") == [[SHELL_CHIP.lower(), "-g", REPORT, SHELL_NAME]]
+
+
+def _update(df, host):
+    new_name = SHELL_NAME[:-4] + "_new.bin"
+    assert df.update_ddr_bin({"a": "1"}, SHELL_NAME, SHELL_CHIP) == new_name
+    assert host.calls("vexdram_tool") == [[SHELL_CHIP.lower(), PARAMS, new_name]]
+
+
+def _unpack_and_pack(df, host):
+    images = ["a.bin", "b;touch P8", "c", "d"]
+    host.install_fake_tool("imgwelder", stdout=listing(images, 8))
+    Path("output").mkdir()
+    for name in images:
+        Path("output", name).write_bytes(b"x")
+    Path(SHELL_NAME).write_bytes(container(chip=b"wp>;"))
+    got = df.loader_unpack(SHELL_NAME)
+    assert got["pack_params"] == "-c -TQ;>pw -v 2.1 -r 0"
+    assert df.loader_pack(got, False) == SHELL_NAME
+    unpack_call, pack_call = host.calls("imgwelder")
+    assert unpack_call == ["unpack", "-i", SHELL_NAME, "-o", "output"]
+    assert pack_call[1:3] == ["-c", "-TQ;>pw"] and "output/b;touch P8" in pack_call
+
+
+@pytest.mark.parametrize("operation", [_get, _update, _unpack_and_pack], ids=lambda op: op.__name__[1:])
+def test_nothing_reaches_a_shell(df, ddr_tool, operation):
+    """Every operation starts its tool through one helper, without a shell: paths, chip names and
+    a container's chip code made of shell syntax reach the tool as single, literal arguments."""
+    host = ddr_tool()
+    Path("in").mkdir()
+    Path(SHELL_NAME).write_bytes(b"payload")
+    operation(df, host)
+    assert not [p for p in os.listdir(".") if p.upper().startswith("P")]
 
 
 @pytest.mark.parametrize("name", ODD_NAMES + ["-gvictim.bin", "-h.bin"])

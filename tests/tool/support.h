@@ -1,5 +1,5 @@
-// Helpers for the tool tests: independent tables of the block format, in-memory runs of the core,
-// and runs of the real program.
+// Helpers for the tool tests: the block format walked from the core's tables, in-memory runs of
+// the core, and runs of the real program.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,7 @@ using bytes = std::vector<std::uint8_t>;
 // Parameter number of a key; fails the test (and returns 0) for a key not in the catalogue.
 std::size_t num(const std::string& key);
 
-// A field as the block format tables give it.
+// A field of the core's tables, with its key.
 struct sfield {
   int word, lo, width;
   std::string key;
@@ -31,7 +31,8 @@ struct sfield {
 };
 // The fields of a section for a version (version 0/1: the version-1 record, entry ignored).
 std::vector<sfield> fields_of(index_entry e, std::uint32_t version);
-// Reserved bits of each word of a section, from the reserved store list (0/1: none).
+// Reserved bits of each word of a section: what no field claims, less what is not carried (0/1:
+// none).
 std::vector<std::uint32_t> reserved_of(index_entry e, std::uint32_t version);
 std::uint32_t room_of(index_entry e, std::uint32_t version);
 // The sections that live in the block image.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <random>
@@ -179,7 +180,7 @@ base_info every_value(std::uint32_t seed) {
 }
 std::string report_text(const base_info& b) {
   std::FILE* f = std::tmpfile();
-  EXPECT_EQ(gen_info_from_bin(f, b, 5), 0);
+  EXPECT_EQ(gen_info_from_bin(f, b), 0);
   std::string s(8192 * 4, '\0');
   std::rewind(f);
   s.resize(std::fread(s.data(), 1, s.size(), f));
@@ -316,6 +317,20 @@ TEST(Skew, OnlySubVersionOneIsUnderstood) {
       EXPECT_TRUE(std::equal(b.begin() + k.word(0), b.begin() + k.word(28), k.bin.begin() + k.word(0)))
           << chip << " sub-version " << sub;
     }
+  }
+}
+
+// A key finds its own parameter, exactly as spelled: case, spaces and a key's prefix or extension
+// find none (a prefix of one key is often another key: "lp4_freq" and "lp4x_freq").
+TEST(Catalogue, FindKeyIsExact) {
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    const std::string key(base_info_tag[n]);
+    EXPECT_EQ(find_key(key), std::optional<param>(static_cast<param>(n))) << key;
+    for (const std::string& miss : {key + " ", " " + key, key.substr(0, key.size() - 1), key + "_",
+                                    std::string(1, static_cast<char>(key[0] ^ 0x20)) + key.substr(1)})
+      if (!std::count(base_info_tag.begin(), base_info_tag.end(), miss)) {
+        EXPECT_EQ(find_key(miss), std::nullopt) << miss;
+      }
   }
 }
 
