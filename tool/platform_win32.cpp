@@ -162,14 +162,14 @@ int option_scan::next(int argc, char** argv, const char* options) {
   }
   const char* word = argv[index];
   const char c = word[next_char++];
-  const char* spec = c == ':' ? nullptr : std::strchr(options, c);
+  const char* known = c == ':' ? nullptr : std::strchr(options, c);
   const bool last = word[next_char] == '\0';
-  if (!spec) {
+  if (!known) {
     std::fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], c);
     if (last) ++index, next_char = 0;
     return '?';
   }
-  if (spec[1] != ':') {
+  if (known[1] != ':') {
     if (last) ++index, next_char = 0;
     return c;
   }

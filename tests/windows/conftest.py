@@ -1,9 +1,9 @@
 """The Windows programs (VEXDRAM_DIST_WIN, default dist-win/) under Wine next to the Linux ones
 (VEXDRAM_DIST, default dist/): each run gives its status, standard output and standard error as
 bytes, in a folder of its own, with the same relative names on both sides."""
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import subprocess
 from pathlib import Path
@@ -36,10 +36,8 @@ WINE_ENV = {**LINUX_ENV, "WINEDEBUG": "-all", "LANG": "C.UTF-8",
 
 def _build():
     """The binary generator of vexdram's tests (tests/cli/conftest.py), loaded under its own name."""
-    spec = importlib.util.spec_from_file_location("ddr_binaries", REPO / "tests" / "cli" / "conftest.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.build, module.SECTIONS
+    names = runpy.run_path(str(REPO / "tests" / "cli" / "conftest.py"), run_name="ddr_binaries")
+    return names["build"], names["SECTIONS"]
 
 
 build, SECTIONS = _build()
