@@ -148,9 +148,11 @@ struct file_identity {
 };
 std::optional<file_identity> identity_of(const std::string& path);
 
-// Calls cleanup once on Ctrl+C, a closed console or a terminal hang-up, then ends the program as
-// the interrupt would have.
-void on_interrupt(void (*cleanup)());
+// A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
+// program removes what is registered, then ends as the interrupt would have. write_temporary
+// registers its file; replace_file and remove_file let the name go.
+void remove_if_interrupted(const std::string& path);
+void forget_on_interrupt(const std::string& path);
 
 // Broken-down UTC time of t.
 std::tm utc_time(std::time_t t);

@@ -202,10 +202,11 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
   std::string name = dir + "/" + prefix + "XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) return false;
+  remove_if_interrupted(name);
   bool ok = write_all(fd, bytes, n) && fchmod(fd, file_mode()) == 0 && fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (!ok) {
-    ::unlink(name.c_str());
+    remove_file(name);
     return false;
   }
   temp = std::move(name);
@@ -213,10 +214,13 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  forget_on_interrupt(from);
+  return true;
 }
 
-bool publish_file(const std::string& from, const std::string& to) {
+namespace {
+bool publish_moves(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
   // A file system without it: a hard link is made only where no name is.
@@ -235,8 +239,19 @@ bool publish_file(const std::string& from, const std::string& to) {
   errno = error;
   return false;
 }
+}  // namespace
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool publish_file(const std::string& from, const std::string& to) {
+  if (!publish_moves(from, to)) return false;
+  forget_on_interrupt(from);
+  return true;
+}
+
+bool remove_file(const std::string& path) {
+  const bool removed = ::unlink(path.c_str()) == 0;
+  forget_on_interrupt(path);
+  return removed;
+}
 
 // Best effort: some file systems refuse to sync a directory, and the files themselves are
 // complete and synced by then.
@@ -323,17 +338,51 @@ std::optional<file_identity> identity_of(const std::string& path) {
 }
 
 namespace {
-void (*interrupt_cleanup)() = nullptr;
-void on_signal(int sig) {
-  if (interrupt_cleanup) interrupt_cleanup();
+// The names stand in a fixed table that the handler can read without allocating; a slot is
+// emptied before its name is freed.
+constexpr std::size_t max_pending = std::size_t{1} << 16;
+char* pending[max_pending];
+volatile sig_atomic_t pending_count = 0;
+
+void remove_pending(int sig) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i]) ::unlink(pending[i]);
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
+
+void catch_interrupts() {
+  // an interrupt ignored when the program started (a background job) stays ignored
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+}
 }  // namespace
 
-void on_interrupt(void (*cleanup)()) {
-  interrupt_cleanup = cleanup;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, on_signal);
+void remove_if_interrupted(const std::string& path) {
+  static const bool caught = (catch_interrupts(), true);
+  (void)caught;
+  char* const copy = ::strdup(path.c_str());
+  if (!copy) return;
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (!pending[i]) {
+      pending[i] = copy;
+      return;
+    }
+  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) {
+    std::free(copy);
+    return;
+  }
+  pending[pending_count] = copy;
+  pending_count = pending_count + 1;
+}
+
+void forget_on_interrupt(const std::string& path) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i] && path == pending[i]) {
+      char* const copy = pending[i];
+      pending[i] = nullptr;
+      std::free(copy);
+    }
 }
 
 std::tm utc_time(std::time_t t) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <mutex>
 
 namespace vexdram::platform {
 
@@ -220,10 +221,11 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
       if (::GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
     }
+    remove_if_interrupted(name);
     bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
     if (!ok) {
-      ::DeleteFileW(wide(name).c_str());
+      remove_file(name);
       return false;
     }
     temp = std::move(name);
@@ -234,17 +236,27 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
 
 bool replace_file(const std::string& from, const std::string& to) {
   // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
-  return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return false;
+  forget_on_interrupt(from);
+  return true;
 }
 
 bool publish_file(const std::string& from, const std::string& to) {
-  if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    forget_on_interrupt(from);
+    return true;
+  }
   const DWORD e = ::GetLastError();
   errno = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? EEXIST : EACCES;
   return false;
 }
 
-bool remove_file(const std::string& path) { return ::DeleteFileW(wide(path).c_str()) != 0; }
+bool remove_file(const std::string& path) {
+  const bool removed = ::DeleteFileW(wide(path).c_str()) != 0;
+  forget_on_interrupt(path);
+  return removed;
+}
 
 // Windows cannot flush a folder: MOVEFILE_WRITE_THROUGH has already put each move on the disk.
 void sync_folder(const std::string&) {}
@@ -379,26 +391,39 @@ std::optional<file_identity> identity_of(const std::string& path) {
 }
 
 namespace {
-void (*interrupt_cleanup)() = nullptr;
-// Runs on a thread of its own; for a closed console the process ends when this returns.
+// The console's handler runs on a thread of its own: the table is shared under a lock, which
+// the handler keeps until the process has ended.
+std::mutex pending_lock;
+std::vector<std::wstring> pending;
+
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      if (interrupt_cleanup) interrupt_cleanup();
+    case CTRL_SHUTDOWN_EVENT: {
+      pending_lock.lock();
+      for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
       ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
     default:
       return FALSE;
   }
 }
 }  // namespace
 
-void on_interrupt(void (*cleanup)()) {
-  interrupt_cleanup = cleanup;
-  ::SetConsoleCtrlHandler(on_console_event, TRUE);
+void remove_if_interrupted(const std::string& path) {
+  static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  (void)caught;
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  pending.push_back(wide(path));
+}
+
+void forget_on_interrupt(const std::string& path) {
+  const std::wstring name = wide(path);
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  pending.erase(std::remove(pending.begin(), pending.end(), name), pending.end());
 }
 
 std::tm utc_time(std::time_t t) {
