@@ -116,7 +116,26 @@ std::FILE* open_stream(const char* path, const char* mode) {
   return ::_wfopen(wide(path).c_str(), wide(binary).c_str());
 }
 
-memory_stream::memory_stream() : f_(std::tmpfile()) {}
+// No open_memstream here: a temporary file that goes once it is closed. msvcrt's tmpfile() makes
+// it in the root of the drive; a user without rights there gets one in the temporary folder.
+memory_stream::memory_stream() : f_(std::tmpfile()) {
+  if (f_) return;
+  wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  const DWORD n = ::GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH || !::GetTempFileNameW(dir, L"vxm", 0, name)) return;
+  const HANDLE h = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ::DeleteFileW(name);
+    return;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return;
+  }
+  f_ = ::_fdopen(fd, "w+b");
+}
 memory_stream::~memory_stream() {
   if (f_) std::fclose(f_);
 }
