@@ -6,6 +6,7 @@
 #include "messages.hpp"
 #include "option_reader.hpp"
 #include "pack.hpp"
+#include "platform.h"
 #include "text.hpp"
 
 #include <cstdint>
@@ -60,7 +61,9 @@ int run_pack(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    vexdram::platform::arguments utf8(argc, argv);  // the names as typed, on every system
+    vexdram::platform::binary_std_streams();
+    std::vector<std::string> args(utf8.argv() + 1, utf8.argv() + utf8.argc());
     if (args.empty()) {
         std::printf("%s\n%s", msg::no_command, usage().c_str());
         return status_failed;

@@ -1,6 +1,7 @@
 #include "pack.hpp"
 
 #include "option_reader.hpp"
+#include "platform.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,8 +14,7 @@ std::array<std::uint8_t, 7> release_time_now() {
     std::time_t now = std::time(nullptr);
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"))
         if (const auto v = parse_number(epoch, 0xffffffffu)) now = static_cast<std::time_t>(*v);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
+    const std::tm tm = vexdram::platform::utc_time(now);
     return make_release_time(static_cast<unsigned>(tm.tm_year + 1900), static_cast<unsigned>(tm.tm_mon + 1),
                              static_cast<unsigned>(tm.tm_mday), static_cast<unsigned>(tm.tm_hour),
                              static_cast<unsigned>(tm.tm_min), static_cast<unsigned>(tm.tm_sec));
@@ -75,7 +75,7 @@ bool build_pack(const std::vector<std::string>& args, const file_reader& read, c
     for (std::size_t t = 0; t < table_count; ++t)
         for (const auto& path : image_paths[t]) {
             image img;
-            img.name = path.substr(path.find_last_of('/') + 1);   // npos + 1 is 0
+            img.name = path.substr(vexdram::platform::last_separator(path) + 1);   // npos + 1 is 0
             if (!is_safe_image_name(img.name)) throw failure{format(msg::unsafe_image_file, path.c_str())};
             if (!read(path, img.data, error)) return false;
             img.delay = t == 0 ? delay471 : t == 1 ? delay472 : 0;

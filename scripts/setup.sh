@@ -16,6 +16,7 @@ packages=(
   man-db groff-base python3-mypy
   python3-pluggy python3-iniconfig python3-packaging python3-exceptiongroup python3-tomli python3-attr
   dpkg-dev file lintian
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
 )
 # Node and npm for axe-core: Debian's where the machine has none (Debian's npm conflicts with a
 # Node installed otherwise).

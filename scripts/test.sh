@@ -9,7 +9,9 @@
 #      then the studio's tests (HTTP, and its page in a headless Chromium);
 #   4. the module's type stubs against the built module (mypy's stubtest), and mypy on the demo
 #      host and on the studio;
-#   5. the packages (scripts/package.sh into dist-pkg/) and their checks (tests/package);
+#   5. the Windows programs cross-built with MinGW-w64, their unit tests, and a comparison with
+#      the Linux programs under Wine (scripts/test_windows.sh); the packages (scripts/package.sh
+#      into dist-pkg/, the Windows zip too) and their checks (tests/package);
 #   6. the module's pytest tests under CPython 3.8 where one exists;
 #   7. the tool under valgrind's memcheck on every bundled sample, both modes;
 #   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
@@ -49,6 +51,9 @@ step "types: stubs against the built module, mypy on the hosts"
 PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest dramforge
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --python-version 3.8 --no-incremental examples/demo_host.py
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --no-incremental studio/vexdram_studio
+
+step "Windows programs under Wine (build-win/, dist-win/)"
+scripts/test_windows.sh dist
 
 step "packages (dist-pkg/) and their checks"
 scripts/package.sh build

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 namespace vexdram {
 
 class ddr_file {
@@ -26,16 +28,21 @@ class ddr_file {
 };
 
 // A file on disk, read with large positioned reads. A regular file is scanned through a read-only
-// mapping, a window at a time; anything else (a block device) with plain reads.
-class posix_ddr_file final : public ddr_file {
+// mapping a window at a time where the system maps it (platform.h); anything else (a block
+// device) with plain reads.
+class disk_ddr_file final : public ddr_file {
  public:
-  // Opens path read-only, or for reading and writing; nullopt-like: check ok().
-  posix_ddr_file(const char* path, bool writable);
-  ~posix_ddr_file() override;
-  posix_ddr_file(const posix_ddr_file&) = delete;
-  posix_ddr_file& operator=(const posix_ddr_file&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  // Opens path (UTF-8) read-only, or for reading and writing; check ok().
+  disk_ddr_file(const char* path, bool writable);
+  ~disk_ddr_file() override;
+  disk_ddr_file(const disk_ddr_file&) = delete;
+  disk_ddr_file& operator=(const disk_ddr_file&) = delete;
+  bool ok() const { return file_ != platform::no_file; }
+  // True when path names this very file.
+  bool is(const char* path) const { return platform::same_file(file_, path); }
+  // The system's handle (a descriptor on POSIX, where vexdram copies through it).
+  platform::native_file native() const { return file_; }
+  int fd() const { return static_cast<int>(file_); }
   std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override;
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return size_; }
@@ -43,10 +50,12 @@ class posix_ddr_file final : public ddr_file {
   std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override;
 
  private:
-  int fd_ = -1;
+  platform::native_file file_ = platform::no_file;
   std::uint64_t size_ = 0;
   bool regular_ = false;
 };
+// Its name from the days of one system.
+using posix_ddr_file = disk_ddr_file;
 
 // A DDR binary held in memory (tests, fuzzing); counts its writes.
 class memory_ddr_file final : public ddr_file {
@@ -79,6 +88,9 @@ inline void store_le32(std::uint8_t* b, std::uint32_t v) {
 bool read_words(ddr_file& f, std::uint64_t pos, std::uint32_t* words, std::size_t n);
 // Writes n little-endian words at pos, cut at the end of the file; returns the bytes written.
 std::size_t write_words(ddr_file& f, std::uint64_t pos, const std::uint32_t* words, std::size_t n);
+
+// The first 4-byte-aligned word of buf[0, whole) equal to pattern (whole is a multiple of 4).
+std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole, std::uint32_t pattern);
 
 // The block scan (ddr_file::scan_for).
 inline std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {

@@ -1,14 +1,12 @@
 // vexdram_tool: reads the parameter block of a DDR binary into a report (-g), or merges a
 // parameter file into it in place. This file owns the command line, the files and the exit
 // status; the core library owns the format.
-#include <getopt.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <memory>
 
 #include "messages.h"
 #include "param_text.h"
+#include "platform.h"
 #include "run.h"
 
 namespace {
@@ -22,19 +20,13 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 void print_help() { std::fputs(msg::help, stdout); }
 
-// The report must never be the DDR binary itself: opening it with "w+" would empty the binary.
-bool is_same_file(const char* path, int fd) {
-  struct stat a {}, b {};
-  return ::stat(path, &a) == 0 && ::fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) {
-  file_ptr params(std::fopen(param_path, "r"));
+  file_ptr params(platform::open_stream(param_path, "r"));
   if (!params) {
     std::printf(msg::open_failed_fmt, param_path);
     return 0;
   }
-  posix_ddr_file bin(bin_path, /*writable=*/true);
+  disk_ddr_file bin(bin_path, /*writable=*/true);
   if (!bin.ok()) {
     std::printf(msg::open_failed_fmt, bin_path);
     return 0;
@@ -48,28 +40,30 @@ int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) 
 int report_mode(run_context& ctx, char** argv) {
   const char* bin_path = argv[4];
   // Report mode only reads: a write-protected binary can be reported.
-  posix_ddr_file bin(bin_path, /*writable=*/false);
+  disk_ddr_file bin(bin_path, /*writable=*/false);
   if (!bin.ok()) {
     std::printf(msg::open_failed_fmt, bin_path);
     return 0;
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  platform::line_buffered_stdout();
   file_ptr report;
+  platform::option_scan options;
   int opt;
   // Options stand between the chip and the binary: the binary is never read as an option, so a
   // binary named like "-gname.bin" cannot turn another file into the report.
-  while ((opt = ::getopt(4, argv, "g:h")) != -1) {
+  while ((opt = options.next(4, argv, "g:h")) != -1) {
     if (opt != 'g') {
       print_help();
       return 1;
     }
-    if (is_same_file(optarg, bin.fd())) {
-      std::printf(msg::report_is_binary_fmt, optarg);
+    // The report must never be the DDR binary itself: opening it with "w+" would empty the binary.
+    if (bin.is(options.value)) {
+      std::printf(msg::report_is_binary_fmt, options.value);
       return 0;
     }
-    report.reset(std::fopen(optarg, "w+"));
+    report.reset(platform::open_stream(options.value, "w+"));
     if (!report) {
-      std::printf(msg::open_failed_fmt, optarg);
+      std::printf(msg::open_failed_fmt, options.value);
       return 0;
     }
     ctx.gen_txt_from_bin = true;
@@ -85,7 +79,10 @@ int report_mode(run_context& ctx, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv_given) {
+  platform::arguments args_utf8(argc, argv_given);
+  char** const argv = args_utf8.argv();
+  platform::binary_std_streams();
   std::fputs(msg::banner, stdout);
   const int args = argc - 1;
   if (args == 0) {

@@ -43,7 +43,9 @@ void read_value(const char* value, param n, base_info& info_from_txt, state_tabl
     return;
   }
   char* used = nullptr;
-  const auto number = static_cast<std::uint32_t>(std::strtoul(value, &used, 0));
+  // 64 bits before the cut to 32, as strtoul reads on Linux: Windows' unsigned long has 32 and
+  // would saturate "0x123456789" instead of keeping its low word
+  const auto number = static_cast<std::uint32_t>(std::strtoull(value, &used, 0));
   info_from_txt[n] = number;
   updata_availd[n] = state_given;
   if (out && used < end) {

@@ -189,6 +189,23 @@ TEST_F(Command, InterruptedPackLeavesTheOldContainer) {
     EXPECT_EQ(iwtest::read_bytes(dir / "old.bin"), (bytes{'o', 'l', 'd'}));
 }
 
+// Ctrl+C (SIGINT, sent here by strace as a rename returns) between the temporary files and their
+// renames: the temporaries go with the program, which ends as the interrupt ends it.
+TEST_F(Command, InterruptedRunLeavesNoTemporary) {
+    if (iwtest::run("command -v strace").status != 0) GTEST_SKIP() << "needs strace";
+    ASSERT_EQ(pack("-c -TQ1234", four_images, "good.bin").status, 0);
+    for (const char* when : {"1", "2"}) {
+        SCOPED_TRACE(when);
+        const auto r = iwtest::run("cd " + iwtest::quoted(dir.path()) +
+                                   " && strace -f -o /dev/null -e inject=rename:signal=INT:when=" + when + " " +
+                                   program + " unpack -i good.bin -o unpacked");
+        EXPECT_EQ(r.status, 128 + 2) << r.output;
+        for (const std::string& name : iwtest::entries(dir / "unpacked"))
+            EXPECT_EQ(name.find(".imgwelder-"), std::string::npos) << name;
+        ASSERT_EQ(iwtest::run("rm -r " + iwtest::quoted(dir / "unpacked")).status, 0);
+    }
+}
+
 TEST_F(Command, UnpackFailuresSayError) {
     iwtest::write_bytes(dir / "junk.bin", iwtest::pattern(500, 7));
     ASSERT_EQ(pack("-c -TQ1234", four_images, "good.bin").status, 0);

@@ -155,3 +155,27 @@ def test_lintian_finds_no_errors_or_warnings(tmp_path):
     for i, line in enumerate(lines):
         if line and not line.startswith("#"):
             assert i > 0 and lines[i - 1].startswith("#"), line
+
+
+WINDOWS_ZIP = PKG / f"vexdram-{VERSION}-windows-x86_64.zip"
+
+
+@pytest.mark.skipif(not WINDOWS_ZIP.is_file(), reason=f"no {WINDOWS_ZIP.name}: scripts/package.sh makes it")
+def test_windows_zip():
+    """The Windows host directory as the module looks for its programs (resource\\tools\\*.exe),
+    with the examples, the guide, the manual pages of the programs it holds, as text, and the licence."""
+    import zipfile
+    top = f"vexdram-{VERSION}-windows-x86_64/"
+    with zipfile.ZipFile(WINDOWS_ZIP) as z:
+        names = set(z.namelist())
+        assert all(n.startswith(top) for n in names)
+        tools = {n[len(top) + len("resource/tools/"):] for n in names if n.startswith(top + "resource/tools/")}
+        assert {"vexdram_tool.exe", "imgwelder.exe"} <= tools
+        for exe in tools:
+            assert z.read(top + "resource/tools/" + exe)[:2] == b"MZ"
+        pages = {n[len(top) + len("docs/man/"):] for n in names if n.startswith(top + "docs/man/")}
+        assert pages == {exe[:-len(".exe")] + ".txt" for exe in tools}
+        assert b"vexdram_tool" in z.read(top + "docs/man/vexdram_tool.txt")
+        assert {top + p for p in ("LICENSE", "docs/vexdram_tool_user_guide.txt", "examples/tq6951_ddr_v5.bin",
+                                  "examples/vexdram_param.txt", "resource/cfg/chips.csv")} <= names
+        assert not any(n.endswith((".py", ".so", ".pyd", ".1")) for n in names)

@@ -1,22 +1,17 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "layout.h"
 #include "tq6951_dram.h"
-
-extern char** environ;
 
 namespace tt {
 namespace {
@@ -161,82 +156,28 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 scratch::scratch() {
-  char tmpl[] = "/tmp/vxtool.XXXXXX";
-  dir = mkdtemp(tmpl);
+  namespace fs = std::filesystem;
+  std::random_device seed;
+  for (;;) {
+    const fs::path p = fs::temp_directory_path() / ("vxtool." + std::to_string(seed()));
+    if (fs::create_directory(p)) {
+      dir = p.generic_string();
+      return;
+    }
+  }
 }
-scratch::~scratch() { std::system(("rm -rf '" + dir + "'").c_str()); }
+scratch::~scratch() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
 
 void write_file(const std::string& path, const bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  std::ofstream(std::filesystem::u8path(path), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 bytes read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   return bytes(std::istreambuf_iterator<char>(in), {});
 }
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-namespace {
-// The copy of the tool for runs under another user; removed at exit with its directory.
-const std::string& tool_copy() {
-  static scratch dir;
-  static const std::string path = [] {
-    const std::string p = dir / "vexdram_tool";
-    write_file(p, read_file(VEXDRAM_TOOL));
-    ::chmod(dir.dir.c_str(), 0755);
-    ::chmod(p.c_str(), 0755);
-    return p;
-  }();
-  return path;
-}
-
-// Forks; the child takes on `uid` (when >= 0) and runs `body`, whose result is its exit status.
-template <typename F>
-int as_user(int uid, F body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(125);
-    ::_exit(body());
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-}  // namespace
-
-std::string tool_unreachable_by(int uid) {
-  const std::string& tool = tool_copy();
-  switch (as_user(uid, [&] { return ::access(tool.c_str(), X_OK) == 0 ? 0 : 1; })) {
-    case 0: return "";
-    case 125: return "cannot switch to uid " + std::to_string(uid);
-    default: return "uid " + std::to_string(uid) + " cannot run " + tool + " (is /tmp mounted noexec?)";
-  }
-}
-
-result run_tool(const std::vector<std::string>& args, int uid) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {"", -1};
-  const char* tool = uid >= 0 ? tool_copy().c_str() : VEXDRAM_TOOL;
-  std::vector<char*> argv{const_cast<char*>(tool)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::close(fds[0]);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 2);
-    if (uid >= 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
-    ::execve(tool, argv.data(), environ);
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  result r{"", -1};
-  char buf[4096];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) r.out.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  return r;
-}
+bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
 
 }  // namespace tt

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ddr_builder.h"
+#include "platform.h"
 #include "run.h"
 
 namespace tt {
@@ -46,15 +47,9 @@ void set_word(bytes& b, std::size_t pos, std::uint32_t v);
 
 // Messages printed into memory: f while running, done() once at the end.
 struct capture {
-  char* buf = nullptr;
-  std::size_t len = 0;
-  std::FILE* f = open_memstream(&buf, &len);
-  std::string done() {
-    std::fclose(f);
-    std::string s(buf, len);
-    std::free(buf);
-    return s;
-  }
+  platform::memory_stream mem;
+  std::FILE* f = mem.file();
+  std::string done() { return mem.text(); }
 };
 
 // Report mode in memory: the messages, the report, and the report parsed back into values.

@@ -1,0 +1,136 @@
+"""The Windows programs are the Linux programs: on the bundled samples and on generated binaries
+of every block version, vexdram_tool.exe writes byte for byte the reports and binaries that
+vexdram_tool writes, prints the same messages and ends with the same status; imgwelder.exe unpacks
+and packs the same containers. Each case runs in two folders, one per system, same names."""
+import random
+import shutil
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+from conftest import KEYS, REPO, SAMPLES, SECTIONS, build, run, with_values, without_program_name
+
+CHIPS = {0: ["tq6420"], 1: ["tq6471", "tq6583"], 2: ["tn2470", "tq6583"], 3: ["tq6730"], 4: ["tq6585"],
+         5: ["tq6951", "tq6583"]}
+PER_VERSION = 40
+# the forms of report mode: the option between chip and binary, glued, or after an operand
+REPORT_FORMS = (["-g", "r.txt"], ["-gr.txt", "x"], ["x", "-gr.txt"], ["-g", "r.txt"])
+
+
+def generated(version, i):
+    """A binary of this version: sections left out, cut short or grown, skew sub-versions."""
+    rng = random.Random(version * 1000 + i)
+    sections = [s for s in SECTIONS if rng.random() < 0.8] or ["global"]
+    sizes = {s: rng.randint(1, 40) for s in sections if rng.random() < 0.15}
+    data = build(version, sections=sections, seed=rng.getrandbits(32), sizes=sizes, skew_sub=rng.choice([1, 1, 2, 3]))
+    if rng.random() < 0.1:  # a block cut off by the end of the file
+        data = data[:rng.randint(64, len(data))]
+    return f"{rng.choice(CHIPS[version])}_gen_v{version}_{i}.bin", data
+
+
+def edits(rng):
+    """A parameter file: a few keys, values as people write them (some not numbers at all)."""
+    values = {}
+    for key in rng.sample(KEYS, rng.randint(1, 12)):
+        values[key] = rng.choice([str(rng.getrandbits(8)), hex(rng.getrandbits(32)), str(rng.getrandbits(36)),
+                                  "12abc", "-3", " ", "0x"])
+    text = with_values(values)
+    return text.replace("\n", "\r\n") if rng.random() < 0.2 else text
+
+
+def both(tmp, case, name, data, chip, rng):
+    """Runs report mode and modify mode on both systems; the differences, as text."""
+    form = REPORT_FORMS[rng.randrange(len(REPORT_FORMS))]
+    params = edits(rng)
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp / f"{case}-{system}"
+        work.mkdir()
+        (work / name).write_bytes(data)
+        (work / "p.txt").write_bytes(params.encode())
+        report = run(system, "vexdram_tool", chip, *form, name, cwd=work)
+        report_text = (work / "r.txt").read_bytes() if (work / "r.txt").exists() else None
+        modify = run(system, "vexdram_tool", chip, "p.txt", name, cwd=work)
+        seen[system] = (report, report_text, modify, (work / name).read_bytes())
+    parts = ("report run", "report", "modify run", "binary")
+    return [f"{name} {form}: {part} {seen['linux'][k]!r:.300} / {seen['windows'][k]!r:.300}"
+            for k, part in enumerate(parts) if seen["linux"][k] != seen["windows"][k]]
+
+
+@pytest.mark.parametrize("version", range(6))
+def test_generated_binaries(tmp_path, version):
+    cases = [generated(version, i) for i in range(PER_VERSION)]
+    rng = random.Random(version)
+    plans = [(i, name, data, name.split("_")[0], random.Random(rng.getrandbits(32)))
+             for i, (name, data) in enumerate(cases)]
+    with ThreadPoolExecutor(4) as pool:
+        differ = sum(pool.map(lambda p: both(tmp_path, *p), plans), [])
+    assert not differ, differ
+    print(f"version {version}: {len(cases)} binaries, report and modify mode, identical")
+
+
+@pytest.mark.parametrize("name", SAMPLES)
+def test_samples(tmp_path, name):
+    data = (REPO / "examples" / name).read_bytes()
+    plans = [(i, name, data, SAMPLES[name], random.Random(f"{name}{i}")) for i in range(8)]
+    with ThreadPoolExecutor(4) as pool:
+        differ = sum(pool.map(lambda p: both(tmp_path, *p), plans), [])
+    assert not differ, differ
+
+
+# Every message and status of the classic command line, help and refusals included.
+COMMAND_LINES = [
+    [], ["--version"], ["-h"], ["--help"], ["nochip", "p.txt", "a.bin"],
+    ["tq6951", "missing.txt", "a.bin"], ["tq6951", "p.txt", "missing.bin"], ["tq6951", "p.txt", "folder"],
+    ["tq6951", "-g", "r.txt", "missing.bin"], ["tq6951", "-g", "a.bin", "a.bin"],
+    ["tq6951", "-g", "r.txt", "folder"], ["tq6951", "-g", "folder/none/r.txt", "a.bin"],
+    ["tq6951", "-x", "r.txt", "a.bin"], ["tq6951", "x", "-g", "a.bin"], ["tq6951", "-h", "r.txt", "a.bin"],
+    ["tq6951", "x", "y", "a.bin"], ["tq6951", "a", "b", "c", "d"], ["tq6951", "p.txt"],
+    ["tq6951", "p.txt", "notag.bin"], ["tq6951", "-g", "r.txt", "notag.bin"], ["tq6951", "p.txt", "empty.bin"],
+    ["tq6951", "--", "-g", "a.bin"], ["tq6951", "p.txt", "a.bin"],
+]
+
+
+@pytest.mark.parametrize("args", COMMAND_LINES, ids=" ".join)
+def test_messages_and_statuses(tmp_path, args):
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp_path / system
+        work.mkdir()
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / "a.bin")
+        (work / "notag.bin").write_bytes(bytes(range(256)) * 8)
+        (work / "empty.bin").write_bytes(b"")
+        (work / "folder").mkdir()
+        (work / "p.txt").write_text(with_values({"ddr3_freq": "933", "uart baudrate": "115200x"}))
+        status, out, err = run(system, "vexdram_tool", *args, cwd=work)
+        files = {p.name: p.read_bytes() for p in work.iterdir() if p.is_file()}
+        seen[system] = (status, out, without_program_name(err), files)
+    assert seen["windows"] == seen["linux"]
+
+
+IMGWELDER_LINES = [
+    [], ["help"], ["--help"], ["--version"], ["frobnicate"],
+    ["unpack", "-i", "loader.bin", "-o", "out"], ["unpack", "-i", "missing.bin", "-o", "out"],
+    ["unpack", "-i", "a.bin", "-o", "out"], ["unpack", "-i", "loader.bin", "-o", "a.bin"],
+    ["pack", "-c", "-TQ6951", "-v", "2.1", "-1", "images/ddr.bin", "-2", "images/usbplug.bin",
+     "-3", "images/FlashData.bin", "-3", "images/FlashBoot.bin", "-o", "new.img"],
+    ["pack", "-c", "-TN2470", "-n", "-d", "3", "-r", "5", "-a", "4", "-1", "images/ddr.bin", "-o", "new.img"],
+    ["pack", "-c", "-TQ6951", "-1", "images/missing.bin", "-o", "new.img"],
+    ["pack", "-c", "-TX6951", "-1", "images/ddr.bin", "-o", "new.img"],
+    ["pack", "-c", "-TQ6951", "-1", "images/ddr.bin", "-o", "folder/none/new.img"],
+]
+
+
+@pytest.mark.parametrize("args", IMGWELDER_LINES, ids=" ".join)
+def test_imgwelder(tmp_path, args):
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp_path / system
+        (work / "folder").mkdir(parents=True)
+        shutil.copy(REPO / "examples" / "tq6951_loader.bin", work / "loader.bin")
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / "a.bin")
+        assert run("linux", "imgwelder", "unpack", "-i", "loader.bin", "-o", "images", cwd=work)[0] == 0
+        status, out, err = run(system, "imgwelder", *args, cwd=work, stdin=None)
+        files = {str(p.relative_to(work)): p.read_bytes() for p in sorted(work.rglob("*")) if p.is_file()}
+        seen[system] = (status, out, without_program_name(err), files)
+    assert seen["windows"] == seen["linux"]

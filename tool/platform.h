@@ -1,0 +1,160 @@
+// What the programs touch of the system, in one place: files by name and by handle, the scan's
+// mapping, durability, all-or-nothing replacement, temporary names, the command line, standard
+// output, interrupts and the clock. One implementation per system in its own file
+// (platform_posix.cpp, platform_win32.cpp), chosen by the build. Every path is UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexdram::platform {
+
+// A descriptor on POSIX, a HANDLE on Windows.
+using native_file = std::intptr_t;
+inline constexpr native_file no_file = -1;
+
+// Opens a file to read, or to read and write; no_file when it is missing, refused, or neither a
+// regular file nor a block device. size is its length; regular tells the two apart.
+native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular);
+void close_file(native_file f);
+// Both return the bytes done: fewer than n only at the end of the file or on an error.
+std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n);
+std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n);
+// Puts what was written on stable storage.
+bool sync_file(native_file f);
+// True when path names the file f has open (a second name, a link, the same path).
+bool same_file(native_file f, const char* path);
+
+// The first aligned word equal to pattern in buf[0, len), len a multiple of 4.
+using word_finder = std::optional<std::size_t> (*)(const std::uint8_t* buf, std::size_t len,
+                                                    std::uint32_t pattern);
+// The scan of a regular file through read-only mapped windows, constant memory. False when this
+// system scans by reads instead (the caller then reads in blocks); otherwise at is the result.
+bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_finder find,
+                 std::optional<std::uint64_t>& at);
+
+// A C stream on a file, always in binary mode: what is written is what Linux writes (LF).
+std::FILE* open_stream(const char* path, const char* mode);
+
+// Writes go into memory; text() gives them back once (open_memstream where it exists).
+class memory_stream {
+ public:
+  memory_stream();
+  ~memory_stream();
+  memory_stream(const memory_stream&) = delete;
+  memory_stream& operator=(const memory_stream&) = delete;
+  std::FILE* file() const { return f_; }
+  std::string text();
+
+ private:
+  std::FILE* f_ = nullptr;
+  char* buf_ = nullptr;
+  std::size_t len_ = 0;
+};
+
+// The command line as UTF-8, whatever the system hands a program.
+class arguments {
+ public:
+  arguments(int argc, char** argv);
+  int argc() const { return static_cast<int>(words_.size()) - 1; }
+  char** argv() { return words_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> words_;  // ends with a null pointer, like argv
+};
+
+// Short options as glibc's getopt reads them: permuted past operands, "--" ends them, its own
+// messages on standard error. Returns -1 at the end, '?' for an unknown option or a missing value.
+struct option_scan {
+  int next(int argc, char** argv, const char* options);
+  const char* value = nullptr;
+  int index = 1;      // the argument being read
+  int next_char = 0;  // within it, for options grouped in one argument ("-hg")
+};
+
+// Standard output and error write the same bytes on every system: no CR before LF (call it first).
+void binary_std_streams();
+// Standard output goes out a line at a time (as far as the system's C library allows).
+void line_buffered_stdout();
+
+// Folder separators in a path: '/' everywhere, and '\' on Windows.
+bool is_separator(char c);
+inline std::size_t last_separator(const std::string& path) {
+  for (std::size_t i = path.size(); i-- > 0;)
+    if (is_separator(path[i])) return i;
+  return std::string::npos;
+}
+
+// Creates a new file in dir named prefix + six random characters, never over an existing file,
+// writes bytes, gives it the permissions of a newly created file and puts it on the disk. Its path
+// goes to temp; nothing is left when this fails.
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
+                     std::string& temp);
+// Puts from in the place of to in one step, to replaced when it exists; durable once true.
+bool replace_file(const std::string& from, const std::string& to);
+// Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
+bool publish_file(const std::string& from, const std::string& to);
+bool remove_file(const std::string& path);
+// Makes the renames in dir durable. Windows has no counterpart: there it does nothing.
+void sync_folder(const std::string& dir);
+enum class folder { exists, made, not_a_folder, failed };
+// Makes the folder path (one level) unless it is there.
+folder make_folder(const std::string& path);
+// The length of the regular file behind an open stream, for a reserve; nullopt otherwise.
+std::optional<std::uint64_t> regular_size(std::FILE* f);
+
+// What vexdram's all-or-nothing writer does besides (cli/writer.cpp): a lock file per target,
+// made where no file is, that records the process holding it; the target's identity checked again
+// before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
+// Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
+// a symbolic link: no_file otherwise, with errno EEXIST when something is there.
+native_file create_new(const std::string& path);
+// The process that made a lock, recorded beside it (an extended attribute, an NTFS stream):
+// record_owner records this process, lock_owner reads it (0: none recorded), drop_owner takes it
+// off. A file system without such records records none.
+void record_owner(const std::string& path);
+long lock_owner(const std::string& path);
+void drop_owner(const std::string& path);
+bool process_exists(long pid);
+// The names in a folder (no "." and ".."), for the leftovers of killed runs.
+std::vector<std::string> folder_names(const std::string& dir);
+// Held while a folder's leftovers are looked at, so that two runs never both take a stale lock
+// over (flock on the folder; a named mutex of its full path on Windows).
+class folder_lock {
+ public:
+  explicit folder_lock(const std::string& dir);
+  ~folder_lock();
+  folder_lock(const folder_lock&) = delete;
+  folder_lock& operator=(const folder_lock&) = delete;
+
+ private:
+  std::intptr_t held_ = -1;
+};
+// What says a file is still the one read: its node (device and inode, volume and file index),
+// size, modification and change times.
+struct file_identity {
+  std::uint64_t volume = 0, node = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // nanoseconds, or the system's own unit
+  bool operator==(const file_identity& o) const {
+    return volume == o.volume && node == o.node && size == o.size && modified == o.modified && changed == o.changed;
+  }
+  bool operator!=(const file_identity& o) const { return !(*this == o); }
+};
+std::optional<file_identity> identity_of(const std::string& path);
+
+// A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
+// program removes what is registered, then ends as the interrupt would have. write_temporary
+// registers its file; replace_file and remove_file let the name go.
+void remove_if_interrupted(const std::string& path);
+void forget_on_interrupt(const std::string& path);
+
+// Broken-down UTC time of t.
+std::tm utc_time(std::time_t t);
+
+}  // namespace vexdram::platform

@@ -1,0 +1,394 @@
+// The system seam on Linux and other POSIX systems.
+#include "platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vexdram::platform {
+
+native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular) {
+  const int fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) return no_file;
+  // A regular file or a block device (a boot partition, say). Anything else is refused: a
+  // directory has no bytes, and a device like /dev/zero would never end the scan.
+  struct stat st {};
+  const bool stat_ok = ::fstat(fd, &st) == 0;
+  if (stat_ok && S_ISREG(st.st_mode)) {
+    size = static_cast<std::uint64_t>(st.st_size);
+    regular = true;
+    return fd;
+  }
+  const off_t end = stat_ok && S_ISBLK(st.st_mode) ? ::lseek(fd, 0, SEEK_END) : -1;
+  if (end < 0) {
+    ::close(fd);
+    return no_file;
+  }
+  size = static_cast<std::uint64_t>(end);
+  regular = false;
+  return fd;
+}
+
+void close_file(native_file f) {
+  if (f >= 0) ::close(static_cast<int>(f));
+}
+
+namespace {
+// pread/pwrite until n bytes are done, the end is reached or an error other than EINTR.
+template <typename Byte, typename Io>
+std::size_t transfer(Io io, int fd, Byte* buf, std::size_t n, std::uint64_t pos) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = io(fd, buf + done, n - done, static_cast<off_t>(pos + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+}  // namespace
+
+std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n) {
+  return transfer(::pread, static_cast<int>(f), static_cast<std::uint8_t*>(buf), n, pos);
+}
+
+std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n) {
+  return transfer(::pwrite, static_cast<int>(f), static_cast<const std::uint8_t*>(buf), n, pos);
+}
+
+bool sync_file(native_file f) {
+  while (::fsync(static_cast<int>(f)) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+bool same_file(native_file f, const char* path) {
+  struct stat a {}, b {};
+  return ::stat(path, &a) == 0 && ::fstat(static_cast<int>(f), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+namespace {
+// A file that shrinks while it is mapped raises SIGBUS on the pages past its new end. The scan
+// turns that into "the file ends here": the handler jumps back to the scan when the fault lies in
+// the window being scanned, and leaves every other SIGBUS to the handler that was there before.
+sigjmp_buf bus_jump;
+const std::uint8_t* volatile bus_lo = nullptr;
+const std::uint8_t* volatile bus_hi = nullptr;
+struct sigaction bus_previous;
+
+void on_bus(int, siginfo_t* info, void*) {
+  const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
+  if (at >= bus_lo && at < bus_hi) siglongjmp(bus_jump, 1);
+  ::sigaction(SIGBUS, &bus_previous, nullptr);  // not ours: fault again under the old handler
+}
+
+struct bus_guard {
+  bus_guard() {
+    struct sigaction sa {};
+    sa.sa_sigaction = on_bus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &bus_previous);
+  }
+  ~bus_guard() {
+    bus_lo = bus_hi = nullptr;
+    ::sigaction(SIGBUS, &bus_previous, nullptr);
+  }
+};
+// Compares one mapped window; false when the file shrank under it (at is then unset).
+bool scan_window(const std::uint8_t* base, std::size_t len, std::uint32_t pattern, word_finder find,
+                 std::optional<std::size_t>& at) {
+  bus_lo = base;
+  bus_hi = base + len;
+  if (sigsetjmp(bus_jump, 1) != 0) return false;
+  at = find(base, len & ~std::size_t{3}, pattern);
+  bus_lo = bus_hi = nullptr;
+  return true;
+}
+}  // namespace
+
+bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_finder find,
+                 std::optional<std::uint64_t>& found) {
+  // No copy into a read buffer: the page cache is compared where it lies, 2 MiB at a time, so
+  // the memory the scan holds stays flat whatever the size of the file. Windows of 2 MiB at
+  // 2 MiB offsets let the kernel map a large page-cache folio at once; no MAP_POPULATE, which
+  // costs more than the faults it saves.
+  constexpr std::uint64_t window = std::uint64_t{2} << 20;
+  const bus_guard guard;
+  found = std::nullopt;
+  for (std::uint64_t pos = 0; pos + 4 <= size; pos += window) {
+    const std::size_t len = static_cast<std::size_t>(std::min(window, size - pos));
+    void* const map = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, static_cast<int>(f), static_cast<off_t>(pos));
+    if (map == MAP_FAILED) return false;
+    std::optional<std::size_t> at;
+    const bool whole = scan_window(static_cast<const std::uint8_t*>(map), len, pattern, find, at);
+    ::munmap(map, len);
+    // A file that shrank below the word being compared: every word before it was compared.
+    if (!whole) return true;
+    if (at) {
+      found = pos + *at;
+      return true;
+    }
+  }
+  return true;
+}
+
+std::FILE* open_stream(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+memory_stream::memory_stream() : f_(open_memstream(&buf_, &len_)) {}
+memory_stream::~memory_stream() {
+  if (f_) std::fclose(f_);
+  std::free(buf_);
+}
+std::string memory_stream::text() {
+  std::fclose(f_);
+  f_ = nullptr;
+  return std::string(buf_, len_);
+}
+
+arguments::arguments(int argc, char** argv) : words_(argv, argv + argc) { words_.push_back(nullptr); }
+
+int option_scan::next(int argc, char** argv, const char* options) {
+  if (index != 0) {  // a new scan: glibc starts afresh at optind 0
+    optind = 0;
+    index = 0;
+  }
+  const int c = ::getopt(argc, argv, options);
+  value = optarg;
+  return c;
+}
+
+void binary_std_streams() {}
+void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
+
+bool is_separator(char c) { return c == '/'; }
+
+namespace {
+mode_t file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+}  // namespace
+
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
+                     std::string& temp) {
+  std::string name = dir + "/" + prefix + "XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  remove_if_interrupted(name);
+  bool ok = write_all(fd, bytes, n) && fchmod(fd, file_mode()) == 0 && fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    remove_file(name);
+    return false;
+  }
+  temp = std::move(name);
+  return true;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  forget_on_interrupt(from);
+  return true;
+}
+
+namespace {
+bool publish_moves(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system without it: a hard link is made only where no name is.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP) return false;
+  // Nor hard links (FAT): the name is taken first, with O_EXCL, then the new file renamed over it.
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  ::unlink(to.c_str());
+  errno = error;
+  return false;
+}
+}  // namespace
+
+bool publish_file(const std::string& from, const std::string& to) {
+  if (!publish_moves(from, to)) return false;
+  forget_on_interrupt(from);
+  return true;
+}
+
+bool remove_file(const std::string& path) {
+  const bool removed = ::unlink(path.c_str()) == 0;
+  forget_on_interrupt(path);
+  return removed;
+}
+
+// Best effort: some file systems refuse to sync a directory, and the files themselves are
+// complete and synced by then.
+void sync_folder(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+folder make_folder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return errno == ENOENT && ::mkdir(path.c_str(), 0777) == 0 ? folder::made : folder::failed;
+  return S_ISDIR(st.st_mode) ? folder::exists : folder::not_a_folder;
+}
+
+std::optional<std::uint64_t> regular_size(std::FILE* f) {
+  struct stat st {};
+  if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) return static_cast<std::uint64_t>(st.st_size);
+  return std::nullopt;
+}
+
+native_file create_new(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+namespace {
+constexpr const char* owner_attribute = "user.vexdram.pid";
+}  // namespace
+
+void record_owner(const std::string& path) {
+  const std::string pid = std::to_string(::getpid());
+  (void)::lsetxattr(path.c_str(), owner_attribute, pid.data(), pid.size(), 0);
+}
+
+long lock_owner(const std::string& path) {
+  char text[16];
+  const ssize_t got = ::lgetxattr(path.c_str(), owner_attribute, text, sizeof text - 1);
+  if (got <= 0) return 0;
+  long pid = 0;
+  for (ssize_t i = 0; i < got; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  return pid;
+}
+
+void drop_owner(const std::string& path) { (void)::lremovexattr(path.c_str(), owner_attribute); }
+
+bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(d);
+  }
+  return names;
+}
+
+folder_lock::folder_lock(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  while (::flock(fd, LOCK_EX) != 0)
+    if (errno != EINTR) break;
+  held_ = fd;
+}
+folder_lock::~folder_lock() {
+  if (held_ >= 0) ::close(static_cast<int>(held_));  // and with it the folder's lock
+}
+
+std::optional<file_identity> identity_of(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  file_identity id;
+  id.volume = static_cast<std::uint64_t>(st.st_dev);
+  id.node = static_cast<std::uint64_t>(st.st_ino);
+  id.size = static_cast<std::uint64_t>(st.st_size);
+  id.modified = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  id.changed = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return id;
+}
+
+namespace {
+// The names stand in a fixed table that the handler can read without allocating; a slot is
+// emptied before its name is freed.
+constexpr std::size_t max_pending = std::size_t{1} << 16;
+char* pending[max_pending];
+volatile sig_atomic_t pending_count = 0;
+
+void remove_pending(int sig) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i]) ::unlink(pending[i]);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void catch_interrupts() {
+  // an interrupt ignored when the program started (a background job) stays ignored
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+}
+}  // namespace
+
+void remove_if_interrupted(const std::string& path) {
+  static const bool caught = (catch_interrupts(), true);
+  (void)caught;
+  char* const copy = ::strdup(path.c_str());
+  if (!copy) return;
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (!pending[i]) {
+      pending[i] = copy;
+      return;
+    }
+  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) {
+    std::free(copy);
+    return;
+  }
+  pending[pending_count] = copy;
+  pending_count = pending_count + 1;
+}
+
+void forget_on_interrupt(const std::string& path) {
+  for (sig_atomic_t i = 0; i < pending_count; ++i)
+    if (pending[i] && path == pending[i]) {
+      char* const copy = pending[i];
+      pending[i] = nullptr;
+      std::free(copy);
+    }
+}
+
+std::tm utc_time(std::time_t t) {
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return tm;
+}
+
+}  // namespace vexdram::platform

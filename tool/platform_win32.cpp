@@ -1,0 +1,454 @@
+// The system seam on Windows: every name goes through the wide API (UTF-8 in, UTF-16 to the
+// system), every file is binary, and a file is a HANDLE.
+#include "platform.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <mutex>
+
+namespace vexdram::platform {
+
+namespace {
+
+std::wstring wide(const char* s) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
+  w.pop_back();  // the terminating null
+  return w;
+}
+std::wstring wide(const std::string& s) { return wide(s.c_str()); }
+
+std::string narrow(const wchar_t* w) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string s(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+  s.pop_back();
+  return s;
+}
+
+HANDLE handle_of(native_file f) { return reinterpret_cast<HANDLE>(f); }
+
+// Every program that has the file open may still read, write, rename or delete it: the same
+// freedom POSIX gives, so two runs behave as they do on Linux.
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ReadFile and WriteFile take a DWORD count and an offset in an OVERLAPPED record.
+template <typename Byte, typename Io>
+std::size_t transfer(Io io, HANDLE h, Byte* buf, std::size_t n, std::uint64_t pos) {
+  std::size_t done = 0;
+  while (done < n) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(pos + done);
+    at.OffsetHigh = static_cast<DWORD>((pos + done) >> 32);
+    DWORD got = 0;
+    if (!io(h, buf + done, chunk, &got, &at) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+}  // namespace
+
+native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular) {
+  // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS: it is refused here, as on Linux.
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), share_all,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return no_file;
+  LARGE_INTEGER length{};
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length)) {
+    ::CloseHandle(h);
+    return no_file;
+  }
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  regular = true;
+  return reinterpret_cast<native_file>(h);
+}
+
+void close_file(native_file f) {
+  if (f != no_file) ::CloseHandle(handle_of(f));
+}
+
+std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n) {
+  return transfer(::ReadFile, handle_of(f), static_cast<std::uint8_t*>(buf), n, pos);
+}
+
+std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n) {
+  return transfer(::WriteFile, handle_of(f), static_cast<const std::uint8_t*>(buf), n, pos);
+}
+
+bool sync_file(native_file f) { return ::FlushFileBuffers(handle_of(f)) != 0; }
+
+bool same_file(native_file f, const char* path) {
+  // No access asked: only the file's identity (volume and index) is read.
+  const HANDLE other = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  const bool same = ::GetFileInformationByHandle(handle_of(f), &a) && ::GetFileInformationByHandle(other, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow;
+  ::CloseHandle(other);
+  return same;
+}
+
+// Large reads, not a mapping: a mapped view keeps other programs from truncating the file while
+// the scan runs, and a read error inside a view arrives as a structured exception that GCC's code
+// cannot catch. Reads of 128 KiB hold constant memory too.
+bool scan_mapped(native_file, std::uint64_t, std::uint32_t, word_finder, std::optional<std::uint64_t>&) {
+  return false;
+}
+
+std::FILE* open_stream(const char* path, const char* mode) {
+  std::string binary = mode;
+  if (binary.find('b') == std::string::npos) binary += 'b';
+  return ::_wfopen(wide(path).c_str(), wide(binary).c_str());
+}
+
+// No open_memstream here: a temporary file that goes once it is closed. msvcrt's tmpfile() makes
+// it in the root of the drive; a user without rights there gets one in the temporary folder.
+memory_stream::memory_stream() : f_(std::tmpfile()) {
+  if (f_) return;
+  wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  const DWORD n = ::GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH || !::GetTempFileNameW(dir, L"vxm", 0, name)) return;
+  const HANDLE h = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ::DeleteFileW(name);
+    return;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return;
+  }
+  f_ = ::_fdopen(fd, "w+b");
+}
+memory_stream::~memory_stream() {
+  if (f_) std::fclose(f_);
+}
+std::string memory_stream::text() {
+  std::string s;
+  if (!f_) return s;
+  std::fflush(f_);
+  std::rewind(f_);
+  char block[4096];
+  for (std::size_t n; (n = std::fread(block, 1, sizeof block, f_)) > 0;) s.append(block, n);
+  std::fclose(f_);
+  f_ = nullptr;
+  return s;
+}
+
+// The command line comes from the system in UTF-16, as typed: the narrow argv the C runtime makes
+// would have lost every character outside the console's code page.
+arguments::arguments(int argc, char** argv) {
+  int n = 0;
+  wchar_t** w = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (w) {
+    for (int i = 0; i < n; ++i) text_.push_back(narrow(w[i]));
+    ::LocalFree(w);
+  } else {
+    text_.assign(argv, argv + argc);
+  }
+  for (std::string& s : text_) words_.push_back(s.data());
+  words_.push_back(nullptr);
+}
+
+// glibc's getopt, as far as the programs use it: options may follow operands (they are passed
+// over, not moved), "--" ends the options, a lone "-" is an operand, and the two complaints are
+// glibc's own words.
+int option_scan::next(int argc, char** argv, const char* options) {
+  value = nullptr;
+  if (next_char == 0) {
+    while (index < argc && !(argv[index][0] == '-' && argv[index][1] != '\0')) ++index;
+    if (index >= argc) return -1;
+    if (std::strcmp(argv[index], "--") == 0) {
+      index = argc;
+      return -1;
+    }
+    next_char = 1;
+  }
+  const char* word = argv[index];
+  const char c = word[next_char++];
+  const char* known = c == ':' ? nullptr : std::strchr(options, c);
+  const bool last = word[next_char] == '\0';
+  if (!known) {
+    std::fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], c);
+    if (last) ++index, next_char = 0;
+    return '?';
+  }
+  if (known[1] != ':') {
+    if (last) ++index, next_char = 0;
+    return c;
+  }
+  // An option with a value: the rest of this word, or the next word whatever it is.
+  if (!last) {
+    value = word + next_char;
+    ++index;
+  } else if (index + 1 < argc) {
+    value = argv[index + 1];
+    index += 2;
+  } else {
+    std::fprintf(stderr, "%s: option requires an argument -- '%c'\n", argv[0], c);
+    ++index;
+    next_char = 0;
+    return '?';
+  }
+  next_char = 0;
+  return c;
+}
+
+// LF stays LF: the console shows it as a new line, and a program reading the output as text (the
+// module does) takes either.
+void binary_std_streams() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+}
+// The C runtime here has no line buffering (_IOLBF buffers fully): every write goes out at once.
+void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
+                     std::string& temp) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // A fresh name each try: CREATE_NEW fails where a file of that name exists, as mkstemp's O_EXCL.
+  static std::uint64_t state = ::GetTickCount64() ^ (std::uint64_t{::GetCurrentProcessId()} << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + "/" + prefix;
+    for (int i = 0; i < 6; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      name += letters[(state >> 33) % (sizeof letters - 1)];
+    }
+    const HANDLE h = ::CreateFileW(wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      return false;
+    }
+    remove_if_interrupted(name);
+    bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
+    ok = ::CloseHandle(h) && ok;
+    if (!ok) {
+      remove_file(name);
+      return false;
+    }
+    temp = std::move(name);
+    return true;
+  }
+  return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
+  if (!::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return false;
+  forget_on_interrupt(from);
+  return true;
+}
+
+bool publish_file(const std::string& from, const std::string& to) {
+  if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    forget_on_interrupt(from);
+    return true;
+  }
+  const DWORD e = ::GetLastError();
+  errno = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+  return false;
+}
+
+bool remove_file(const std::string& path) {
+  const bool removed = ::DeleteFileW(wide(path).c_str()) != 0;
+  forget_on_interrupt(path);
+  return removed;
+}
+
+// Windows cannot flush a folder: MOVEFILE_WRITE_THROUGH has already put each move on the disk.
+void sync_folder(const std::string&) {}
+
+folder make_folder(const std::string& path) {
+  const std::wstring w = wide(path);
+  const DWORD attributes = ::GetFileAttributesW(w.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? folder::exists : folder::not_a_folder;
+  const DWORD e = ::GetLastError();
+  if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) return folder::failed;
+  return ::CreateDirectoryW(w.c_str(), nullptr) ? folder::made : folder::failed;
+}
+
+std::optional<std::uint64_t> regular_size(std::FILE* f) {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
+  LARGE_INTEGER length{};
+  if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length))
+    return std::nullopt;
+  return static_cast<std::uint64_t>(length.QuadPart);
+}
+
+native_file create_new(const std::string& path) {
+  // CREATE_NEW never follows or replaces anything at path; others may read, rename and delete.
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  const DWORD e = ::GetLastError();
+  errno = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+  return no_file;
+}
+
+namespace {
+// NTFS keeps the owner in a stream of the lock file; it goes with the file and is taken off before
+// the rename, as the extended attribute on Linux.
+std::wstring owner_stream(const std::string& path) { return wide(path) + L":vexdram.pid"; }
+}  // namespace
+
+void record_owner(const std::string& path) {
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const std::string pid = std::to_string(::GetCurrentProcessId());
+  DWORD written = 0;
+  (void)::WriteFile(h, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
+  ::CloseHandle(h);
+}
+
+long lock_owner(const std::string& path) {
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  char text[16];
+  DWORD got = 0;
+  const bool ok = ::ReadFile(h, text, sizeof text - 1, &got, nullptr);
+  ::CloseHandle(h);
+  if (!ok || got == 0) return 0;
+  long pid = 0;
+  for (DWORD i = 0; i < got; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  return pid;
+}
+
+void drop_owner(const std::string& path) { (void)::DeleteFileW(owner_stream(path).c_str()); }
+
+bool process_exists(long pid) {
+  if (pid <= 0) return false;
+  const HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED;  // there, but another user's
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(h);
+  return running;
+}
+
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE h = ::FindFirstFileW((wide(dir) + L"\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = narrow(found.cFileName);
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileW(h, &found));
+  ::FindClose(h);
+  return names;
+}
+
+// A folder cannot be locked as a file can: a mutex named after its full path (backslashes are
+// not allowed in the name: the path is hashed) serves every run of this user's session.
+folder_lock::folder_lock(const std::string& dir) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = ::GetFullPathNameW(wide(dir).c_str(), MAX_PATH * 4, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 4) return;
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of the lower-cased path
+  for (DWORD i = 0; i < n; ++i) hash = (hash ^ static_cast<std::uint16_t>(std::towlower(full[i]))) * 1099511628211ull;
+  const std::wstring name = L"Local\\vexdram-folder-" + std::to_wstring(hash);
+  const HANDLE m = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  if (!m) return;
+  const DWORD waited = ::WaitForSingleObject(m, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    ::CloseHandle(m);
+    return;
+  }
+  held_ = reinterpret_cast<std::intptr_t>(m);
+}
+folder_lock::~folder_lock() {
+  if (held_ == -1) return;
+  ::ReleaseMutex(reinterpret_cast<HANDLE>(held_));
+  ::CloseHandle(reinterpret_cast<HANDLE>(held_));
+}
+
+std::optional<file_identity> identity_of(const std::string& path) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
+  const bool ok = ::GetFileInformationByHandle(h, &info) &&
+                  ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+  ::CloseHandle(h);
+  if (!ok) return std::nullopt;
+  file_identity id;
+  id.volume = info.dwVolumeSerialNumber;
+  id.node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  id.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  id.modified = basic.LastWriteTime.QuadPart;  // 100 ns units
+  id.changed = basic.ChangeTime.QuadPart;
+  return id;
+}
+
+namespace {
+// The console's handler runs on a thread of its own: the table is shared under a lock, which
+// the handler keeps until the process has ended.
+std::mutex pending_lock;
+std::vector<std::wstring> pending;
+
+BOOL WINAPI on_console_event(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
+      pending_lock.lock();
+      for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
+      ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    default:
+      return FALSE;
+  }
+}
+}  // namespace
+
+void remove_if_interrupted(const std::string& path) {
+  static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  (void)caught;
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  pending.push_back(wide(path));
+}
+
+void forget_on_interrupt(const std::string& path) {
+  const std::wstring name = wide(path);
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  pending.erase(std::remove(pending.begin(), pending.end(), name), pending.end());
+}
+
+std::tm utc_time(std::time_t t) {
+  std::tm tm{};
+  ::gmtime_s(&tm, &t);
+  return tm;
+}
+
+}  // namespace vexdram::platform
