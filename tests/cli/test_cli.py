@@ -27,6 +27,8 @@ def work(tmp_path):
     ddr5 = bytearray(build(2, sections=("global",)))
     ddr5[64 + 8 + 2 * 5:64 + 8 + 2 * 5 + 2] = b"\x09\x01"  # a DDR5 entry in the index
     (tmp_path / "tq6583_ddr5_v2.bin").write_bytes(bytes(ddr5))
+    (tmp_path / "tq6583_v6.bin").write_bytes(build(6, sections=("global",)))
+    (tmp_path / "tq6583_empty_v2.bin").write_bytes(build(2, sections=("global", "ddr3"), sizes={"ddr3": 0}))
     bad = bytearray((tmp_path / L).read_bytes())
     bad[-1] ^= 1
     (tmp_path / "tq6951_bad_loader.bin").write_bytes(bytes(bad))
@@ -60,7 +62,10 @@ CASES = [
     (["show", "dir", "--chip", "tq6583"], 2, "dir: is a directory", ""),
     (["show", "tq6583_none.bin"], 2, "no parameter block: no start tag 0x12345678", ""),
     (["show", "tq6951_bad_loader.bin"], 2, "Error: container CRC mismatch", ""),
-    (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: not support ddr5", ""),
+    (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: the block has a DDR5 section, which is not supported", ""),
+    (["show", "tq6583_v6.bin"], 2, "tq6583_v6.bin: block version 6 is not supported (versions 0 to 5 are)", ""),
+    (["get", "tq6583_empty_v2.bin", "ddr3_freq"], 2,
+     "tq6583_empty_v2.bin: the block's DDR3 section is empty or runs past the end of the file", ""),
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
