@@ -190,9 +190,14 @@ std::string overlapping_sections(const run_context& ctx, const block_location& a
       spans.push_back({d.name, from, from + section_words(d, at.index, ctx.version)});
     }
   }
-  if (at.index[skew_index].offset != 0 && ctx.is_tq6951() && ctx.skew.sub_version() == 1)
-    spans.push_back({"skew", at.index[skew_index].offset,
-                     static_cast<std::uint32_t>(at.index[skew_index].offset + skew_words(at.index))});
+  // The skew section of chip tq6951 is written back when it is of sub-version 1. Of another
+  // sub-version it is not, but its first word still decides how it reads: a section written over
+  // that word could make it sub-version 1, and its parameters read otherwise than before.
+  const std::uint32_t skew_from = at.index[skew_index].offset;
+  if (ctx.skew_state == skew_found::sub_version_1)
+    spans.push_back({"skew", skew_from, static_cast<std::uint32_t>(skew_from + skew_words(at.index))});
+  else if (ctx.skew_state == skew_found::other_sub_version)
+    spans.push_back({"skew", skew_from, skew_from + 1});
   for (std::size_t i = 0; i < spans.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
       if (spans[i].from < spans[j].to && spans[j].from < spans[i].to)

@@ -113,7 +113,7 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
 
 // Two sections that writing back would write over each other, named ("DDR2 and LPDDR2"; the
 // start tag, version word and index are "index"); "" when every section that is written has
-// words of its own.
+// words of its own. A tq6951 skew section of another sub-version counts by its first word.
 std::string overlapping_sections(const run_context& ctx, const block_location& at);
 
 // Reading and decoding (versions 0 to 5). bin_skew_offset is the position of the version word.
