@@ -6,15 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
 
 #include "errors.h"
 #include "layout.h"
-#include "messages.h"
 #include "param_text.h"
 #include "text_util.h"
 #include "values.h"
@@ -24,77 +21,61 @@ namespace {
 
 std::string os_error() { return std::strerror(errno); }
 
-// What the core prints during one run, kept in memory.
-class captured {
- public:
-  captured() : f_(open_memstream(&buf_, &len_)) {
-    if (!f_) throw trouble{"out of memory"};
-  }
-  ~captured() {
-    if (f_) std::fclose(f_);
-    std::free(buf_);
-  }
-  std::FILE* stream() { return f_; }
-  std::vector<std::string> lines() {
-    std::fflush(f_);
-    std::vector<std::string> out;
-    std::string text(buf_, len_);
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t end = std::min(text.find('\n', at), text.size());
-      if (end > at) out.push_back(text.substr(at, end - at));
-      at = end + 1;
-    }
-    return out;
-  }
-
- private:
-  char* buf_ = nullptr;
-  std::size_t len_ = 0;
-  std::FILE* f_;
-};
-
-// A run's state for a binary: the chip, and the older family's names in its path.
-run_context context_for(const std::string& chip, const std::string& path, std::FILE* out) {
+// A run's state for a binary: the chip, and the older family's names in its path. The core
+// prints nothing for vexdram: what happened comes back as its outcome and in the context.
+run_context context_for(const std::string& chip, const std::string& path) {
   run_context ctx;
-  ctx.out = out;
+  ctx.out = nullptr;
   ctx.chip_info = chip;
   ctx.tq637y_en = path_names_older_family(path.c_str());
   return ctx;
 }
 
-// The core's message for a block it could not read, in words for a person who ran vexdram.
-std::string block_failure(const std::string& line, std::uint32_t version) {
-  if (line + "\n" == msg::get_version_fail)
-    return "no parameter block: no start tag 0x12345678 with a version word after it";
-  if (line + "\n" == msg::version_not_support)
-    return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
-  return line;
+// The part of the block an outcome concerns: "DDR3 section", ..., "version-1 record".
+std::string part_name(const block_outcome& o) {
+  if (!o.in) return "version-1 record";
+  if (*o.in == step::skew) return "skew section";
+  return std::string(section_info(step_section(*o.in)).name) + " section";
+}
+
+// Why the core could not read or write a block, in words for a person who ran vexdram.
+std::string block_failure(const block_outcome& o, std::uint32_t version) {
+  switch (o.what) {
+    case outcome::no_block:
+      return "no parameter block: no start tag 0x12345678 with a version word after it";
+    case outcome::unsupported_version:
+      return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
+    case outcome::index_cut:
+      return "the block's index runs past the end of the file";
+    case outcome::record_cut:
+    case outcome::section_cut:
+    case outcome::skew_cut:
+      return "the block's " + part_name(o) + " is empty or runs past the end of the file";
+    case outcome::skew_version_cut:
+      return "the block's skew section begins past the end of the file";
+    case outcome::ddr5_present:
+      return "the block has a DDR5 section, which is not supported";
+    case outcome::unwritten:
+      return "the block's " + part_name(o) + " could not be written whole";
+    case outcome::done:
+      break;
+  }
+  return "the block could not be put on the disk";  // written whole, not synced
 }
 
 struct decoded {
   run_context ctx;
   block_location at;
   base_info values;
-  std::vector<std::string> notes;
 };
 
-// Scan, read and decode with the core; throws trouble with the core's reason.
+// Scan, read and decode with the core; throws trouble with the reason.
 decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
-  captured out;
-  decoded d{context_for(chip, path, out.stream()), {}, {}, {}};
-  const bool ok = read_block(d.ctx, f, start_tag_value, d.at, d.values);
-  std::vector<std::string> lines = out.lines();
-  d.ctx.out = nullptr;
-  if (!ok) throw trouble{block_failure(lines.empty() ? "cannot read the block" : lines.back(), d.ctx.version)};
+  decoded d{context_for(chip, path), {}, {}};
+  const block_outcome o = read_block(d.ctx, f, start_tag_value, d.at, d.values);
+  if (!o.ok()) throw trouble{block_failure(o, d.ctx.version)};
   // The block was found by its start tag: that is its value, as the report writes it.
   d.values[p::start_tag] = start_tag_value;
-  for (const std::string& l : lines) {
-    if (l.compare(0, 8, "version ") == 0 || l + "\n" == msg::skew_read_out_error) continue;
-    if (l.compare(0, 26, "tq6951 ca skew sub version") == 0)
-      d.notes.push_back("warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
-    else
-      d.notes.push_back("warning: " + l);
-  }
   return d;
 }
 
@@ -119,8 +100,7 @@ class recording_file final : public ddr_file {
 // Merge, encode and write the edits with the core, as modify mode does for a parameter file
 // that gives the start tag and these values and leaves every other parameter blank.
 void modify(ddr_file& f, const std::string& chip, const std::string& path, const std::vector<edit>& edits) {
-  captured out;
-  run_context ctx = context_for(chip, path, out.stream());
+  run_context ctx = context_for(chip, path);
   base_info info_from_txt;
   info_from_txt.v.fill(blank_value);
   ctx.updata_availd.fill(state_keep);
@@ -130,11 +110,8 @@ void modify(ddr_file& f, const std::string& chip, const std::string& path, const
     info_from_txt[e.n] = e.value;
     ctx.updata_availd[e.n] = state_given;
   }
-  if (modify_block(ctx, info_from_txt, f)) return;
-  // The first failure the core printed: "write ddr3 info to bin file fail", ...
-  for (const std::string& line : out.lines())
-    if (line.compare(0, 6, "write ") == 0) throw trouble{"the block could not be written: " + line};
-  throw trouble{"the block could not be written"};
+  const block_outcome o = modify_block(ctx, info_from_txt, f);
+  if (!o.ok()) throw trouble{block_failure(o, ctx.version)};
 }
 
 // The first difference between a and b outside the ranges written, or "" when there is none.
@@ -268,7 +245,9 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     values_ = d.values;
     stored_ = stored_fields(d.ctx, d.at);
     overlap_ = overlapping_sections(d.ctx, d.at);
-    for (const std::string& n : d.notes) notes_.push_back(note_prefix + n);
+    if (d.ctx.skew_state == skew_found::other_sub_version)
+      notes_.push_back(note_prefix +
+                       "warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
   } catch (trouble& t) {
     if (t.file.empty()) t.file = path;
     if (kind_ == kind::loader && unpacked_) t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;

@@ -56,7 +56,7 @@ class binary {
   const base_info& values() const { return values_; }
   const stored_field& where(param n) const { return stored_[n]; }
   const struct stat& status() const { return st_; }
-  // What the core said besides the version (skew sub-version, ...), for standard error.
+  // Warnings about what was read (a skew section of another sub-version), for standard error.
   const std::vector<std::string>& notes() const { return notes_; }
 
   // Why no edit of this file can be written, or "" when edits can.

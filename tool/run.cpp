@@ -19,7 +19,11 @@ const std::array<const char*, 3> older_family_names = {"tq637yg", "tq6471", "tq6
 
 namespace {
 
-void say(const run_context& ctx, const char* text) { std::fputs(text, ctx.out); }
+void say(const run_context& ctx, const char* text) {
+  if (ctx.out) std::fputs(text, ctx.out);
+}
+
+block_outcome failed(outcome what, std::optional<step> in = std::nullopt) { return {what, in}; }
 
 bool v1_layout(std::uint32_t version) { return version <= 1; }
 bool has_index(std::uint32_t version) { return version >= 2 && version <= 5; }
@@ -49,68 +53,84 @@ void warn_unfit(const run_context& ctx, field_span fields, std::size_t first, st
   });
 }
 
-bool read_section(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
+bool read_section(const run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
                   block_image& read_out, std::uint64_t bin_skew_offset, const section_desc& d) {
   const std::uint8_t words = section_words(d, index, ctx.version);
   // A size of 0 is a read that delivers nothing: it fails like a short one.
-  if (words == 0 || !read_words(bin, section_pos(bin_skew_offset, index[d.entry].offset),
-                                record(read_out, d, ctx.version), words)) {
-    say(ctx, d.read_fail);
-    return false;
-  }
-  return true;
+  return words != 0 && read_words(bin, section_pos(bin_skew_offset, index[d.entry].offset),
+                                  record(read_out, d, ctx.version), words);
 }
 
-bool read_skew(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
-               std::uint64_t bin_skew_offset) {
+block_outcome read_skew(run_context& ctx, ddr_file& bin, const sdram_head_info_index_v2& index,
+                        std::uint64_t bin_skew_offset) {
   const std::uint64_t pos = section_pos(bin_skew_offset, index[skew_index].offset);
   std::uint32_t first = 0;
-  if (!read_words(bin, pos, &first, 1)) {
-    say(ctx, msg::read_skew_version_fail);
-    return false;
+  if (!read_words(bin, pos, &first, 1)) return failed(outcome::skew_version_cut, step::skew);
+  if (!ctx.is_tq6951()) return {};
+  if ((first & 0xFFu) != 1) {
+    ctx.skew_state = skew_found::other_sub_version;
+    return {};
   }
-  if (!ctx.is_tq6951() || (first & 0xFFu) != 1) return true;
   const std::size_t words = skew_words(index);
-  if (words == 0 || !read_words(bin, pos, ctx.skew.w.data(), words)) {
-    say(ctx, msg::read_tq6951_skew_fail);
-    return false;
+  if (words == 0 || !read_words(bin, pos, ctx.skew.w.data(), words))
+    return failed(outcome::skew_cut, step::skew);
+  ctx.skew_state = skew_found::sub_version_1;
+  return {};
+}
+
+// The lines of the sections not written whole, in the order of writing; with "not support ddr5"
+// at its place when the index has a DDR5 entry.
+void say_unwritten(const run_context& ctx, const block_outcome& o, bool ddr5_entry) {
+  if (o.what == outcome::unwritten && !o.in) say(ctx, msg::write_bin_fail);  // the version-1 record
+  for (step s : write_order) {
+    if (s == step::ddr5 && ddr5_entry) say(ctx, msg::not_support_ddr5);
+    if (!(o.unwritten & (1u << static_cast<unsigned>(s)))) continue;
+    say(ctx, s == step::skew ? msg::write_skew_fail : section_info(step_section(s)).write_fail);
   }
-  return true;
 }
 
 }  // namespace
 
-bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at) {
+block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at) {
   const std::optional<std::uint64_t> tag = find_start_tag(bin, pattern);
   std::uint32_t version = 0;
-  if (!tag || !read_words(bin, *tag + 4, &version, 1)) {
-    say(ctx, msg::get_version_fail);
-    return false;
-  }
+  if (!tag || !read_words(bin, *tag + 4, &version, 1)) return failed(outcome::no_block);
   at.bin_skew_offset = *tag + 4;
   ctx.version = version;
-  std::fprintf(ctx.out, msg::version_fmt, static_cast<int>(version));
-  if (v1_layout(version)) return true;
-  if (!has_index(version)) {
-    say(ctx, msg::version_not_support);
-    return false;
-  }
+  if (ctx.out) std::fprintf(ctx.out, msg::version_fmt, static_cast<int>(version));
+  if (v1_layout(version)) return {};
+  if (!has_index(version)) return failed(outcome::unsupported_version);
   std::uint8_t raw[index_bytes];
-  if (bin.read_at(at.bin_skew_offset + 4, raw, index_bytes) != index_bytes) {
-    say(ctx, msg::readout_index_fail);
-    return false;
-  }
+  if (bin.read_at(at.bin_skew_offset + 4, raw, index_bytes) != index_bytes) return failed(outcome::index_cut);
   for (std::size_t e = 0; e < index_entry_count; ++e) at.index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
-  return true;
+  return {};
 }
 
-bool read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
-                base_info& info) {
-  if (!locate_block(ctx, bin, pattern, at)) return false;
+block_outcome read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
+                         base_info& info) {
+  block_outcome o = locate_block(ctx, bin, pattern, at);
+  if (!o.ok()) return o;
   block_image read_out{};
-  if (bin_data_readout(ctx, bin, at.index, read_out, at.bin_skew_offset) != 0) return false;
+  o = bin_data_readout(ctx, bin, at.index, read_out, at.bin_skew_offset);
+  if (!o.ok()) return o;
   bin_data_2_info(ctx, info, read_out, at.index);
-  return true;
+  return o;
+}
+
+const char* tool_message(const block_outcome& o) {
+  switch (o.what) {
+    case outcome::no_block: return msg::get_version_fail;
+    case outcome::unsupported_version: return msg::version_not_support;
+    case outcome::index_cut: return msg::readout_index_fail;
+    case outcome::record_cut: return msg::read_bin_fail;
+    case outcome::section_cut: return section_info(step_section(*o.in)).read_fail;
+    case outcome::skew_version_cut: return msg::read_skew_version_fail;
+    case outcome::skew_cut: return msg::read_tq6951_skew_fail;
+    case outcome::ddr5_present: return msg::not_support_ddr5;
+    case outcome::done:
+    case outcome::unwritten: break;
+  }
+  return nullptr;
 }
 
 std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
@@ -139,7 +159,7 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
     }
   }
   // The skew record is encoded and written only when it was read: chip tq6951, sub-version 1.
-  const bool skew_read = at.index[skew_index].offset != 0 && ctx.is_tq6951() && ctx.skew.sub_version() == 1;
+  const bool skew_read = ctx.skew_state == skew_found::sub_version_1;
   const std::size_t written = skew_words(at.index);
   auto skew = [&](param prm, std::size_t word, unsigned width, bool zero_keeps) {
     where[prm] = {!skew_read ? storage::skew_not_read
@@ -170,9 +190,14 @@ std::string overlapping_sections(const run_context& ctx, const block_location& a
       spans.push_back({d.name, from, from + section_words(d, at.index, ctx.version)});
     }
   }
-  if (at.index[skew_index].offset != 0 && ctx.is_tq6951() && ctx.skew.sub_version() == 1)
-    spans.push_back({"skew", at.index[skew_index].offset,
-                     static_cast<std::uint32_t>(at.index[skew_index].offset + skew_words(at.index))});
+  // The skew section of chip tq6951 is written back when it is of sub-version 1. Of another
+  // sub-version it is not, but its first word still decides how it reads: a section written over
+  // that word could make it sub-version 1, and its parameters read otherwise than before.
+  const std::uint32_t skew_from = at.index[skew_index].offset;
+  if (ctx.skew_state == skew_found::sub_version_1)
+    spans.push_back({"skew", skew_from, static_cast<std::uint32_t>(skew_from + skew_words(at.index))});
+  else if (ctx.skew_state == skew_found::other_sub_version)
+    spans.push_back({"skew", skew_from, skew_from + 1});
   for (std::size_t i = 0; i < spans.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
       if (spans[i].from < spans[j].to && spans[j].from < spans[i].to)
@@ -192,33 +217,31 @@ bool path_names_older_family(const char* path) {
   return false;
 }
 
-int bin_data_readout(run_context& ctx, ddr_file& filebin, const sdram_head_info_index_v2& index,
-                     block_image& read_out, std::uint64_t bin_skew_offset) {
+block_outcome bin_data_readout(run_context& ctx, ddr_file& filebin,
+                               const sdram_head_info_index_v2& index, block_image& read_out,
+                               std::uint64_t bin_skew_offset) {
+  ctx.skew_state = skew_found::not_read;
   if (v1_layout(ctx.version)) {
-    if (!read_words(filebin, bin_skew_offset + 8, read_out.data(), v1_decoded_words)) {
-      say(ctx, msg::read_bin_fail);
-      return -1;
-    }
-    return 0;
+    if (!read_words(filebin, bin_skew_offset + 8, read_out.data(), v1_decoded_words))
+      return failed(outcome::record_cut);
+    return {};
   }
-  if (!has_index(ctx.version)) return 0;
+  if (!has_index(ctx.version)) return {};
   for (step s : read_order) {
     if (s == step::ddr5) {
-      if (index[ddr5_index].offset != 0) {
-        say(ctx, msg::not_support_ddr5);
-        return -1;
-      }
+      if (index[ddr5_index].offset != 0) return failed(outcome::ddr5_present, s);
     } else if (s == step::skew) {
-      if (index[skew_index].offset != 0 && !read_skew(ctx, filebin, index, bin_skew_offset))
-        return -1;
+      if (index[skew_index].offset == 0) continue;
+      const block_outcome o = read_skew(ctx, filebin, index, bin_skew_offset);
+      if (!o.ok()) return o;
     } else {
       const section_desc& d = section_info(step_section(s));
       if (section_present(d, index) &&
           !read_section(ctx, filebin, index, read_out, bin_skew_offset, d))
-        return -1;
+        return failed(outcome::section_cut, s);
     }
   }
-  return 0;
+  return {};
 }
 
 int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
@@ -251,8 +274,9 @@ int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_i
       info[n] = in_info[n];
       continue;
     }
-    std::fprintf(ctx.out, echo_in_hex(n) ? msg::echo_hex_fmt : msg::echo_dec_fmt,
-                 base_info_tag[n].data(), info[n]);
+    if (ctx.out)
+      std::fprintf(ctx.out, echo_in_hex(n) ? msg::echo_hex_fmt : msg::echo_dec_fmt,
+                   base_info_tag[n].data(), info[n]);
   }
   return modefy_2_bin_data(ctx, info, out, index);
 }
@@ -287,21 +311,23 @@ int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
   return 0;
 }
 
-int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
-                         const block_image& write_in, const sdram_head_info_index_v2& index) {
+block_outcome write_sections(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
+                             const block_image& write_in, const sdram_head_info_index_v2& index) {
+  block_outcome o;
+  auto unwritten = [&](step s) {
+    if (!o.in) o = {outcome::unwritten, s};
+    o.unwritten |= static_cast<std::uint16_t>(1u << static_cast<unsigned>(s));
+  };
   for (step s : write_order) {
-    if (s == step::ddr5) {
-      if (index[ddr5_index].offset != 0) say(ctx, msg::not_support_ddr5);
-      continue;
-    }
+    if (s == step::ddr5) continue;
     if (s == step::skew) {
       if (index[skew_index].offset == 0 || !ctx.is_tq6951() || ctx.skew.sub_version() != 1)
         continue;
       const std::size_t words = skew_words(index);
       if (write_words(filebin, section_pos(bin_skew_offset, index[skew_index].offset),
                       ctx.skew.w.data(), words) != words * 4) {
-        say(ctx, msg::write_skew_fail);
-        return -1;
+        unwritten(s);
+        return o;
       }
       continue;
     }
@@ -311,12 +337,21 @@ int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_
     const std::size_t wrote = write_words(
         filebin, section_pos(bin_skew_offset, index[d.entry].offset), record(write_in, d, ctx.version), words);
     if (words == 0 || wrote != std::size_t{words} * 4) {
-      say(ctx, d.write_fail);
+      unwritten(s);
       // A DQ map that cannot be written does not stop the others.
-      if (d.id != section::dq_map) return -1;
+      if (d.id != section::dq_map) return o;
     }
   }
-  return 0;
+  return o;
+}
+
+int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
+                         const block_image& write_in, const sdram_head_info_index_v2& index) {
+  const block_outcome o = write_sections(ctx, filebin, bin_skew_offset, write_in, index);
+  say_unwritten(ctx, o, index[ddr5_index].offset != 0);
+  // Only a DQ map left unwritten lets the writing go on to the end.
+  const auto dq_map_bit = static_cast<std::uint16_t>(1u << static_cast<unsigned>(step::dq_map));
+  return (o.unwritten & ~dq_map_bit) != 0 ? -1 : 0;
 }
 
 void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
@@ -324,7 +359,10 @@ void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
   ctx.updata_availd.fill(state_keep);
   block_location at;
   base_info info_from_bin;
-  if (!read_block(ctx, bin, start_tag_value, at, info_from_bin)) return;
+  if (const block_outcome o = read_block(ctx, bin, start_tag_value, at, info_from_bin); !o.ok()) {
+    say(ctx, tool_message(o));
+    return;
+  }
   say(ctx, gen_info_from_bin(report, info_from_bin) == 0 ? msg::generate_ok : msg::generate_fail);
 }
 
@@ -341,16 +379,23 @@ void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {
     say(ctx, msg::no_start_tag);
     return;
   }
-  modify_block(ctx, info_from_txt, bin);
+  const block_outcome o = modify_block(ctx, info_from_txt, bin);
+  if (const char* ended = tool_message(o)) {
+    say(ctx, ended);
+    return;
+  }
+  say_unwritten(ctx, o, false);  // (a DDR5 entry ends the run at reading)
+  // Users flash the image right after: "modify end" means the data is on the disk.
+  say(ctx, o.synced ? msg::modify_end : msg::write_bin_fail);
 }
 
-bool modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin) {
+block_outcome modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin) {
   block_location at;
   base_info info_from_bin;
-  if (!read_block(ctx, bin, info_from_txt[p::start_tag], at, info_from_bin)) return false;
+  block_outcome o = read_block(ctx, bin, info_from_txt[p::start_tag], at, info_from_bin);
+  if (!o.ok()) return o;
   block_image write_in{};
   txt_data_2_bin_data(ctx, info_from_txt, info_from_bin, at.index, write_in);
-  bool written = true;
   if (v1_layout(ctx.version)) {
     // Full form: record words 0-9 at the record's start (P + 12); short form: words 3-9 at
     // P + 24. Never past the end of the file.
@@ -359,17 +404,12 @@ bool modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin) {
     const std::size_t words = v1_record_words - first;
     const std::uint64_t room = pos < bin.size() ? bin.size() - pos : 0;
     const std::size_t expect = static_cast<std::size_t>(room < words * 4 ? room : words * 4);
-    if (write_words(bin, pos, write_in.data() + first, words) != expect) {
-      say(ctx, msg::write_bin_fail);
-      written = false;
-    }
+    if (write_words(bin, pos, write_in.data() + first, words) != expect) o.what = outcome::unwritten;
   } else {
-    written = write_in_bin_data_v2(ctx, bin, at.bin_skew_offset, write_in, at.index) == 0;
+    o = write_sections(ctx, bin, at.bin_skew_offset, write_in, at.index);
   }
-  // Users flash the image right after: "modify end" means the data is on the disk.
-  const bool synced = bin.sync();
-  say(ctx, synced ? msg::modify_end : msg::write_bin_fail);
-  return written && synced;
+  o.synced = bin.sync();
+  return o;
 }
 
 }  // namespace vexdram

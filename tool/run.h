@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "catalogue.h"
@@ -17,14 +18,22 @@
 
 namespace vexdram {
 
+// What read_block found of the tq6951 skew section.
+enum class skew_found : std::uint8_t {
+  not_read,           // none in the index, or the chip is not tq6951
+  sub_version_1,      // read whole: its parameters are decoded, encoded and written back
+  other_sub_version,  // its parameters read as 0 and are not written back
+};
+
 struct run_context {
-  std::FILE* out = stdout;     // every message goes here
+  std::FILE* out = stdout;     // every message goes here; nullptr: none is printed
   std::string chip_info;       // the chip argument, after the chip check
   bool gen_txt_from_bin = false;
   std::uint32_t version = 0;
   state_table updata_availd{};
   reserved_store reserved{};
   tq6951_skew_info skew{};     // loaded only for chip tq6951 with skew sub-version 1
+  skew_found skew_state = skew_found::not_read;
   bool tq637y_en = false;      // the binary's path names an older-family chip
   bool is_tq6951() const { return chip_info == "tq6951"; }
 };
@@ -44,16 +53,42 @@ struct block_location {
   sdram_head_info_index_v2 index;
 };
 
-// Scan, version word, index. False when the run ends here (its message printed on ctx.out).
-bool locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at);
-// Scan, version, index, reading and decoding into info (all zero before). False when the run ends
-// before decoding (its message printed).
-bool read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
-                base_info& info);
+// What reading or writing a block came to. The core returns it and prints no word about it: the
+// classic run flow prints the tool's message for it (tool_message), vexdram its own words.
+enum class outcome : std::uint8_t {
+  done,
+  no_block,             // no start tag with a version word after it
+  unsupported_version,  // a version above 5 (ctx.version)
+  index_cut,            // the index runs past the end of the file
+  record_cut,           // versions 0 and 1: the record runs past the end of the file
+  section_cut,          // a present section (in) is empty or runs past the end of the file
+  skew_version_cut,     // the skew section's first word lies past the end of the file
+  skew_cut,             // the tq6951 skew record (sub-version 1) is empty or runs past the end
+  ddr5_present,         // the index has a DDR5 section: no version supports it
+  unwritten,            // writing back: a section (in), or the version-1 record (no in), was
+                        // not written whole
+};
+struct block_outcome {
+  outcome what = outcome::done;
+  std::optional<step> in;      // the section concerned; for unwritten the first one
+  std::uint16_t unwritten = 0; // writing back: each step (bit 1 << step) not written whole; a
+                               // DQ map that is not stops nothing, the others stop the writing
+  bool synced = true;          // writing back: the binary was put on stable storage after it
+  bool ok() const { return what == outcome::done && synced; }
+};
+
+// Scan, version word, index. Prints only the version line.
+block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at);
+// Scan, version, index, reading and decoding into info (all zero before). Prints the version
+// line and the skew sub-version note (ctx.skew_state records it).
+block_outcome read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
+                         base_info& info);
 // The second half of modify mode, once info_from_txt and ctx.updata_availd hold the parameter
-// text: scan, read, decode, merge, encode, write back, sync. True when every present section was
-// written and the binary synced ("modify end").
-bool modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin);
+// text: scan, read, decode, merge, encode, write back, sync. Prints what read_block prints, then
+// the new configuration and the warnings of values that do not fit.
+block_outcome modify_block(run_context& ctx, base_info& info_from_txt, ddr_file& bin);
+// The tool's own message for an outcome of reading (the last line of a run that ends there).
+const char* tool_message(const block_outcome& o);
 
 // Why a binary does not store a parameter (or that it does).
 enum class storage : std::uint8_t {
@@ -78,12 +113,13 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
 
 // Two sections that writing back would write over each other, named ("DDR2 and LPDDR2"; the
 // start tag, version word and index are "index"); "" when every section that is written has
-// words of its own.
+// words of its own. A tq6951 skew section of another sub-version counts by its first word.
 std::string overlapping_sections(const run_context& ctx, const block_location& at);
 
 // Reading and decoding (versions 0 to 5). bin_skew_offset is the position of the version word.
-int bin_data_readout(run_context& ctx, ddr_file& filebin, const sdram_head_info_index_v2& index,
-                     block_image& read_out, std::uint64_t bin_skew_offset);
+block_outcome bin_data_readout(run_context& ctx, ddr_file& filebin,
+                               const sdram_head_info_index_v2& index, block_image& read_out,
+                               std::uint64_t bin_skew_offset);
 int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
                     const sdram_head_info_index_v2& index);
 
@@ -92,6 +128,12 @@ int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_i
                         const sdram_head_info_index_v2& index, block_image& out);
 int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
                       const sdram_head_info_index_v2& index);
+// Writing back (versions 2 to 5): every present section in the tool's order, and the skew record
+// when it was read. Prints nothing.
+block_outcome write_sections(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
+                             const block_image& write_in, const sdram_head_info_index_v2& index);
+// The same with the tool's messages: "not support ddr5" for a DDR5 entry, and the line of each
+// section not written whole. 0, or -1 when writing stopped.
 int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
                          const block_image& write_in, const sdram_head_info_index_v2& index);
 

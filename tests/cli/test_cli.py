@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from conftest import DIST, REPO, TEMPLATE, build, run, vexdram, with_values
+from conftest import DIST, REPO, SECTIONS, TEMPLATE, build, run, vexdram, with_values
 
 F = "tq6951_ddr_v5.bin"   # the samples, copied into a scratch folder
 V2 = "tq6583_ddr_v2.bin"
@@ -28,6 +28,13 @@ def work(tmp_path):
     ddr5 = bytearray(build(2, sections=("global",)))
     ddr5[64 + 8 + 2 * 5:64 + 8 + 2 * 5 + 2] = b"\x09\x01"  # a DDR5 entry in the index
     (tmp_path / "tq6583_ddr5_v2.bin").write_bytes(bytes(ddr5))
+    (tmp_path / "tq6583_v6.bin").write_bytes(build(6, sections=("global",)))
+    (tmp_path / "tq6951_overlap_v5.bin").write_bytes(moved(build(5, sections=("global", "ddr2", "lp2")), "lp2", 18))
+    # the skew section (of sub-version 2) begins inside the LPDDR3 section: writing that could make it sub-version 1
+    skew_in_lp3 = bytearray(moved(build(5, sections=("global", "lp3", "skew"), skew_sub=2), "skew", 18))
+    skew_in_lp3[64 + 4 * 18] = 2
+    (tmp_path / "tq6951_skewword_v5.bin").write_bytes(bytes(skew_in_lp3))
+    (tmp_path / "tq6583_empty_v2.bin").write_bytes(build(2, sections=("global", "ddr3"), sizes={"ddr3": 0}))
     bad = bytearray((tmp_path / L).read_bytes())
     bad[-1] ^= 1
     (tmp_path / "tq6951_bad_loader.bin").write_bytes(bytes(bad))
@@ -43,6 +50,13 @@ def work(tmp_path):
     assert vexdram("set", tmp_path / F, "ddr3_freq=800", "-o", tmp_path / "tq6951_changed.bin").returncode == 0
     os.chdir(tmp_path)
     return tmp_path
+
+
+def moved(data, section, offset):
+    """data with the section's index entry moved to another block word."""
+    data = bytearray(data)
+    data[64 + 8 + 2 * SECTIONS[section][0]] = offset
+    return bytes(data)
 
 
 def snapshot(folder):
@@ -66,7 +80,10 @@ CASES = [
     (["show", F, "--chip", ""], 2, "--chip: an empty chip name", ""),
     (["show", "tq6583_none.bin"], 2, "no parameter block: no start tag 0x12345678", ""),
     (["show", "tq6951_bad_loader.bin"], 2, "Error: container CRC mismatch", ""),
-    (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: not support ddr5", ""),
+    (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: the block has a DDR5 section, which is not supported", ""),
+    (["show", "tq6583_v6.bin"], 2, "tq6583_v6.bin: block version 6 is not supported (versions 0 to 5 are)", ""),
+    (["get", "tq6583_empty_v2.bin", "ddr3_freq"], 2,
+     "tq6583_empty_v2.bin: the block's DDR3 section is empty or runs past the end of the file", ""),
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
@@ -89,6 +106,12 @@ CASES = [
     (["set", V2, "ddr3_ca0_skew=1", "--dry-run"], 2, "not stored for chip tq6583", ""),
     (["set", "tq6420_ddr_v1.bin", "dis_train_print=1", "--dry-run"], 2, "it always reads back as 0", ""),
     (["set", F, "uart id=16", "--dry-run"], 2, "uart id=16: does not fit its 4-bit field (largest 15)", ""),
+    (["set", F, "ddr3_ca0_skew=0", "-o", "x.bin"], 2,
+     "ddr3_ca0_skew=0: 0 keeps a skew lane as it is (0x69 here); it cannot be set to 0", ""),
+    (["set", "tq6951_overlap_v5.bin", "ddr3_freq=800", "-o", "x.bin"], 2,
+     "the block's DDR2 and LPDDR2 sections overlap: vexdram does not write it", ""),
+    (["set", "tq6951_skewword_v5.bin", "lp3_freq=800", "-o", "x.bin"], 2,
+     "the block's LPDDR3 and skew sections overlap: vexdram does not write it", ""),
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 2: ddr3_freq=0800: a leading 0", ""),
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 4: no '=' in 'lp4_freq'", ""),
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 6: lp4_freq is given again (first on line 5)", ""),
