@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue.h"
@@ -93,8 +94,11 @@ struct assignments {
 };
 assignments check_assignments(const binary& b, const std::vector<std::string>& texts);
 
-// A parameter file or report, read strictly: every line is a parameter's KEY=VALUE (a blank value
-// keeps the binary's), a blank line, "end" or a "/*" comment; anything else is listed.
+// A parameter file or report, read strictly (tests/param_file_rules.json holds the cases): only a
+// line feed ends a line, as for vexdram_tool's reader, and a line is at most the 1023 bytes that
+// reader takes at a time; every line is a parameter's KEY=VALUE (a blank value keeps the
+// binary's), a blank line, "end" or a "/*" comment; anything else is listed. A UTF-8 byte-order
+// mark at the start is skipped.
 struct param_file {
   struct value {
     std::size_t line;
@@ -108,10 +112,17 @@ struct param_file {
   std::vector<value> values;
   std::vector<problem> problems;
 };
-param_file read_param_file(const std::string& text);
+inline constexpr std::size_t param_line_limit = 1023;
+param_file read_param_file(std::string_view text);
+
+// A report is about 11 KB; anything past this is no parameter file.
+inline constexpr std::size_t param_file_limit = std::size_t{16} << 20;
+inline constexpr const char* param_file_too_large = "larger than 16 MiB: not a parameter file";
 
 // True when the file looks like a parameter file or report rather than a binary.
 bool looks_like_text(const std::string& path);
-std::string read_whole(const std::string& path);  // "-": standard input. Throws trouble.
+// A parameter file whole ("-": standard input), read in blocks and refused past param_file_limit;
+// a FIFO is read as a pipe, waiting for its writer. Throws trouble.
+std::string read_whole(const std::string& path);
 
 }  // namespace vexdram::cli

@@ -15,7 +15,7 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
 
-from .rules import Catalogue, read_param_text, report_value
+from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, read_param_text, report_value
 from .workspace import Refused, Workspace
 
 STATUS_TEXT = {
@@ -317,11 +317,13 @@ class Operations:
 
     def import_(self, name: object) -> Dict[str, Any]:
         real = self.ws.file(name)
-        if real.stat().st_size > MAX_TEXT_FILE:
-            raise Refused(f"{self.ws.name(real)} is larger than a parameter file can be")
-        text = real.read_bytes().decode("utf-8", "replace")
-        found, refused = read_param_text(text, self.catalogue)
-        return {"file": self.ws.name(real), "values": [p._asdict() for p in found],
+        with open(real, "rb") as f:
+            data = f.read(FILE_LIMIT + 1)
+        if len(data) > FILE_LIMIT:
+            raise Refused(f"{self.ws.name(real)}: {FILE_TOO_LARGE}")
+        found, refused = read_param_text(data, self.catalogue)
+        # The start tag is fixed: a line that gives it, rightly, is no value to take.
+        return {"file": self.ws.name(real), "values": [p._asdict() for p in found if p.key != "start tag"],
                 "refused": [r._asdict() for r in refused]}
 
 

@@ -257,8 +257,9 @@ def test_export_and_import(client, workspace):
     assert status == 200
     assert [(v["line"], v["key"], v["value"]) for v in body["values"]] == [
         (3, "ddr3_freq", "800"), (8, "ddr3_ca0_skew", "0x21")]
-    assert [(r["line"], r["reason"].split(":")[0]) for r in body["refused"]] == [
-        (5, "a leading 0 makes the tool read 0800 as octal"), (6, "not a parameter"), (7, "no '='")]
+    assert [(r["line"], r["reason"]) for r in body["refused"]] == [
+        (5, "lp4_freq=0800: a leading 0 makes the tool read 0800 as octal: write 800 or 0x320"),
+        (6, "no parameter 'bogus'; nearest: boot_fsp, ddr_2t, uart id"), (7, "no '=' in 'ddr4_freq'")]
 
 
 @pytest.fixture(scope="module")

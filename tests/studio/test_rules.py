@@ -1,9 +1,11 @@
 """The value rule and field widths the server checks (the page's copy runs the same table of value
-rules in test_browser), and the chip table against the tool's chip list."""
+rules in test_browser), how Import reads a parameter file (the table vexdram apply runs), and the
+chip table against the tool's chip list."""
 import pytest
 
-from conftest import DIST, VALUE_RULES
-from vexdram_studio.rules import Catalogue  # noqa: I100 (from the install tree)
+from conftest import DIST, PARAM_FILE_RULES, VALUE_RULES
+from vexdram_studio import rules  # noqa: I100 (from the install tree)
+from vexdram_studio.rules import Catalogue
 
 
 def one_field(width):
@@ -43,3 +45,22 @@ def test_chip_table_names_the_tools_chips(catalogue):
     assert [c.lower() for c in table["chip"]] == catalogue.chips
     assert list(table.columns) == ["chip", "dram_types", "description_zh", "description_en"]
     assert table["description_zh"].str.contains("芯片").all()
+
+
+def text_of(pieces):
+    """A case's text: a text, or pieces (a text, or a text and how many times it repeats)."""
+    if isinstance(pieces, str):
+        return pieces
+    return "".join(p if isinstance(p, str) else p[0] * p[1] for p in pieces)
+
+
+@pytest.mark.parametrize("case", PARAM_FILE_RULES["cases"], ids=lambda c: c["name"])
+def test_param_file_rules(catalogue, case):
+    found, refused = rules.read_param_text(text_of(case["text"]).encode("utf-8"), catalogue)
+    assert [[v.line, v.key, rules.report_value(v.value)] for v in found] == case["values"]
+    assert [[r.line, r.reason] for r in refused] == case["problems"]
+
+
+def test_param_file_bound():
+    assert (rules.FILE_LIMIT, rules.FILE_TOO_LARGE) == (PARAM_FILE_RULES["file_limit"],
+                                                        PARAM_FILE_RULES["file_too_large"])
