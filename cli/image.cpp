@@ -222,11 +222,17 @@ std::string resolve_chip(const std::string& option, const std::string& path) {
       throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
     return chip;
   }
+  const std::optional<std::string> named = chip_in_name(path);
+  if (!named) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  return *named;
+}
+
+std::optional<std::string> chip_in_name(const std::string& path) {
   const std::string name = lower(base_name(path));
   std::string best;
   for (const char* c : chip_names)
     if (name.find(c) != std::string::npos && std::strlen(c) > best.size()) best = c;
-  if (best.empty()) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  if (best.empty()) return std::nullopt;
   return best;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +27,13 @@ const char* kind_name(kind k);
 // The first bytes of a loader container: "BOOT" or "LDR " and the header's length.
 bool is_loader(const std::uint8_t* head, std::size_t size);
 
-// A chip name vexdram_tool accepts: --chip in either case, else the longest such name that the
-// file's name contains, in either case. Throws trouble when there is none.
+// A chip name vexdram_tool accepts: --chip in either case, else the chip the file's name gives.
+// Throws trouble when there is none.
 std::string resolve_chip(const std::string& option, const std::string& path);
+// The chip a file's name gives: the longest chip name that its last part contains, in either case
+// (the first in vexdram_tool's order among equals); none when it contains none. The studio's page
+// guesses by the same rule: tests/chip_name_rules.json holds the cases.
+std::optional<std::string> chip_in_name(const std::string& path);
 
 // One value to write: from the command line (line 0) or a line of a parameter file.
 struct edit {

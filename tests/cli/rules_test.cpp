@@ -69,4 +69,15 @@ TEST(ParamFileRules, AFileIsBounded) {
   ::unlink(name);
 }
 
+TEST(ChipNameRules, EveryCaseOfTheSharedTable) {
+  const json rules = table("chip_name_rules.json");
+  ASSERT_GT(rules["cases"].size(), 10u);
+  for (const json& c : rules["cases"]) {
+    const std::string name = c["name"];
+    const auto got = cli::chip_in_name(name);
+    EXPECT_EQ(got ? json(*got) : json(nullptr), c["chip"]) << name;
+    if (got) EXPECT_EQ(cli::resolve_chip("", name), *got);
+  }
+}
+
 }  // namespace

@@ -97,6 +97,8 @@ CASES = [
     (["apply", "p.txt", F, V2, "--out-dir", "nodir"], 2, "does not exist", ""),
     (["apply", "p.txt", F, "--out-dir", "exists.bin"], 2, "exists.bin is not a directory", ""),
     (["diff", F, "noname.bin", "--chip", "tq6951"], 0, "", ""),
+    (["diff", "noname.bin", "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),  # the other side's chip
+    (["diff", "noname.bin", "noname.bin"], 2, "noname.bin: no chip name in the file's name", ""),
     (["diff", F, "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),
     (["diff", F, "p.txt"], 1, "", "ddr3_freq: 1056 -> 933\n"),
     (["diff", F, "same.txt"], 0, "", ""),  # the start tag is a value like any other

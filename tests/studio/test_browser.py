@@ -4,7 +4,7 @@ state of the page passes axe-core, and a person with a keyboard alone opens, edi
 
 import pytest
 
-from conftest import REPO, VALUE_RULES
+from conftest import CHIP_NAME_RULES, REPO, VALUE_RULES
 from studio_driver import AXE, axe_violations, chromium, type_into, wait_js
 from test_http import report, unpacked
 
@@ -75,6 +75,18 @@ def test_page_follows_the_value_rules(browser, studio):
           return c.reason ? c.reason : parseInt(c.value, 16);
         })));""", VALUE_RULES)
     assert got == [c.get("value", c.get("reason")) for c in VALUE_RULES]
+
+
+def test_page_guesses_the_chip_by_the_chip_name_rules(browser, studio):
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    got = browser.execute_async_script("""
+        const [names, done] = arguments;
+        Promise.all([import("/static/rules.js"), fetch("/api/info", {headers: {"X-Studio-Token":
+            document.querySelector('meta[name="studio-token"]').content}}).then(r => r.json())])
+          .then(([r, info]) => done(names.map(n => r.chipOfName(n, info.chips.map(c => c.chip)))));""",
+        [c["name"] for c in CHIP_NAME_RULES])
+    assert [g and g.lower() for g in got] == [c["chip"] for c in CHIP_NAME_RULES]
 
 
 @pytest.fixture(scope="module")

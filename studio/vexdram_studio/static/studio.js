@@ -1,6 +1,6 @@
 // The page: workspace list, one open document (a DDR binary or a loader container), its
 // parameters grouped by section, pending edits, and the actions on the server.
-import { check, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
+import { check, chipOfName, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
 
 const token = document.querySelector('meta[name="studio-token"]').content;
 const $ = id => document.getElementById(id);
@@ -87,13 +87,7 @@ async function loadFiles() {
 }
 
 function guessChip(name) {
-  const lower = name.toLowerCase();
-  let best = null;
-  for (const c of chips) {
-    const chip = c.chip.toLowerCase();
-    if (lower.includes(chip) && (!best || chip.length > best.length)) best = chip;
-  }
-  return best ? chips.find(c => c.chip.toLowerCase() === best).chip : chips[0].chip;
+  return chipOfName(name, chips.map(c => c.chip)) ?? chips[0].chip;
 }
 
 // -- opening -------------------------------------------------------------------------------
