@@ -547,19 +547,22 @@ std::string read_whole(const std::string& path) {
 }
 
 bool looks_like_text(const std::string& path) {
-  // A parameter file is text with a '=' in it; a binary holds zero bytes (its index has them).
+  // A binary holds zero bytes early (its index has them); a parameter file holds none.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  std::uint8_t buf[1 << 16];
-  ssize_t got;
-  do got = ::read(fd, buf, sizeof buf);
-  while (got < 0 && errno == EINTR);
+  struct stat st {};
+  std::uint8_t buf[text_window];
+  std::size_t got = 0;
+  if (::fstat(fd, &st) == 0 && !(S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > param_file_limit)) {
+    while (got < sizeof buf) {
+      const ssize_t n = ::read(fd, buf + got, sizeof buf - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  }
   ::close(fd);
-  if (got <= 0) return false;
-  const std::uint8_t* const begin = buf;
-  const std::uint8_t* const end = buf + got;
-  return !is_loader(buf, static_cast<std::size_t>(got)) && std::find(begin, end, 0) == end &&
-         std::find(begin, end, static_cast<std::uint8_t>('=')) != end;
+  return got > 0 && !is_loader(buf, got) && std::find(buf, buf + got, 0) == buf + got;
 }
 
 }  // namespace vexdram::cli

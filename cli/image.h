@@ -24,7 +24,7 @@ namespace vexdram::cli {
 enum class kind { ddr, loader };
 const char* kind_name(kind k);
 
-// The first bytes of a loader container: "BOOT" or "LDR " and the header's length.
+// The first bytes of a loader container: "BOOT" or "LDR " and the header's length (0x66).
 bool is_loader(const std::uint8_t* head, std::size_t size);
 
 // A chip name vexdram_tool accepts: --chip in either case, else the chip the file's name gives.
@@ -124,7 +124,10 @@ param_file read_param_file(std::string_view text);
 inline constexpr std::size_t param_file_limit = std::size_t{16} << 20;
 inline constexpr const char* param_file_too_large = "larger than 16 MiB: not a parameter file";
 
-// True when the file looks like a parameter file or report rather than a binary.
+// True when the file is text, read as a parameter file or report rather than a binary: no loader
+// container, 1 byte to 16 MiB long, no NUL byte in its first 64 KiB. tests/file_kind_rules.json
+// holds the cases, which the module's container check and the studio's listing run too.
+inline constexpr std::size_t text_window = std::size_t{1} << 16;
 bool looks_like_text(const std::string& path);
 // A parameter file whole ("-": standard input), read in blocks and refused past param_file_limit;
 // a FIFO is read as a pipe, waiting for its writer. Throws trouble.

@@ -15,7 +15,7 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
 
-from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, read_param_text, report_value
+from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, is_text, read_param_text, report_value
 from .workspace import Refused, Workspace
 
 STATUS_TEXT = {
@@ -26,7 +26,6 @@ STATUS_TEXT = {
 }
 _VERSION = re.compile(r"^version (\d+)$", re.MULTILINE)
 MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
-MAX_TEXT_FILE = 1 << 20
 
 
 class Failed(Exception):
@@ -107,19 +106,19 @@ class Operations:
             for f in files:
                 real = f.pop("real")
                 assert isinstance(real, Path)
-                f["kind"] = "other"
-                if real.suffix.lower() == ".txt":
-                    f["kind"] = "text"
-                    continue
-                try:
-                    if self._is_loader(cap, real):
-                        f["kind"] = "loader"
-                        continue
-                except (Failed, OSError):
-                    pass
-                if real.suffix.lower() == ".bin":
-                    f["kind"] = "ddr"
+                f["kind"] = self._kind(cap, real)
         return files
+
+    def _kind(self, cap: Capture, real: Path) -> str:
+        """"loader", "text" (a parameter file), or a binary: "ddr" when named .bin, else "other"."""
+        try:
+            if self._is_loader(cap, real):
+                return "loader"
+            if is_text(real):
+                return "text"
+        except (Failed, OSError):
+            pass
+        return "ddr" if real.suffix.lower() == ".bin" else "other"
 
     def _read_ddr(self, cap: Capture, path: str, chip: str, shown: str = "") -> Dict[str, Any]:
         first = len(cap.records)
@@ -294,7 +293,7 @@ class Operations:
         with self._session() as cap:
             if target.exists():
                 # No word from the user replaces a binary or a container, whoever wrote it.
-                if not self._is_text(cap, target):
+                if self._kind(cap, target) != "text":
                     raise Refused(f"{self.ws.name(target)} is not a parameter file: export "
                                   "replaces only text files, never a binary or a container")
                 if not overwrite and target not in self.written:
@@ -303,17 +302,6 @@ class Operations:
             self.written.add(target)
         return {"saved": self.ws.name(target), "count": len(lines) - 1}
 
-    def _is_text(self, cap: Capture, real: Path) -> bool:
-        """A file that may be a parameter file: small, no NUL byte, no block start tag, no
-        container; one that cannot be read counts as none."""
-        tag = int(self.catalogue.start_tag, 16).to_bytes(4, "little")
-        try:
-            if real.stat().st_size > MAX_TEXT_FILE:
-                return False
-            data = real.read_bytes()
-            return b"\0" not in data and tag not in data and not self._is_loader(cap, real)
-        except (Failed, OSError):
-            return False
 
     def import_(self, name: object) -> Dict[str, Any]:
         real = self.ws.file(name)

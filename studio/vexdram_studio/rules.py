@@ -155,6 +155,22 @@ BYTE_ORDER_MARK = b"\xef\xbb\xbf"
 SHOWN = 40
 
 
+# What kind of file a file is: vexdram's rule, both tested against tests/file_kind_rules.json.
+# Whether it is a loader container, the module's check_if_loadr_file says; any other file is text,
+# read as a parameter file, when it is 1 byte to 16 MiB long and its first 64 KiB hold no NUL
+# byte (a DDR binary's index holds several); anything else is a binary.
+TEXT_WINDOW = 1 << 16
+
+
+def is_text(path: Path) -> bool:
+    """True for a file that is no loader container and reads as text (see above)."""
+    size = path.stat().st_size
+    if not 0 < size <= FILE_LIMIT:
+        return False
+    with open(path, "rb") as f:
+        return b"\0" not in f.read(TEXT_WINDOW)
+
+
 def shown(text: str) -> str:
     """A text echoed in a message: at most 40 characters, then "..."."""
     return text if len(text) <= SHOWN else text[:SHOWN] + "..."

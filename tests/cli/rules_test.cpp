@@ -32,6 +32,16 @@ std::string text_of(const json& t) {
   return out;
 }
 
+// Characters U+0000 to U+00FF (as JSON gives them, in UTF-8) as one byte each.
+std::string bytes_of(const std::string& utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    out += static_cast<char>(b < 0x80 ? b : ((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+  }
+  return out;
+}
+
 TEST(ParamFileRules, EveryCaseOfTheSharedTable) {
   const json rules = table("param_file_rules.json");
   ASSERT_GT(rules["cases"].size(), 20u);
@@ -78,6 +88,27 @@ TEST(ChipNameRules, EveryCaseOfTheSharedTable) {
     EXPECT_EQ(got ? json(*got) : json(nullptr), c["chip"]) << name;
     if (got) EXPECT_EQ(cli::resolve_chip("", name), *got);
   }
+}
+
+// Each case written to a file: is_loader on its first bytes, looks_like_text on the file.
+TEST(FileKindRules, EveryCaseOfTheSharedTable) {
+  const json rules = table("file_kind_rules.json");
+  ASSERT_GT(rules["cases"].size(), 10u);
+  char name[] = "/tmp/vexdram-kind-XXXXXX";
+  const int fd = ::mkstemp(name);
+  ASSERT_GE(fd, 0);
+  for (const json& c : rules["cases"]) {
+    const std::string bytes = bytes_of(text_of(c["bytes"]));
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    if (c.contains("size")) ASSERT_EQ(::ftruncate(fd, c["size"].get<off_t>()), 0);
+    const std::string kind = c["kind"];
+    const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    EXPECT_EQ(cli::is_loader(head, bytes.size()), kind == "loader") << c["name"];
+    EXPECT_EQ(cli::looks_like_text(name), kind == "text") << c["name"];
+  }
+  ::close(fd);
+  ::unlink(name);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@ rules in test_browser), how Import reads a parameter file (the table vexdram app
 chip table against the tool's chip list."""
 import pytest
 
-from conftest import DIST, PARAM_FILE_RULES, VALUE_RULES
+from conftest import DIST, FILE_KIND_RULES, PARAM_FILE_RULES, VALUE_RULES
 from vexdram_studio import rules  # noqa: I100 (from the install tree)
+from vexdram_studio.operations import Operations
 from vexdram_studio.rules import Catalogue
+from vexdram_studio.workspace import Workspace
 
 
 def one_field(width):
@@ -64,3 +66,23 @@ def test_param_file_rules(catalogue, case):
 def test_param_file_bound():
     assert (rules.FILE_LIMIT, rules.FILE_TOO_LARGE) == (PARAM_FILE_RULES["file_limit"],
                                                         PARAM_FILE_RULES["file_too_large"])
+
+
+def test_listing_follows_the_file_kind_rules(catalogue, tmp_path, monkeypatch):
+    """Every case of the table as a file of the workspace; a binary is listed as "ddr" when it is
+    named .bin, else "other"."""
+    import dramforge
+    root = tmp_path / "ws"
+    root.mkdir()
+    for i, case in enumerate(FILE_KIND_RULES):
+        for suffix in (".bin", ".txt"):
+            with open(root / f"{i:02}{suffix}", "wb") as f:
+                f.write(text_of(case["bytes"]).encode("latin-1"))
+                f.truncate(case.get("size", f.tell()))
+    (tmp_path / "workspace").symlink_to(root)
+    monkeypatch.chdir(tmp_path)  # where the module is given workspace/NAME
+    listed = {f["name"]: f["kind"] for f in Operations(dramforge.dramforge, Workspace(root), catalogue).listing()}
+    for i, case in enumerate(FILE_KIND_RULES):
+        kind = case["kind"]
+        assert (listed[f"{i:02}.bin"], listed[f"{i:02}.txt"]) == (
+            ("ddr", "other") if kind == "binary" else (kind, kind)), case["name"]
