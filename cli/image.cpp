@@ -289,15 +289,13 @@ std::string binary::unwritable() const {
   return overlap_.empty() ? "" : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
 }
 
-std::string binary::refusal(const edit& e) const {
-  if (e.n == p::start_tag) return "the start tag is fixed";
-  const stored_field& w = stored_[e.n];
-  // A value equal to the binary's own is no change, wherever the parameter lives.
-  if (e.value == values_[e.n] && w.why != storage::stored) return "";
+std::string binary::not_stored(param n) const {
+  // The words of every refusal of a value and of show --json's "storage".
+  const stored_field& w = stored_[n];
   const std::string section = w.in ? std::string(w.in->name) : "skew";
   switch (w.why) {
     case storage::stored:
-      break;
+      return "";
     case storage::no_section:
       return "not stored in this binary: it has no " + section + " section";
     case storage::version_lacks:
@@ -312,6 +310,14 @@ std::string binary::refusal(const edit& e) const {
     case storage::short_form:
       return "not stored for this file name: the version-1 short form leaves the frequency words alone";
   }
+  return "";
+}
+
+std::string binary::refusal(const edit& e) const {
+  if (e.n == p::start_tag) return "the start tag is fixed";
+  const stored_field& w = stored_[e.n];
+  // A value equal to the binary's own is no change, wherever the parameter lives.
+  if (w.why != storage::stored) return e.value == values_[e.n] ? "" : not_stored(e.n);
   if (!field_fits(w.width, e.value)) return too_wide(w.width);
   if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
     return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) + " here); it cannot be set to 0";

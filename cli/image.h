@@ -67,6 +67,8 @@ class binary {
 
   // Why no edit of this file can be written, or "" when edits can.
   std::string unwritable() const;
+  // Why this binary does not store the parameter, or "" when it does.
+  std::string not_stored(param n) const;
   // Why this edit cannot be made here, or "" when it can.
   std::string refusal(const edit& e) const;
   // The values after the edits.

@@ -5,11 +5,13 @@ and keeps no state between calls except the files there, so one lock serialises 
 While an action runs, a handler on the root logger collects what the module logs: the command
 lines, the tools' own output (warnings included) and the module's errors.
 """
+import json
 import logging
 import os
 import re
 import secrets
 import shutil
+import subprocess
 import threading
 from contextlib import contextmanager
 from pathlib import Path
@@ -26,6 +28,11 @@ STATUS_TEXT = {
 }
 _VERSION = re.compile(r"^version (\d+)$", re.MULTILINE)
 MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
+# The engine's own command line, for what the module's operations do not tell: where a binary
+# stores each parameter, and vexdram's words when it does not.
+VEXDRAM = "resource/tools/vexdram" + (".exe" if os.name == "nt" else "")
+VEXDRAM_TIMEOUT = 120
+STORED = "stored"
 
 
 class Failed(Exception):
@@ -172,6 +179,7 @@ class Operations:
             else:
                 result = self._read_ddr(cap, path, chip, self.ws.name(real))
                 result["kind"] = "ddr"
+            result["storage"] = self._storage(path, chip)
         result.update(file=self.ws.name(real), chip=chip, log=cap.records)
         return result
 
@@ -187,12 +195,33 @@ class Operations:
         if target.exists() and not overwrite and target not in self.written:
             raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
 
+    def _storage(self, path: str, chip: str) -> Dict[str, str]:
+        """Where the binary (or a container's DDR image) at path stores each parameter, as vexdram
+        show --json says: "stored", or vexdram's reason why not. path names a file in the
+        workspace ("workspace/..."), never an option; no shell is involved."""
+        try:
+            done = subprocess.run([VEXDRAM, "show", "--json", f"--chip={chip}", path],
+                                  stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=VEXDRAM_TIMEOUT, check=False)
+        except (OSError, subprocess.TimeoutExpired) as e:
+            raise Failed(f"vexdram could not be run: {e}") from None
+        if done.returncode != 0:
+            said = done.stderr.decode("utf-8", "replace").strip().splitlines()
+            raise Failed(f"vexdram: {said[-1] if said else f'status {done.returncode}'}")
+        storage = json.loads(done.stdout)["storage"]
+        assert isinstance(storage, dict)
+        return storage
+
     def _edits(self, params: Dict[str, str], edits: Dict[str, str], version: Optional[int],
-               chip: str) -> Dict[str, str]:
+               chip: str, storage: Dict[str, str]) -> Dict[str, str]:
         checked: Dict[str, str] = {}
         bad: List[str] = []
         for key, text in edits.items():
             value, reason = self.catalogue.check(key, str(text), version, chip)
+            # A value equal to the binary's own is no change, wherever the parameter lives.
+            if not reason and storage.get(key, STORED) != STORED and \
+                    report_value(value) != report_value(params.get(key, "")):
+                reason = storage[key]
             if reason:
                 bad.append(f"{key}: {reason}")
             checked[key] = value
@@ -231,7 +260,7 @@ class Operations:
                   edits: Dict[str, str]) -> Dict[str, Any]:
         read = self._read_ddr(cap, path, chip)
         params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip)
+        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
         before = _stamp(target)
         try:
             new = self._call(cap, "update_ddr_bin", params, path, chip)
@@ -256,7 +285,7 @@ class Operations:
         ddr = images["loader_471"]
         read = self._read_ddr(cap, ddr, chip)
         params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip)
+        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
         self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
         if self._tool_failed(cap):
             raise Failed("the tool did not modify the DDR image: " + self._tool_failed(cap)[0])

@@ -68,6 +68,8 @@ CASES = [
     (["show", "tq6951_bad_loader.bin"], 2, "Error: container CRC mismatch", ""),
     (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: not support ddr5", ""),
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
+    (["show", V2, "--json"], 0, "",  # the words of set's refusal
+     '"ddr3_dq_vref_when_odten": "not stored in this binary: block version 2 has no place for it"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
     (["get", F, "start tag", "--json"], 0, "", '"start tag": 305419896'),

@@ -52,6 +52,17 @@ def test_edit_refuse_and_save_a_ddr_binary(browser, studio, workspace, tmp_path)
     assert (new["ddr3_freq"], new["ddr3_ca0_skew"]) == ("933", "0x21")
 
 
+def test_a_parameter_the_binary_does_not_store_is_refused_on_the_page(browser, studio):
+    open_page(browser, studio, "tq6583_ddr_v2.bin")
+    why = "not stored in this binary: block version 2 has no place for it"  # vexdram's words
+    vref = type_into(browser, "ddr3_dq_vref_when_odten", "5")
+    assert vref.get_attribute("aria-invalid") == "true" and why in browser.find_element("id", "pending").text
+    assert not browser.find_element("id", "save").is_enabled()
+    type_into(browser, "ddr3_dq_vref_when_odten", "0")  # its own value: no change, no refusal
+    assert vref.get_attribute("aria-invalid") is None
+    assert browser.find_element("css selector", "tr[data-key='ddr3_dq_vref_when_odten'] .note").text == why
+
+
 def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     open_page(browser, studio, "tq6951_loader.bin")
     assert "DDR image ddr.bin" in browser.find_element("id", "loader-header").text

@@ -14,7 +14,7 @@ const edits = new Map();    // key -> value as the report writes it
 const invalid = new Map();  // key -> {reason, text as typed}
 
 const KIND = { loader: "loader container", ddr: "DDR binary", text: "text", other: "other" };
-const NOT_STORED = "not stored in this binary";
+const STORED = "stored";
 
 function escapeHtml(s) {
   return String(s).replace(/[&<>"']/g, c => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;" })[c]);
@@ -175,13 +175,14 @@ function fillParams() {
   for (const p of catalogue.parameters) {
     const r = rows.get(p.key);
     const width = widthOf(p, doc.version, doc.chip);
-    const absent = p.n !== 0 && width === null;
+    // Where the binary stores it, as vexdram says: "stored", or vexdram's reason why not.
+    const absent = p.n !== 0 && doc.storage[p.key] !== STORED;
     r.input.value = doc.params[p.key] ?? "";
     r.input.removeAttribute("aria-invalid");
     r.row.className = absent ? "absent" : "";
     setText(r.width, width === null ? "—" : String(width));
     setText(r.max, width === null ? "" : (p.format === "hex" ? "0x" + largest(width).toString(16) : String(largest(width))));
-    setText(r.note, absent ? NOT_STORED : "");
+    setText(r.note, absent ? doc.storage[p.key] : "");
   }
   for (const key of new Set([...edits.keys(), ...invalid.keys()])) {
     const input = inputFor(key);
@@ -203,7 +204,10 @@ function validate(input) {
   const row = input.closest("tr");
   const original = doc.params[key] ?? "";
   const text = input.value;
-  const result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  let result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  // A value other than the binary's own, for a parameter it does not store: refused as vexdram does.
+  if (!result.reason && param.n !== 0 && doc.storage[key] !== STORED && reportValue(result.value) !== reportValue(original))
+    result = { value: null, reason: doc.storage[key] };
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
@@ -213,7 +217,7 @@ function validate(input) {
   } else {
     invalid.delete(key);
     input.removeAttribute("aria-invalid");
-    note.textContent = row.classList.contains("absent") ? NOT_STORED : "";
+    note.textContent = row.classList.contains("absent") ? doc.storage[key] : "";
     if (reportValue(result.value) !== reportValue(original)) edits.set(key, result.value);
     else edits.delete(key);
   }
