@@ -52,9 +52,16 @@ def test_edit_refuse_and_save_a_ddr_binary(browser, studio, workspace, tmp_path)
     assert (new["ddr3_freq"], new["ddr3_ca0_skew"]) == ("933", "0x21")
 
 
-def test_a_parameter_the_binary_does_not_store_is_refused_on_the_page(browser, studio):
+def test_a_parameter_the_binary_does_not_store_is_refused_on_the_page(browser, studio, workspace):
+    (workspace / "vref.txt").write_text("ddr3_freq=803\nddr3_dq_vref_when_odten=5\n")
     open_page(browser, studio, "tq6583_ddr_v2.bin")
     why = "not stored in this binary: block version 2 has no place for it"  # vexdram's words
+    browser.execute_script("document.getElementById('import-file').value = 'vref.txt'")
+    browser.find_element("id", "import").click()
+    wait_js(browser, "document.querySelector('#comparison h3')")
+    assert browser.find_element("id", "import-refused").text.splitlines()[1:] == [
+        f"2 ddr3_dq_vref_when_odten=5 {why}"]
+    assert browser.find_element("id", "pending").text.count("ddr3_freq") == 1
     vref = type_into(browser, "ddr3_dq_vref_when_odten", "5")
     assert vref.get_attribute("aria-invalid") == "true" and why in browser.find_element("id", "pending").text
     assert not browser.find_element("id", "save").is_enabled()

@@ -198,6 +198,14 @@ function inputFor(key) {
 
 // -- editing -------------------------------------------------------------------------------
 
+// Why a value cannot be given to a parameter the binary does not store (vexdram's words), or "":
+// the binary's own value is no change, wherever the parameter lives.
+function notStored(param, value) {
+  const own = doc.params[param.key] ?? "";
+  return param.n !== 0 && doc.storage[param.key] !== STORED && reportValue(value) !== reportValue(own)
+    ? doc.storage[param.key] : "";
+}
+
 function validate(input) {
   const key = input.name;
   const param = byKey.get(key);
@@ -205,9 +213,7 @@ function validate(input) {
   const original = doc.params[key] ?? "";
   const text = input.value;
   let result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
-  // A value other than the binary's own, for a parameter it does not store: refused as vexdram does.
-  if (!result.reason && param.n !== 0 && doc.storage[key] !== STORED && reportValue(result.value) !== reportValue(original))
-    result = { value: null, reason: doc.storage[key] };
+  if (!result.reason && notStored(param, result.value)) result = { value: null, reason: notStored(param, result.value) };
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
@@ -365,8 +371,9 @@ async function importParams() {
     for (const v of r.values) {
       const param = byKey.get(v.key);
       const checked = check(param, v.value, doc.version, doc.chip);
-      if (checked.reason) {
-        refused.push({ line: v.line, text: `${v.key}=${v.value}`, reason: checked.reason });
+      const reason = checked.reason || notStored(param, checked.value);
+      if (reason) {
+        refused.push({ line: v.line, text: `${v.key}=${v.value}`, reason });
         continue;
       }
       const input = inputFor(v.key);
