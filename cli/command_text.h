@@ -26,8 +26,8 @@ inline constexpr command commands[] = {
      "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
      "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
      "\"loader\"), the block version, \"parameters\", each key mapped to an unsigned integer, in "
-     "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary does not "
-     "store it, in the words set and apply refuse a value with."},
+     "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary "
+     "does not store it, in the words set and apply refuse a value with."},
     {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
      "An unknown key is refused, naming the nearest keys."},
@@ -47,8 +47,8 @@ inline constexpr command commands[] = {
      "standard input. It is read as vexdram_tool reads it: only a line feed ends a line (a bare CR "
      "is refused), a line holds at most 1023 bytes, a UTF-8 byte-order mark at the start is "
      "skipped; a key given again with another value is refused, and so is a file over 16 MiB. A "
-     "FIFO is read as a pipe: vexdram waits for its writer. Unlike vexdram_tool, a parameter that PARAMS does not name keeps the binary's "
-     "value. Every line that cannot be used is listed with its line number, and nothing is written. "
+     "FIFO is read as a pipe: vexdram waits for its writer. Unlike vexdram_tool, a parameter that "
+     "PARAMS does not name keeps the binary's value. Every line that cannot be used is listed with its line number, and nothing is written. "
      "With several FILEs, every one is checked before any is written; --out-dir DIR writes each as "
      "DIR/its name. A value equal to the binary's own is always accepted, so any report applied to "
      "its own binary is accepted and changes nothing."},
