@@ -176,16 +176,33 @@ def shown(text: str) -> str:
     return text if len(text) <= SHOWN else text[:SHOWN] + "..."
 
 
+def distance(key: str, other: str) -> int:
+    """The edit distance (Levenshtein) of two texts, a bit per character of key (Myers' bit-vector
+    algorithm): a long mistyped key costs no more than a short one per key compared."""
+    if not key:
+        return len(other)
+    peq: Dict[str, int] = {}
+    for i, c in enumerate(key):
+        peq[c] = peq.get(c, 0) | 1 << i
+    mask, last = (1 << len(key)) - 1, 1 << (len(key) - 1)
+    pv, mv, score = mask, 0, len(key)
+    for c in other:
+        eq = peq.get(c, 0)
+        xv = eq | mv
+        xh = (((eq & pv) + pv) ^ pv) | eq
+        ph = (mv | ~(xh | pv)) & mask
+        mh = pv & xh
+        score += (ph & last != 0) - (mh & last != 0)
+        ph = (ph << 1 | 1) & mask
+        mh = (mh << 1) & mask
+        pv = (mh | ~(xv | ph)) & mask
+        mv = ph & xv
+    return score
+
+
 def nearest_keys(key: str, keys: List[str], count: int = 3) -> List[str]:
     """The keys nearest to a mistyped one (edit distance), catalogue order among equals."""
-    def distance(k: str) -> int:
-        row = list(range(len(key) + 1))
-        for i, a in enumerate(k, 1):
-            diag, row[0] = row[0], i
-            for j, b in enumerate(key, 1):
-                diag, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, diag + (a != b))
-        return row[-1]
-    return sorted(keys, key=distance)[:count]
+    return sorted(keys, key=lambda k: distance(key, k))[:count]
 
 
 def unknown_key(key: str, keys: List[str]) -> str:

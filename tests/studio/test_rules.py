@@ -86,3 +86,22 @@ def test_listing_follows_the_file_kind_rules(catalogue, tmp_path, monkeypatch):
         kind = case["kind"]
         assert (listed[f"{i:02}.bin"], listed[f"{i:02}.txt"]) == (
             ("ddr", "other") if kind == "binary" else (kind, kind)), case["name"]
+
+
+def test_edit_distance_against_the_table_of_a_plain_walk():
+    """The bit-vector distance that names the nearest keys, against the textbook dynamic
+    programme on random texts of few letters (where the two disagree, if anywhere)."""
+    import random
+    rng = random.Random(7)
+
+    def plain(a, b):
+        row = list(range(len(b) + 1))
+        for i, x in enumerate(a, 1):
+            diag, row[0] = row[0], i
+            for j, y in enumerate(b, 1):
+                diag, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, diag + (x != y))
+        return row[-1]
+
+    for _ in range(3000):
+        a, b = ("".join(rng.choice("ab _") for _ in range(rng.randrange(12))) for _ in range(2))
+        assert rules.distance(a, b) == plain(a, b), (a, b)
