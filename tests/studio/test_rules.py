@@ -88,7 +88,7 @@ def test_listing_follows_the_file_kind_rules(catalogue, tmp_path, monkeypatch):
             ("ddr", "other") if kind == "binary" else (kind, kind)), case["name"]
 
 
-def test_edit_distance_against_the_table_of_a_plain_walk():
+def test_edit_distance_matches_the_plain_dynamic_programme():
     """The bit-vector distance that names the nearest keys, against the textbook dynamic
     programme on random texts of few letters (where the two disagree, if anywhere)."""
     import random
