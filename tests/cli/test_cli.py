@@ -37,6 +37,7 @@ def work(tmp_path):
     shutil.copy(tmp_path / F, tmp_path / "tq6951_ro.bin")
     os.chmod(tmp_path / "tq6951_ro.bin", 0o444)
     (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "933", "lp4_freq": ""}))
+    (tmp_path / "bom.txt").write_text("\ufeffddr3_freq=933\n", encoding="utf-8")
     (tmp_path / "same.txt").write_text("start tag=0x12345678\nddr3_freq=1056\n")
     (tmp_path / "bad.txt").write_text("start tag=0x12345678\nddr3_freq=0800\nnosuch=1\nlp4_freq\r\n"
                                       "lp4_freq = 0x10 /* comment */\nlp4_freq=0x11\nend\n")
@@ -95,6 +96,8 @@ CASES = [
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 4: no '=' in 'lp4_freq'", ""),
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 6: lp4_freq is given again (first on line 5)", ""),
     (["apply", "p.txt", F, V2, "-o", "x.bin"], 2, "-o names one output", ""),
+    (["apply", "bom.txt", F, "--dry-run"], 0, "", "ddr3_freq: 1056 -> 933\n"),
+    (["apply", "/dev/zero", F, "--dry-run"], 2, "/dev/zero: larger than 16 MiB: not a parameter file", ""),
     (["apply", "p.txt", F, V2, "--out-dir", "dir", "--dry-run"], 0, "", f"{F}: ddr3_freq: 1056 -> 933"),
     (["apply", "p.txt", F, V2, "--out-dir", "nodir"], 2, "does not exist", ""),
     (["apply", "p.txt", F, "--out-dir", "exists.bin"], 2, "exists.bin is not a directory", ""),
