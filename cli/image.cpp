@@ -460,7 +460,7 @@ const std::string too_long =
     "longer than " + std::to_string(param_line_limit) + " bytes: vexdram_tool would read it in pieces";
 }  // namespace
 
-param_file read_param_file(std::string_view text) {
+param_file read_param_file(std::string_view text, bool name_nearest) {
   param_file out;
   std::vector<std::size_t> given_on(base_info_tag_size, 0);
   // vexdram_tool's reader finds the first line's key after a byte-order mark: so does this one.
@@ -500,7 +500,7 @@ param_file read_param_file(std::string_view text) {
     const std::string_view value = trim(line.substr(eq + 1));
     const std::optional<param> n = find_key(key);
     if (!n) {
-      problem(unknown_key(key));
+      problem(name_nearest ? unknown_key(key) : "no parameter '" + shown(key) + "'");
       continue;
     }
     if (value.empty()) continue;  // blank: keep the binary's value

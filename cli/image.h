@@ -120,7 +120,9 @@ struct param_file {
   std::vector<problem> problems;
 };
 inline constexpr std::size_t param_line_limit = 1023;
-param_file read_param_file(std::string_view text);
+// name_nearest: name the nearest keys to an unknown one (what costs most; a check that only asks
+// which lines are refused goes without).
+param_file read_param_file(std::string_view text, bool name_nearest = true);
 
 // A report is about 11 KB; anything past this is no parameter file.
 inline constexpr std::size_t param_file_limit = std::size_t{16} << 20;
