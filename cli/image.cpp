@@ -503,7 +503,13 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
       problem(name_nearest ? unknown_key(key) : "no parameter '" + shown(key) + "'");
       continue;
     }
-    if (value.empty()) continue;  // blank: keep the binary's value
+    if (value.empty()) {
+      // Blank keeps the binary's value; vexdram_tool's reader takes the last line of a key, so a
+      // blank after a value would undo it there.
+      if (given_on[*n] != 0)
+        problem(std::string(key) + " is left blank after a value on line " + std::to_string(given_on[*n]));
+      continue;
+    }
     const typed v = parse_value(value);
     if (!v.value) {
       problem(std::string(key) + "=" + shown(value) + ": " + v.reason);

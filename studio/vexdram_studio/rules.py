@@ -249,6 +249,9 @@ def read_param_text(data: bytes, catalogue: Catalogue) -> Tuple[List[ParamLine],
             refused.append(Refused(n, shown(text), unknown_key(key, catalogue.keys())))
             continue
         if value == "":
+            # vexdram_tool's reader takes a key's last line: a blank after a value would undo it.
+            if key in given:
+                refused.append(Refused(n, shown(text), f"{key} is left blank after a value on line {given[key][0]}"))
             continue
         number = parse_number(value)
         if number.value is None:
