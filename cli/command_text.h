@@ -46,9 +46,9 @@ inline constexpr command commands[] = {
      "value; LF or CR LF; \"/*\" starts a comment; \"end\" and blank lines are ignored), or - for "
      "standard input. It is read as vexdram_tool reads it: only a line feed ends a line (a bare CR "
      "is refused), a line holds at most 1023 bytes, a UTF-8 byte-order mark at the start is "
-     "skipped; a key given again with another value is refused, and so is a file over 16 MiB. A "
-     "FIFO is read as a pipe: vexdram waits for its writer. Unlike vexdram_tool, a parameter that "
-     "PARAMS does not name keeps the binary's value. Every line that cannot be used is listed with its line number, and nothing is written. "
+     "skipped; a key given again with another value, or left blank after a value, is refused, and "
+     "so is a file over 16 MiB. A FIFO is read as a pipe: vexdram waits for its writer. Unlike "
+     "vexdram_tool, a parameter that PARAMS does not name keeps the binary's value. Every line that cannot be used is listed with its line number, and nothing is written. "
      "With several FILEs, every one is checked before any is written; --out-dir DIR writes each as "
      "DIR/its name. A value equal to the binary's own is always accepted, so any report applied to "
      "its own binary is accepted and changes nothing."},
