@@ -25,8 +25,9 @@ inline constexpr command commands[] = {
     {"show", "FILE [--json] [--chip CHIP]", "print the report of FILE, as vexdram_tool -g writes it",
      "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
      "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
-     "\"loader\"), the block version and \"parameters\", each key mapped to an unsigned integer, in "
-     "catalogue order."},
+     "\"loader\"), the block version, \"parameters\", each key mapped to an unsigned integer, in "
+     "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary "
+     "does not store it, in the words set and apply refuse a value with."},
     {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
      "An unknown key is refused, naming the nearest keys."},
@@ -43,15 +44,19 @@ inline constexpr command commands[] = {
      "leaves blank, keeps the binary's value",
      "PARAMS is a parameter file or a report (name=value lines; a blank value keeps the binary's "
      "value; LF or CR LF; \"/*\" starts a comment; \"end\" and blank lines are ignored), or - for "
-     "standard input. Unlike vexdram_tool, a parameter that PARAMS does not name keeps the binary's "
-     "value. Every line that cannot be used is listed with its line number, and nothing is written. "
+     "standard input. It is read as vexdram_tool reads it: only a line feed ends a line (a bare CR "
+     "is refused), a line holds at most 1023 bytes, a UTF-8 byte-order mark at the start is "
+     "skipped; a key given again with another value, or left blank after a value, is refused, and "
+     "so is a file over 16 MiB. A FIFO is read as a pipe: vexdram waits for its writer. Unlike "
+     "vexdram_tool, a parameter that PARAMS does not name keeps the binary's value. Every line that cannot be used is listed with its line number, and nothing is written. "
      "With several FILEs, every one is checked before any is written; --out-dir DIR writes each as "
      "DIR/its name. A value equal to the binary's own is always accepted, so any report applied to "
      "its own binary is accepted and changes nothing."},
     {"diff", "A B [--json] [--chip CHIP]", "list KEY: A -> B for each parameter whose values differ",
      "A and B are each a DDR binary, a loader container, a report or a parameter file. Lists "
      "\"KEY: A -> B\" for every parameter whose values differ; a parameter a parameter file leaves "
-     "blank or does not name is no difference. Status 0: the same; 1: different; 2: trouble."},
+     "blank or does not name is no difference. When the name of one of them gives no chip, it is read "
+     "for the chip the other's gives. Status 0: the same; 1: different; 2: trouble."},
     {"template", "", "print the blank parameter file", "Prints the blank parameter file: every key with a blank value."},
     {"keys", "[--json]", "print the catalogue",
      "Prints one line per parameter, tab-separated: the key, its group, its report format (hex or "

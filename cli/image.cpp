@@ -199,11 +199,17 @@ std::string resolve_chip(const std::string& option, const std::string& path) {
       throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
     return chip;
   }
+  const std::optional<std::string> named = chip_in_name(path);
+  if (!named) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  return *named;
+}
+
+std::optional<std::string> chip_in_name(const std::string& path) {
   const std::string name = lower(base_name(path));
   std::string best;
   for (const char* c : chip_names)
     if (name.find(c) != std::string::npos && std::strlen(c) > best.size()) best = c;
-  if (best.empty()) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  if (best.empty()) return std::nullopt;
   return best;
 }
 
@@ -262,15 +268,13 @@ std::string binary::unwritable() const {
   return overlap_.empty() ? "" : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
 }
 
-std::string binary::refusal(const edit& e) const {
-  if (e.n == p::start_tag) return "the start tag is fixed";
-  const stored_field& w = stored_[e.n];
-  // A value equal to the binary's own is no change, wherever the parameter lives.
-  if (e.value == values_[e.n] && w.why != storage::stored) return "";
+std::string binary::not_stored(param n) const {
+  // The words of every refusal of a value and of show --json's "storage".
+  const stored_field& w = stored_[n];
   const std::string section = w.in ? std::string(w.in->name) : "skew";
   switch (w.why) {
     case storage::stored:
-      break;
+      return "";
     case storage::no_section:
       return "not stored in this binary: it has no " + section + " section";
     case storage::version_lacks:
@@ -285,6 +289,14 @@ std::string binary::refusal(const edit& e) const {
     case storage::short_form:
       return "not stored for this file name: the version-1 short form leaves the frequency words alone";
   }
+  return "";
+}
+
+std::string binary::refusal(const edit& e) const {
+  if (e.n == p::start_tag) return "the start tag is fixed";
+  const stored_field& w = stored_[e.n];
+  // A value equal to the binary's own is no change, wherever the parameter lives.
+  if (w.why != storage::stored) return e.value == values_[e.n] ? "" : not_stored(e.n);
   if (!field_fits(w.width, e.value)) return too_wide(w.width);
   if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
     return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) + " here); it cannot be set to 0";
@@ -418,54 +430,79 @@ assignments check_assignments(const binary& b, const std::vector<std::string>& t
   return out;
 }
 
-param_file read_param_file(const std::string& text) {
+namespace {
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+constexpr const char* bare_cr = "a carriage return inside the line: only a line feed ends a line";
+constexpr const char* has_nul = "it holds a NUL byte";
+static_assert(param_line_limit == line_buffer_size - 1, "the lines vexdram_tool's reader takes whole");
+const std::string too_long =
+    "longer than " + std::to_string(param_line_limit) + " bytes: vexdram_tool would read it in pieces";
+}  // namespace
+
+param_file read_param_file(std::string_view text, bool name_nearest) {
   param_file out;
   std::vector<std::size_t> given_on(base_info_tag_size, 0);
+  // vexdram_tool's reader finds the first line's key after a byte-order mark: so does this one.
+  if (text.substr(0, byte_order_mark.size()) == byte_order_mark) text.remove_prefix(byte_order_mark.size());
   std::size_t number = 0;
-  for (std::size_t at = 0; at <= text.size();) {
+  for (std::size_t at = 0; at < text.size();) {
+    // Only a line feed ends a line, as for vexdram_tool's reader; a CR before it (or before the
+    // end of the file) belongs to the line end.
     std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
     at = end + 1;
     ++number;
-    if (end == text.size() && line.empty()) break;
     auto problem = [&](std::string reason) { out.problems.push_back({number, std::move(reason)}); };
-    if (line.find('\0') != std::string::npos) {
-      problem("it holds a NUL byte");
+    // vexdram_tool reads at most 1023 bytes of a line at a time; the rest would be a line of its own.
+    if (line.size() > param_line_limit) {
+      problem(too_long);
       continue;
     }
-    const std::size_t comment = line.find("/*");
-    if (comment != std::string::npos) line.erase(comment);
-    constexpr const char* blank = " \t\r";
-    line = std::string(trim(line, blank));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find('\0') != std::string_view::npos) {
+      problem(has_nul);
+      continue;
+    }
+    line = trim(line.substr(0, line.find("/*")));
+    if (line.find('\r') != std::string_view::npos) {
+      problem(bare_cr);
+      continue;
+    }
     if (line.empty() || line == "end") continue;
     const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) {
-      problem("no '=' in '" + line + "'");
+    if (eq == std::string_view::npos) {
+      problem("no '=' in '" + shown(line) + "'");
       continue;
     }
-    const std::string key(trim(std::string_view(line).substr(0, eq), blank));
-    const std::string value(trim(std::string_view(line).substr(eq + 1), blank));
+    const std::string_view key = trim(line.substr(0, eq));
+    const std::string_view value = trim(line.substr(eq + 1));
     const std::optional<param> n = find_key(key);
     if (!n) {
-      problem(unknown_key(key));
+      problem(name_nearest ? unknown_key(key) : "no parameter '" + shown(key) + "'");
       continue;
     }
-    if (value.empty()) continue;  // blank: keep the binary's value
+    if (value.empty()) {
+      // Blank keeps the binary's value; vexdram_tool's reader takes the last line of a key, so a
+      // blank after a value would undo it there.
+      if (given_on[*n] != 0)
+        problem(std::string(key) + " is left blank after a value on line " + std::to_string(given_on[*n]));
+      continue;
+    }
     const typed v = parse_value(value);
     if (!v.value) {
-      problem(key + "=" + value + ": " + v.reason);
+      problem(std::string(key) + "=" + shown(value) + ": " + v.reason);
       continue;
     }
     if (*n == p::start_tag && *v.value != start_tag_value) {
-      problem("the start tag is 0x12345678, not " + value);
+      problem("the start tag is 0x12345678, not " + shown(value));
       continue;
     }
     if (given_on[*n] != 0) {
       bool same = false;
       for (const auto& g : out.values)
         if (g.n == *n) same = g.number == *v.value;
-      if (!same) problem(key + " is given again (first on line " + std::to_string(given_on[*n]) + ")");
+      if (!same) problem(std::string(key) + " is given again (first on line " + std::to_string(given_on[*n]) + ")");
       continue;
     }
     given_on[*n] = number;
@@ -478,36 +515,45 @@ std::string read_whole(const std::string& path) {
   const int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw trouble{"cannot open: " + os_error(), path};
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw trouble{"is a directory", path};
-  }
-  std::vector<std::uint8_t> bytes;
+  std::string out;
   try {
-    bytes = read_all(fd);
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw trouble{"is a directory"};
+    // Read in blocks up to one byte past the limit: /dev/zero ends here too.
+    char buf[1 << 16];
+    for (;;) {
+      const ssize_t got = ::read(fd, buf, sizeof buf);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw trouble{"cannot read: " + os_error()};
+      if (got == 0) break;
+      out.append(buf, static_cast<std::size_t>(got));
+      if (out.size() > param_file_limit) throw trouble{param_file_too_large};
+    }
   } catch (trouble& t) {
     if (fd != 0) ::close(fd);
     t.file = path;
     throw;
   }
   if (fd != 0) ::close(fd);
-  return std::string(bytes.begin(), bytes.end());
+  return out;
 }
 
 bool looks_like_text(const std::string& path) {
-  // A parameter file is text with a '=' in it; a binary holds zero bytes (its index has them).
+  // A binary holds zero bytes early (its index has them); a parameter file holds none.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  std::uint8_t buf[1 << 16];
-  ssize_t got;
-  do got = ::read(fd, buf, sizeof buf);
-  while (got < 0 && errno == EINTR);
+  struct stat st {};
+  std::uint8_t buf[text_window];
+  std::size_t got = 0;
+  if (::fstat(fd, &st) == 0 && !(S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > param_file_limit)) {
+    while (got < sizeof buf) {
+      const ssize_t n = ::read(fd, buf + got, sizeof buf - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  }
   ::close(fd);
-  if (got <= 0) return false;
-  const std::uint8_t* const begin = buf;
-  const std::uint8_t* const end = buf + got;
-  return !is_loader(buf, static_cast<std::size_t>(got)) && std::find(begin, end, 0) == end &&
-         std::find(begin, end, static_cast<std::uint8_t>('=')) != end;
+  return got > 0 && !is_loader(buf, got) && std::find(buf, buf + got, 0) == buf + got;
 }
 
 }  // namespace vexdram::cli

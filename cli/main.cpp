@@ -233,8 +233,14 @@ side side_of(const std::string& path, const std::string& chip) {
 }
 
 int diff(const options& o) {
-  const side a = side_of(o.file, o.chip);
-  const side b = side_of(o.file_b, o.chip);
+  // A side whose name gives no chip (an output named freely) is read for the other side's chip.
+  std::string chip = o.chip;
+  if (chip.empty()) {
+    const auto a = chip_in_name(o.file), b = chip_in_name(o.file_b);
+    if (!a || !b) chip = a ? *a : b.value_or("");
+  }
+  const side a = side_of(o.file, chip);
+  const side b = side_of(o.file_b, chip);
   const std::vector<param> differ = differences(a, b);
   if (!print(o.json ? diff_json(a, b, differ) : diff_text(a, b, differ)))
     throw trouble{"cannot write to standard output"};

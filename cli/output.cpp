@@ -64,9 +64,15 @@ std::string report(const binary& b) {
 
 std::string show_json(const binary& b) {
   json params = json::object();
-  for (std::size_t n = 0; n < base_info_tag_size; ++n) params[std::string(base_info_tag[n])] = b.values()[n];
+  json storage = json::object();
+  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
+    const std::string key(base_info_tag[n]);
+    params[key] = b.values()[n];
+    const std::string why = b.not_stored(static_cast<param>(n));
+    storage[key] = why.empty() ? "stored" : why;
+  }
   return dump({{"file", b.path()}, {"chip", b.chip()}, {"kind", kind_name(b.what())},
-               {"version", b.version()}, {"parameters", params}});
+               {"version", b.version()}, {"parameters", params}, {"storage", storage}});
 }
 
 std::string get_text(const base_info& values, const std::vector<param>& keys) {

@@ -104,8 +104,16 @@ std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t cou
   return out;
 }
 
+std::string shown(std::string_view text) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++chars > 40)
+      return std::string(text.substr(0, i)) + "...";
+  return std::string(text);
+}
+
 std::string unknown_key(std::string_view key) {
-  std::string text = "no parameter '" + std::string(key) + "'; nearest:";
+  std::string text = "no parameter '" + shown(key) + "'; nearest:";
   const auto near = nearest_keys(key);
   for (std::size_t i = 0; i < near.size(); ++i) text += (i ? ", " : " ") + std::string(near[i]);
   return text;

@@ -30,7 +30,9 @@ std::string report_text(std::size_t n, std::uint32_t value);
 
 // The keys nearest to a mistyped one (edit distance), at most `count`.
 std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t count = 3);
-// "no parameter 'K'; nearest: a, b, c"
+// A text echoed in a message: at most 40 characters (counted by UTF-8 lead bytes), then "...".
+std::string shown(std::string_view text);
+// "no parameter 'K'; nearest: a, b, c", K shown as above
 std::string unknown_key(std::string_view key);
 
 }  // namespace vexdram::cli

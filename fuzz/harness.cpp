@@ -14,6 +14,7 @@
 
 #include "container.hpp"
 #include "files.hpp"
+#include "image.h"
 #include "pack.hpp"
 #include "run.h"
 
@@ -325,6 +326,21 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
     if (states[n] == state_keep && info[n] != blank_value) return at("kept entry without the blank value", n);
   }
   if (touched > accepted) return "more entries touched than lines accepted";
+
+  // vexdram's strict reading of the same bytes: when it finds nothing to refuse, it takes exactly
+  // the values vexdram_tool's reader gives, and nothing that reader keeps or ignores.
+  const cli::param_file strict = cli::read_param_file(std::string_view(text, size), false);
+  if (strict.problems.empty()) {
+    std::vector<bool> taken(base_info_tag_size, false);
+    for (const auto& v : strict.values) {
+      taken[v.n] = true;
+      if (states[v.n] != state_given || info[v.n] != v.number)
+        return "vexdram takes " + std::string(base_info_tag[v.n]) + " otherwise than vexdram_tool";
+    }
+    for (std::size_t n = 0; n < base_info_tag_size; ++n)
+      if (states[n] == state_given && !taken[n])
+        return "vexdram_tool takes " + std::string(base_info_tag[n]) + ", vexdram does not";
+  }
 
   // The same file saved with CR LF line ends, a space and a tab before each, and its last line
   // without a line feed reads the same: a value of blanks alone is blank, and a number ends

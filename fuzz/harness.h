@@ -31,8 +31,9 @@ std::vector<std::uint8_t> tool_input(std::uint8_t flags, const std::string& text
 std::string check_tool_run(const std::uint8_t* data, std::size_t size);
 
 // The parameter text reader alone: states only 1 or 2 where touched, blank values with state 2,
-// no more accepted lines than reads; the same values and states from a copy of the text with
-// CR LF line ends, blanks before them and no final line feed.
+// no more accepted lines than reads; vexdram's strict reader, when it refuses nothing, takes
+// exactly the values it gives; the same values and states from a copy of the text with CR LF
+// line ends, blanks before them and no final line feed.
 std::string check_param_text(const std::uint8_t* data, std::size_t size);
 
 // The container reader and unpack. A container that asks for a CRC gets a correct one, so the

@@ -5,17 +5,19 @@ and keeps no state between calls except the files there, so one lock serialises 
 While an action runs, a handler on the root logger collects what the module logs: the command
 lines, the tools' own output (warnings included) and the module's errors.
 """
+import json
 import logging
 import os
 import re
 import secrets
 import shutil
+import subprocess
 import threading
 from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
 
-from .rules import Catalogue, read_param_text, report_value
+from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, is_text, read_param_text, report_value
 from .workspace import Refused, Workspace
 
 STATUS_TEXT = {
@@ -26,7 +28,11 @@ STATUS_TEXT = {
 }
 _VERSION = re.compile(r"^version (\d+)$", re.MULTILINE)
 MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
-MAX_TEXT_FILE = 1 << 20
+# The engine's own command line, for what the module's operations do not tell: where a binary
+# stores each parameter, and vexdram's words when it does not.
+VEXDRAM = "resource/tools/vexdram" + (".exe" if os.name == "nt" else "")
+VEXDRAM_TIMEOUT = 120
+STORED = "stored"
 
 
 class Failed(Exception):
@@ -107,19 +113,19 @@ class Operations:
             for f in files:
                 real = f.pop("real")
                 assert isinstance(real, Path)
-                f["kind"] = "other"
-                if real.suffix.lower() == ".txt":
-                    f["kind"] = "text"
-                    continue
-                try:
-                    if self._is_loader(cap, real):
-                        f["kind"] = "loader"
-                        continue
-                except (Failed, OSError):
-                    pass
-                if real.suffix.lower() == ".bin":
-                    f["kind"] = "ddr"
+                f["kind"] = self._kind(cap, real)
         return files
+
+    def _kind(self, cap: Capture, real: Path) -> str:
+        """"loader", "text" (a parameter file), or a binary: "ddr" when named .bin, else "other"."""
+        try:
+            if self._is_loader(cap, real):
+                return "loader"
+            if is_text(real):
+                return "text"
+        except (Failed, OSError):
+            pass
+        return "ddr" if real.suffix.lower() == ".bin" else "other"
 
     def _read_ddr(self, cap: Capture, path: str, chip: str, shown: str = "") -> Dict[str, Any]:
         first = len(cap.records)
@@ -173,6 +179,7 @@ class Operations:
             else:
                 result = self._read_ddr(cap, path, chip, self.ws.name(real))
                 result["kind"] = "ddr"
+            result["storage"] = self._storage(path, chip)
         result.update(file=self.ws.name(real), chip=chip, log=cap.records)
         return result
 
@@ -188,12 +195,33 @@ class Operations:
         if target.exists() and not overwrite and target not in self.written:
             raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
 
+    def _storage(self, path: str, chip: str) -> Dict[str, str]:
+        """Where the binary (or a container's DDR image) at path stores each parameter, as vexdram
+        show --json says: "stored", or vexdram's reason why not. path names a file in the
+        workspace ("workspace/..."), never an option; no shell is involved."""
+        try:
+            done = subprocess.run([VEXDRAM, "show", "--json", f"--chip={chip}", path],
+                                  stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=VEXDRAM_TIMEOUT, check=False)
+        except (OSError, subprocess.TimeoutExpired) as e:
+            raise Failed(f"vexdram could not be run: {e}") from None
+        if done.returncode != 0:
+            said = done.stderr.decode("utf-8", "replace").strip().splitlines()
+            raise Failed(f"vexdram: {said[-1] if said else f'status {done.returncode}'}")
+        storage = json.loads(done.stdout)["storage"]
+        assert isinstance(storage, dict)
+        return storage
+
     def _edits(self, params: Dict[str, str], edits: Dict[str, str], version: Optional[int],
-               chip: str) -> Dict[str, str]:
+               chip: str, storage: Dict[str, str]) -> Dict[str, str]:
         checked: Dict[str, str] = {}
         bad: List[str] = []
         for key, text in edits.items():
             value, reason = self.catalogue.check(key, str(text), version, chip)
+            # A value equal to the binary's own is no change, wherever the parameter lives.
+            if not reason and storage.get(key, STORED) != STORED and \
+                    report_value(value) != report_value(params.get(key, "")):
+                reason = storage[key]
             if reason:
                 bad.append(f"{key}: {reason}")
             checked[key] = value
@@ -232,7 +260,7 @@ class Operations:
                   edits: Dict[str, str]) -> Dict[str, Any]:
         read = self._read_ddr(cap, path, chip)
         params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip)
+        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
         before = _stamp(target)
         try:
             new = self._call(cap, "update_ddr_bin", params, path, chip)
@@ -257,7 +285,7 @@ class Operations:
         ddr = images["loader_471"]
         read = self._read_ddr(cap, ddr, chip)
         params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip)
+        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
         self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
         if self._tool_failed(cap):
             raise Failed("the tool did not modify the DDR image: " + self._tool_failed(cap)[0])
@@ -294,7 +322,7 @@ class Operations:
         with self._session() as cap:
             if target.exists():
                 # No word from the user replaces a binary or a container, whoever wrote it.
-                if not self._is_text(cap, target):
+                if self._kind(cap, target) != "text":
                     raise Refused(f"{self.ws.name(target)} is not a parameter file: export "
                                   "replaces only text files, never a binary or a container")
                 if not overwrite and target not in self.written:
@@ -303,25 +331,16 @@ class Operations:
             self.written.add(target)
         return {"saved": self.ws.name(target), "count": len(lines) - 1}
 
-    def _is_text(self, cap: Capture, real: Path) -> bool:
-        """A file that may be a parameter file: small, no NUL byte, no block start tag, no
-        container; one that cannot be read counts as none."""
-        tag = int(self.catalogue.start_tag, 16).to_bytes(4, "little")
-        try:
-            if real.stat().st_size > MAX_TEXT_FILE:
-                return False
-            data = real.read_bytes()
-            return b"\0" not in data and tag not in data and not self._is_loader(cap, real)
-        except (Failed, OSError):
-            return False
 
     def import_(self, name: object) -> Dict[str, Any]:
         real = self.ws.file(name)
-        if real.stat().st_size > MAX_TEXT_FILE:
-            raise Refused(f"{self.ws.name(real)} is larger than a parameter file can be")
-        text = real.read_bytes().decode("utf-8", "replace")
-        found, refused = read_param_text(text, self.catalogue)
-        return {"file": self.ws.name(real), "values": [p._asdict() for p in found],
+        with open(real, "rb") as f:
+            data = f.read(FILE_LIMIT + 1)
+        if len(data) > FILE_LIMIT:
+            raise Refused(f"{self.ws.name(real)}: {FILE_TOO_LARGE}")
+        found, refused = read_param_text(data, self.catalogue)
+        # The start tag is fixed: a line that gives it, rightly, is no value to take.
+        return {"file": self.ws.name(real), "values": [p._asdict() for p in found if p.key != "start tag"],
                 "refused": [r._asdict() for r in refused]}
 
 

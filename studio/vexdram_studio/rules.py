@@ -1,4 +1,6 @@
-"""What a value may be, and how wide each parameter's field is in a given binary.
+"""What a value may be, how wide each parameter's field is in a given binary, how a parameter
+file is read, and what kind of file a file is: vexdram's rules, each tested against its table in
+tests/ as vexdram is.
 
 The tool reads values with strtoul (base 0): a leading 0 makes a number octal and conversion stops
 at the first character that does not fit. The studio accepts only what means the same to a person
@@ -142,29 +144,125 @@ class Refused(NamedTuple):
     reason: str
 
 
-def read_param_text(text: str, catalogue: Catalogue) -> Tuple[List[ParamLine], List[Refused]]:
+# How a parameter file is read strictly: the same rule as vexdram apply's, both tested against
+# tests/param_file_rules.json. vexdram_tool's reader decides what a line is: only a line feed
+# ends one, and it takes at most 1023 bytes of a line at a time.
+FILE_LIMIT = 16 << 20
+FILE_TOO_LARGE = "larger than 16 MiB: not a parameter file"
+LINE_LIMIT = 1023
+LINE_TOO_LONG = f"longer than {LINE_LIMIT} bytes: vexdram_tool would read it in pieces"
+BARE_CR = "a carriage return inside the line: only a line feed ends a line"
+HAS_NUL = "it holds a NUL byte"
+BYTE_ORDER_MARK = b"\xef\xbb\xbf"
+SHOWN = 40
+
+
+# What kind of file a file is: vexdram's rule, both tested against tests/file_kind_rules.json.
+# Whether it is a loader container, the module's check_if_loadr_file says; any other file is text,
+# read as a parameter file, when it is 1 byte to 16 MiB long and its first 64 KiB hold no NUL
+# byte (a DDR binary's index holds several); anything else is a binary.
+TEXT_WINDOW = 1 << 16
+
+
+def is_text(path: Path) -> bool:
+    """True for a file that is no loader container and reads as text (see above)."""
+    size = path.stat().st_size
+    if not 0 < size <= FILE_LIMIT:
+        return False
+    with open(path, "rb") as f:
+        return b"\0" not in f.read(TEXT_WINDOW)
+
+
+def shown(text: str) -> str:
+    """A text echoed in a message: at most 40 characters, then "..."."""
+    return text if len(text) <= SHOWN else text[:SHOWN] + "..."
+
+
+def distance(key: str, other: str) -> int:
+    """The edit distance (Levenshtein) of two texts in one pass over other, with a bit per
+    character of key (Myers' bit-vector algorithm): the textbook table costs seconds a line for
+    the 484 keys and a long mistyped one."""
+    if not key:
+        return len(other)
+    peq: Dict[str, int] = {}
+    for i, c in enumerate(key):
+        peq[c] = peq.get(c, 0) | 1 << i
+    mask, last = (1 << len(key)) - 1, 1 << (len(key) - 1)
+    pv, mv, score = mask, 0, len(key)
+    for c in other:
+        eq = peq.get(c, 0)
+        xv = eq | mv
+        xh = (((eq & pv) + pv) ^ pv) | eq
+        ph = (mv | ~(xh | pv)) & mask
+        mh = pv & xh
+        score += (ph & last != 0) - (mh & last != 0)
+        ph = (ph << 1 | 1) & mask
+        mh = (mh << 1) & mask
+        pv = (mh | ~(xv | ph)) & mask
+        mv = ph & xv
+    return score
+
+
+def nearest_keys(key: str, keys: List[str], count: int = 3) -> List[str]:
+    """The keys nearest to a mistyped one (edit distance), catalogue order among equals."""
+    return sorted(keys, key=lambda k: distance(key, k))[:count]
+
+
+def unknown_key(key: str, keys: List[str]) -> str:
+    return f"no parameter '{shown(key)}'; nearest: " + ", ".join(nearest_keys(key, keys))
+
+
+def read_param_text(data: bytes, catalogue: Catalogue) -> Tuple[List[ParamLine], List[Refused]]:
     """The name=value lines of a parameter file or report. Blank values keep the binary's value
-    and give nothing; "/*" starts a comment. Lines that name no parameter or hold no usable value
-    are returned with the reason."""
+    and give nothing; "/*" starts a comment; a key given again with another value, and every line
+    that names no parameter or holds no usable value, are returned with the reason."""
     found: List[ParamLine] = []
     refused: List[Refused] = []
-    for n, raw in enumerate(text.splitlines(), start=1):
-        line = raw.split("/*", 1)[0].strip(BLANKS)
+    given: Dict[str, Tuple[int, int]] = {}
+    if data.startswith(BYTE_ORDER_MARK):  # vexdram_tool's reader finds the key after it
+        data = data[len(BYTE_ORDER_MARK):]
+    lines = data.split(b"\n")
+    if lines[-1] == b"":
+        lines.pop()
+    for n, raw in enumerate(lines, start=1):
+        text = raw.decode("utf-8", "replace")
+        if len(raw) > LINE_LIMIT:
+            refused.append(Refused(n, shown(text), LINE_TOO_LONG))
+            continue
+        if raw.endswith(b"\r"):
+            raw = raw[:-1]
+        if b"\0" in raw:
+            refused.append(Refused(n, shown(text), HAS_NUL))
+            continue
+        line = raw.decode("utf-8", "replace").split("/*", 1)[0].strip(BLANKS)
+        if "\r" in line:
+            refused.append(Refused(n, shown(text), BARE_CR))
+            continue
         if line in ("", "end"):
             continue
         key, eq, value = line.partition("=")
         key, value = key.strip(BLANKS), value.strip(BLANKS)
         if not eq:
-            refused.append(Refused(n, raw, "no '='"))
-        elif key not in catalogue.by_key:
-            refused.append(Refused(n, raw, "not a parameter"))
-        elif key == "start tag":
-            if value.lower() != catalogue.start_tag:
-                refused.append(Refused(n, raw, f"the start tag is {catalogue.start_tag}"))
-        elif value != "":
-            number = parse_number(value)
-            if number.value is None:
-                refused.append(Refused(n, raw, number.reason))
-            else:
-                found.append(ParamLine(n, key, catalogue.canonical(key, number.value)))
+            refused.append(Refused(n, shown(text), f"no '=' in '{shown(line)}'"))
+            continue
+        if key not in catalogue.by_key:
+            refused.append(Refused(n, shown(text), unknown_key(key, catalogue.keys())))
+            continue
+        if value == "":
+            # vexdram_tool's reader takes a key's last line: a blank after a value would undo it.
+            if key in given:
+                refused.append(Refused(n, shown(text), f"{key} is left blank after a value on line {given[key][0]}"))
+            continue
+        number = parse_number(value)
+        if number.value is None:
+            refused.append(Refused(n, shown(text), f"{key}={shown(value)}: {number.reason}"))
+        elif key == "start tag" and number.value != int(catalogue.start_tag, 16):
+            refused.append(Refused(n, shown(text), f"the start tag is {catalogue.start_tag}, not {shown(value)}"))
+        elif key in given:
+            first, earlier = given[key]
+            if earlier != number.value:
+                refused.append(Refused(n, shown(text), f"{key} is given again (first on line {first})"))
+        else:
+            given[key] = (n, number.value)
+            found.append(ParamLine(n, key, catalogue.canonical(key, number.value)))
     return found, refused

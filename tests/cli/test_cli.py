@@ -44,6 +44,7 @@ def work(tmp_path):
     shutil.copy(tmp_path / F, tmp_path / "tq6951_ro.bin")
     os.chmod(tmp_path / "tq6951_ro.bin", 0o444)
     (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "933", "lp4_freq": ""}))
+    (tmp_path / "bom.txt").write_text("\ufeffddr3_freq=933\n", encoding="utf-8")
     (tmp_path / "same.txt").write_text("start tag=0x12345678\nddr3_freq=1056\n")
     (tmp_path / "bad.txt").write_text("start tag=0x12345678\nddr3_freq=0800\nnosuch=1\nlp4_freq\r\n"
                                       "lp4_freq = 0x10 /* comment */\nlp4_freq=0x11\nend\n")
@@ -85,6 +86,8 @@ CASES = [
     (["get", "tq6583_empty_v2.bin", "ddr3_freq"], 2,
      "tq6583_empty_v2.bin: the block's DDR3 section is empty or runs past the end of the file", ""),
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
+    (["show", V2, "--json"], 0, "",  # the words of set's refusal
+     '"ddr3_dq_vref_when_odten": "not stored in this binary: block version 2 has no place for it"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
     (["get", F, "start tag", "--json"], 0, "", '"start tag": 305419896'),
@@ -116,10 +119,14 @@ CASES = [
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 4: no '=' in 'lp4_freq'", ""),
     (["apply", "bad.txt", F, "--dry-run"], 2, "bad.txt: line 6: lp4_freq is given again (first on line 5)", ""),
     (["apply", "p.txt", F, V2, "-o", "x.bin"], 2, "-o names one output", ""),
+    (["apply", "bom.txt", F, "--dry-run"], 0, "", "ddr3_freq: 1056 -> 933\n"),
+    (["apply", "/dev/zero", F, "--dry-run"], 2, "/dev/zero: larger than 16 MiB: not a parameter file", ""),
     (["apply", "p.txt", F, V2, "--out-dir", "dir", "--dry-run"], 0, "", f"{F}: ddr3_freq: 1056 -> 933"),
     (["apply", "p.txt", F, V2, "--out-dir", "nodir"], 2, "does not exist", ""),
     (["apply", "p.txt", F, "--out-dir", "exists.bin"], 2, "exists.bin is not a directory", ""),
     (["diff", F, "noname.bin", "--chip", "tq6951"], 0, "", ""),
+    (["diff", "noname.bin", "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),  # the other side's chip
+    (["diff", "noname.bin", "noname.bin"], 2, "noname.bin: no chip name in the file's name", ""),
     (["diff", F, "tq6951_changed.bin"], 1, "", "ddr3_freq: 1056 -> 800\n"),
     (["diff", F, "p.txt"], 1, "", "ddr3_freq: 1056 -> 933\n"),
     (["diff", F, "same.txt"], 0, "", ""),  # the start tag is a value like any other

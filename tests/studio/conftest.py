@@ -18,6 +18,12 @@ from studio_driver import make_workspace, start_studio  # noqa: E402
 
 # The one table of value rules: the command line, the server and the page all run it.
 VALUE_RULES = json.loads((REPO / "tests" / "value_rules.json").read_text(encoding="utf-8"))["cases"]
+# The one table of the chip a file's name gives: vexdram and the page's first guess.
+CHIP_NAME_RULES = json.loads((REPO / "tests" / "chip_name_rules.json").read_text(encoding="utf-8"))["cases"]
+# The one table of what kind of file a file is: vexdram, the module's check and the listing.
+FILE_KIND_RULES = json.loads((REPO / "tests" / "file_kind_rules.json").read_text(encoding="utf-8"))["cases"]
+# The one table of how a parameter file is read strictly: vexdram apply and the studio's Import.
+PARAM_FILE_RULES = json.loads((REPO / "tests" / "param_file_rules.json").read_text(encoding="utf-8"))
 
 if not (DIST / "vexdram_studio").is_dir():
     pytest.skip(f"no studio installed in {DIST}", allow_module_level=True)

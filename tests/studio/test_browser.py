@@ -4,7 +4,7 @@ state of the page passes axe-core, and a person with a keyboard alone opens, edi
 
 import pytest
 
-from conftest import REPO, VALUE_RULES
+from conftest import CHIP_NAME_RULES, REPO, VALUE_RULES
 from studio_driver import AXE, axe_violations, chromium, type_into, wait_js
 from test_http import report, unpacked
 
@@ -52,6 +52,24 @@ def test_edit_refuse_and_save_a_ddr_binary(browser, studio, workspace, tmp_path)
     assert (new["ddr3_freq"], new["ddr3_ca0_skew"]) == ("933", "0x21")
 
 
+def test_a_parameter_the_binary_does_not_store_is_refused_on_the_page(browser, studio, workspace):
+    (workspace / "vref.txt").write_text("ddr3_freq=803\nddr3_dq_vref_when_odten=5\n")
+    open_page(browser, studio, "tq6583_ddr_v2.bin")
+    why = "not stored in this binary: block version 2 has no place for it"  # vexdram's words
+    browser.execute_script("document.getElementById('import-file').value = 'vref.txt'")
+    browser.find_element("id", "import").click()
+    wait_js(browser, "document.querySelector('#comparison h3')")
+    assert browser.find_element("id", "import-refused").text.splitlines()[1:] == [
+        f"2 ddr3_dq_vref_when_odten=5 {why}"]
+    assert browser.find_element("id", "pending").text.count("ddr3_freq") == 1
+    vref = type_into(browser, "ddr3_dq_vref_when_odten", "5")
+    assert vref.get_attribute("aria-invalid") == "true" and why in browser.find_element("id", "pending").text
+    assert not browser.find_element("id", "save").is_enabled()
+    type_into(browser, "ddr3_dq_vref_when_odten", "0")  # its own value: no change, no refusal
+    assert vref.get_attribute("aria-invalid") is None
+    assert browser.find_element("css selector", "tr[data-key='ddr3_dq_vref_when_odten'] .note").text == why
+
+
 def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     open_page(browser, studio, "tq6951_loader.bin")
     assert "DDR image ddr.bin" in browser.find_element("id", "loader-header").text
@@ -75,6 +93,18 @@ def test_page_follows_the_value_rules(browser, studio):
           return c.reason ? c.reason : parseInt(c.value, 16);
         })));""", VALUE_RULES)
     assert got == [c.get("value", c.get("reason")) for c in VALUE_RULES]
+
+
+def test_page_guesses_the_chip_by_the_chip_name_rules(browser, studio):
+    browser.get(studio.page())
+    wait_js(browser, "document.body.dataset.ready")
+    got = browser.execute_async_script("""
+        const [names, done] = arguments;
+        Promise.all([import("/static/rules.js"), fetch("/api/info", {headers: {"X-Studio-Token":
+            document.querySelector('meta[name="studio-token"]').content}}).then(r => r.json())])
+          .then(([r, info]) => done(names.map(n => r.chipOfName(n, info.chips.map(c => c.chip)))));""",
+        [c["name"] for c in CHIP_NAME_RULES])
+    assert [g and g.lower() for g in got] == [c["chip"] for c in CHIP_NAME_RULES]
 
 
 @pytest.fixture(scope="module")

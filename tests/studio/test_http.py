@@ -202,11 +202,31 @@ def test_save_refuses_values_the_field_cannot_hold(client, workspace, edits, why
     assert not (workspace / "tq6583_ddr_v2_new.bin").exists()
 
 
-def test_fields_the_version_does_not_store_are_named(client):
-    edits = {"ddr3_freq": "800", "ddr3_dq_vref_when_odten": "5"}  # vrefs live in version 5 only
-    status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": edits})
-    assert status == 200
-    assert body["not_read_back"] == [{"key": "ddr3_dq_vref_when_odten", "saved": "5", "read": "0"}]
+@pytest.mark.parametrize("file,chip,edits,why", [
+    ("tq6583_ddr_v2.bin", "TQ6583", {"ddr3_freq": "800", "ddr3_dq_vref_when_odten": "5"},
+     "ddr3_dq_vref_when_odten: not stored in this binary: block version 2 has no place for it"),
+    ("tq6583_ddr_v2.bin", "TQ6583", {"ddr3_ca0_skew": "1"},
+     "ddr3_ca0_skew: not stored for chip tq6583: the skew section is read for chip tq6951 only"),
+    ("tq6420_ddr_v1.bin", "TQ6420", {"dis_train_print": "1"},
+     "dis_train_print: not stored in a version 1 block: written, it always reads back as 0"),
+])
+def test_a_parameter_the_binary_does_not_store_is_refused_in_vexdrams_words(client, workspace, file, chip,
+                                                                           edits, why):
+    """Refused before anything is written, with the reason vexdram set gives."""
+    status, body = client.post("save", {"file": file, "chip": chip, "edits": edits})
+    assert status == 422 and body["error"] == f"refused: {why}"
+    assert not (workspace / file.replace(".bin", "_new.bin")).exists()
+    said = subprocess.run([str(DIST / "resource/tools/vexdram"), "set", str(workspace / file),
+                           *(f"{k}={v}" for k, v in edits.items()), "--dry-run", "--chip", chip],
+                          capture_output=True, text=True)
+    assert said.returncode == 2 and why.split(": ", 1)[1] in said.stderr
+
+
+def test_a_parameter_not_stored_keeps_its_own_value(client):
+    edits = {"ddr3_freq": "801", "ddr3_dq_vref_when_odten": "0"}  # reads as 0 in version 2
+    status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": edits,
+                                        "overwrite": True})
+    assert status == 200 and body["not_read_back"] == [], body
 
 
 def test_overwriting_a_file_not_written_here_needs_a_word(client, workspace):
@@ -257,8 +277,9 @@ def test_export_and_import(client, workspace):
     assert status == 200
     assert [(v["line"], v["key"], v["value"]) for v in body["values"]] == [
         (3, "ddr3_freq", "800"), (8, "ddr3_ca0_skew", "0x21")]
-    assert [(r["line"], r["reason"].split(":")[0]) for r in body["refused"]] == [
-        (5, "a leading 0 makes the tool read 0800 as octal"), (6, "not a parameter"), (7, "no '='")]
+    assert [(r["line"], r["reason"]) for r in body["refused"]] == [
+        (5, "lp4_freq=0800: a leading 0 makes the tool read 0800 as octal: write 800 or 0x320"),
+        (6, "no parameter 'bogus'; nearest: boot_fsp, ddr_2t, uart id"), (7, "no '=' in 'ddr4_freq'")]
 
 
 @pytest.fixture(scope="module")
@@ -305,7 +326,8 @@ def failing_install(tmp_path):
     tools.mkdir(parents=True)
     for f in ("cfg", "vexdram_catalogue.json"):
         os.symlink(DIST / "resource" / f, install / "resource" / f)
-    os.symlink(DIST / "resource/tools/imgwelder", tools / "imgwelder")
+    for f in ("imgwelder", "vexdram"):
+        os.symlink(DIST / "resource/tools" / f, tools / f)
     tool = tools / "vexdram_tool"
     real = shlex.quote(str(DIST / "resource/tools/vexdram_tool"))
     tool.write_text(f'#!/bin/sh\nif [ "$2" = -g ]; then exec {real} "$@"; fi\n'

@@ -1,9 +1,13 @@
 """The value rule and field widths the server checks (the page's copy runs the same table of value
-rules in test_browser), and the chip table against the tool's chip list."""
+rules in test_browser), how Import reads a parameter file (the table vexdram apply runs), and the
+chip table against the tool's chip list."""
 import pytest
 
-from conftest import DIST, VALUE_RULES
-from vexdram_studio.rules import Catalogue  # noqa: I100 (from the install tree)
+from conftest import DIST, FILE_KIND_RULES, PARAM_FILE_RULES, VALUE_RULES
+from vexdram_studio import rules  # noqa: I100 (from the install tree)
+from vexdram_studio.operations import Operations
+from vexdram_studio.rules import Catalogue
+from vexdram_studio.workspace import Workspace
 
 
 def one_field(width):
@@ -43,3 +47,61 @@ def test_chip_table_names_the_tools_chips(catalogue):
     assert [c.lower() for c in table["chip"]] == catalogue.chips
     assert list(table.columns) == ["chip", "dram_types", "description_zh", "description_en"]
     assert table["description_zh"].str.contains("芯片").all()
+
+
+def text_of(pieces):
+    """A case's text: a text, or pieces (a text, or a text and how many times it repeats)."""
+    if isinstance(pieces, str):
+        return pieces
+    return "".join(p if isinstance(p, str) else p[0] * p[1] for p in pieces)
+
+
+@pytest.mark.parametrize("case", PARAM_FILE_RULES["cases"], ids=lambda c: c["name"])
+def test_param_file_rules(catalogue, case):
+    found, refused = rules.read_param_text(text_of(case["text"]).encode("utf-8"), catalogue)
+    assert [[v.line, v.key, rules.report_value(v.value)] for v in found] == case["values"]
+    assert [[r.line, r.reason] for r in refused] == case["problems"]
+
+
+def test_param_file_bound():
+    assert (rules.FILE_LIMIT, rules.FILE_TOO_LARGE) == (PARAM_FILE_RULES["file_limit"],
+                                                        PARAM_FILE_RULES["file_too_large"])
+
+
+def test_listing_follows_the_file_kind_rules(catalogue, tmp_path, monkeypatch):
+    """Every case of the table as a file of the workspace; a binary is listed as "ddr" when it is
+    named .bin, else "other"."""
+    import dramforge
+    root = tmp_path / "ws"
+    root.mkdir()
+    for i, case in enumerate(FILE_KIND_RULES):
+        for suffix in (".bin", ".txt"):
+            with open(root / f"{i:02}{suffix}", "wb") as f:
+                f.write(text_of(case["bytes"]).encode("latin-1"))
+                f.truncate(case.get("size", f.tell()))
+    (tmp_path / "workspace").symlink_to(root)
+    monkeypatch.chdir(tmp_path)  # where the module is given workspace/NAME
+    listed = {f["name"]: f["kind"] for f in Operations(dramforge.dramforge, Workspace(root), catalogue).listing()}
+    for i, case in enumerate(FILE_KIND_RULES):
+        kind = case["kind"]
+        assert (listed[f"{i:02}.bin"], listed[f"{i:02}.txt"]) == (
+            ("ddr", "other") if kind == "binary" else (kind, kind)), case["name"]
+
+
+def test_edit_distance_matches_the_plain_dynamic_programme():
+    """The bit-vector distance that names the nearest keys, against the textbook dynamic
+    programme on random texts of few letters (where the two disagree, if anywhere)."""
+    import random
+    rng = random.Random(7)
+
+    def plain(a, b):
+        row = list(range(len(b) + 1))
+        for i, x in enumerate(a, 1):
+            diag, row[0] = row[0], i
+            for j, y in enumerate(b, 1):
+                diag, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, diag + (x != y))
+        return row[-1]
+
+    for _ in range(3000):
+        a, b = ("".join(rng.choice("ab _") for _ in range(rng.randrange(12))) for _ in range(2))
+        assert rules.distance(a, b) == plain(a, b), (a, b)

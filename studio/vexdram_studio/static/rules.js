@@ -96,3 +96,14 @@ export function describePlace(p) {
   const lane = p.lane === undefined ? "" : `, lane ${p.lane} (0 keeps the lane)`;
   return `${versions}${p.chip ? ", chip " + p.chip : ""}: ${p.section} word ${p.word}, ${bits}${lane}`;
 }
+
+// The chip a file's name gives: of names (in the tool's order), the longest that the last part of
+// the path contains, in either case; the first among equals; null when it contains none. vexdram
+// follows the same rule; both are tested against tests/chip_name_rules.json.
+export function chipOfName(name, names) {
+  const last = name.slice(name.lastIndexOf("/") + 1).toLowerCase();
+  let best = null;
+  for (const chip of names)
+    if (last.includes(chip.toLowerCase()) && (best === null || chip.length > best.length)) best = chip;
+  return best;
+}

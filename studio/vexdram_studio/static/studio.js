@@ -1,6 +1,6 @@
 // The page: workspace list, one open document (a DDR binary or a loader container), its
 // parameters grouped by section, pending edits, and the actions on the server.
-import { check, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
+import { check, chipOfName, describePlace, largest, reportValue, stripBlanks, widthOf } from "./rules.js";
 
 const token = document.querySelector('meta[name="studio-token"]').content;
 const $ = id => document.getElementById(id);
@@ -14,7 +14,7 @@ const edits = new Map();    // key -> value as the report writes it
 const invalid = new Map();  // key -> {reason, text as typed}
 
 const KIND = { loader: "loader container", ddr: "DDR binary", text: "text", other: "other" };
-const NOT_STORED = "not stored in this binary";
+const STORED = "stored";
 
 function escapeHtml(s) {
   return String(s).replace(/[&<>"']/g, c => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;" })[c]);
@@ -87,13 +87,7 @@ async function loadFiles() {
 }
 
 function guessChip(name) {
-  const lower = name.toLowerCase();
-  let best = null;
-  for (const c of chips) {
-    const chip = c.chip.toLowerCase();
-    if (lower.includes(chip) && (!best || chip.length > best.length)) best = chip;
-  }
-  return best ? chips.find(c => c.chip.toLowerCase() === best).chip : chips[0].chip;
+  return chipOfName(name, chips.map(c => c.chip)) ?? chips[0].chip;
 }
 
 // -- opening -------------------------------------------------------------------------------
@@ -181,13 +175,14 @@ function fillParams() {
   for (const p of catalogue.parameters) {
     const r = rows.get(p.key);
     const width = widthOf(p, doc.version, doc.chip);
-    const absent = p.n !== 0 && width === null;
+    // Where the binary stores it, as vexdram says: "stored", or vexdram's reason why not.
+    const absent = p.n !== 0 && doc.storage[p.key] !== STORED;
     r.input.value = doc.params[p.key] ?? "";
     r.input.removeAttribute("aria-invalid");
     r.row.className = absent ? "absent" : "";
     setText(r.width, width === null ? "—" : String(width));
     setText(r.max, width === null ? "" : (p.format === "hex" ? "0x" + largest(width).toString(16) : String(largest(width))));
-    setText(r.note, absent ? NOT_STORED : "");
+    setText(r.note, absent ? doc.storage[p.key] : "");
   }
   for (const key of new Set([...edits.keys(), ...invalid.keys()])) {
     const input = inputFor(key);
@@ -203,13 +198,22 @@ function inputFor(key) {
 
 // -- editing -------------------------------------------------------------------------------
 
+// Why a value cannot be given to a parameter the binary does not store (vexdram's words), or "":
+// the binary's own value is no change, wherever the parameter lives.
+function notStored(param, value) {
+  const own = doc.params[param.key] ?? "";
+  return param.n !== 0 && doc.storage[param.key] !== STORED && reportValue(value) !== reportValue(own)
+    ? doc.storage[param.key] : "";
+}
+
 function validate(input) {
   const key = input.name;
   const param = byKey.get(key);
   const row = input.closest("tr");
   const original = doc.params[key] ?? "";
   const text = input.value;
-  const result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  let result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
+  if (!result.reason && notStored(param, result.value)) result = { value: null, reason: notStored(param, result.value) };
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
@@ -219,7 +223,7 @@ function validate(input) {
   } else {
     invalid.delete(key);
     input.removeAttribute("aria-invalid");
-    note.textContent = row.classList.contains("absent") ? NOT_STORED : "";
+    note.textContent = row.classList.contains("absent") ? doc.storage[key] : "";
     if (reportValue(result.value) !== reportValue(original)) edits.set(key, result.value);
     else edits.delete(key);
   }
@@ -367,8 +371,9 @@ async function importParams() {
     for (const v of r.values) {
       const param = byKey.get(v.key);
       const checked = check(param, v.value, doc.version, doc.chip);
-      if (checked.reason) {
-        refused.push({ line: v.line, text: `${v.key}=${v.value}`, reason: checked.reason });
+      const reason = checked.reason || notStored(param, checked.value);
+      if (reason) {
+        refused.push({ line: v.line, text: `${v.key}=${v.value}`, reason });
         continue;
       }
       const input = inputFor(v.key);
