@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@
 namespace vexdram::cli {
 namespace {
 
-std::string os_error() { return std::strerror(errno); }
+std::string os_error() { return platform::error_text(errno); }
 
 // A run's state for a binary: the chip, and the older family's names in its path. The core
 // prints nothing for vexdram: what happened comes back as its outcome and in the context.
@@ -214,10 +215,12 @@ std::optional<std::string> chip_in_name(const std::string& path) {
 }
 
 binary::binary(const std::string& path, const std::string& chip_option) : path_(path) {
-  if (::stat(path.c_str(), &st_) != 0) throw trouble{"cannot open: " + os_error(), path};
-  if (S_ISDIR(st_.st_mode)) throw trouble{"is a directory", path};
+  using type = platform::file_status::type;
+  if (const auto st = platform::status_of(path)) st_ = *st;
+  else throw trouble{"cannot open: " + os_error(), path};
+  if (st_.kind == type::folder) throw trouble{"is a directory", path};
   // A pipe may never end, nor a character device (/dev/zero); neither can be written back.
-  if (!S_ISREG(st_.st_mode) && !S_ISBLK(st_.st_mode))
+  if (st_.kind != type::regular && st_.kind != type::block_device)
     throw trouble{"not a regular file or a block device (a pipe, a socket or a character device is not read)", path};
   chip_ = resolve_chip(chip_option, path);
   file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
@@ -229,7 +232,7 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     // binary is scanned where it lies and edited in a copy on the disk, in constant memory.
     std::unique_ptr<memory_ddr_file> mem;
     std::string note_prefix;
-    if (is_loader(head, got) || (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size)) {
+    if (is_loader(head, got) || (st_.kind == type::regular && file_->size() <= in_memory_size)) {
       bytes_ = read_all(file_->fd());
       if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
       file_.reset();  // no descriptor held per input: apply may be given thousands

@@ -3,8 +3,6 @@
 // bytes all run the same core steps as vexdram_tool, on the file or on an image in memory.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,6 +15,7 @@
 #include "catalogue.h"
 #include "container.h"
 #include "ddr_file.h"
+#include "platform.h"
 #include "run.h"
 
 namespace vexdram::cli {
@@ -61,7 +60,7 @@ class binary {
   std::uint32_t version() const { return version_; }
   const base_info& values() const { return values_; }
   const stored_field& where(param n) const { return stored_[n]; }
-  const struct stat& status() const { return st_; }
+  const platform::file_status& status() const { return st_; }
   // Warnings about what was read (a skew section of another sub-version), for standard error.
   const std::vector<std::string>& notes() const { return notes_; }
 
@@ -81,7 +80,7 @@ class binary {
   std::string path_;
   kind kind_ = kind::ddr;
   std::string chip_;
-  struct stat st_ {};
+  platform::file_status st_;
   std::uint32_t version_ = 0;
   base_info values_;
   std::array<stored_field, base_info_tag_size> stored_{};
