@@ -1,10 +1,5 @@
 #include "image.h"
 
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -149,39 +144,15 @@ std::string values_differ(const base_info& got, const base_info& want) {
   return "";
 }
 
-// The whole of fd into memory (a regular file or anything read() serves).
-std::vector<std::uint8_t> read_all(int fd) {
-  std::vector<std::uint8_t> out;
-  std::uint8_t buf[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw trouble{"cannot read: " + os_error()};
-    if (got == 0) return out;
-    out.insert(out.end(), buf, buf + got);
-  }
-}
-
 // Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can.
-void copy_file(int from, int to, std::uint64_t size) {
-  std::uint64_t done = 0;
-  off_t in = 0;
-  while (done < size) {
-    const ssize_t n = ::sendfile(to, from, &in, static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw trouble{"cannot copy into the new file: " + (n < 0 ? os_error() : "the input ended early")};
-    done += static_cast<std::uint64_t>(n);
-  }
+void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size) {
+  if (platform::copy_data(from, to, size) != size)
+    throw trouble{"cannot copy into the new file: " + (errno != 0 ? os_error() : "the input ended early")};
 }
 
-void write_all(int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw trouble{"cannot write the new file: " + os_error()};
-    done += static_cast<std::size_t>(n);
-  }
+void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes) {
+  if (platform::write_on(f, bytes.data(), bytes.size()) != bytes.size())
+    throw trouble{"cannot write the new file: " + os_error()};
 }
 
 }  // namespace
@@ -233,7 +204,12 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     std::unique_ptr<memory_ddr_file> mem;
     std::string note_prefix;
     if (is_loader(head, got) || (st_.kind == type::regular && file_->size() <= in_memory_size)) {
-      bytes_ = read_all(file_->fd());
+      // Positioned reads (a Windows read moves no pointer a positioned read has moved), one byte
+      // past the end: a file that grew or shrank since it was opened is not taken as read.
+      bytes_.resize(static_cast<std::size_t>(file_->size()) + 1);
+      errno = 0;
+      bytes_.resize(file_->read_at(0, bytes_.data(), bytes_.size()));
+      if (bytes_.size() < file_->size() && errno != 0) throw trouble{"cannot read: " + os_error()};
       if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
       file_.reset();  // no descriptor held per input: apply may be given thousands
       mem = std::make_unique<memory_ddr_file>(bytes_);
@@ -316,21 +292,13 @@ namespace {
 // A written file read back whole from the disk; "" in error when it holds exactly `bytes`.
 std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
                                     std::string& error) {
-  const int fd = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  posix_ddr_file f(temp_path.c_str(), false);
+  if (!f.ok()) {
     error = "it cannot be opened again: " + os_error();
     return {};
   }
   std::vector<std::uint8_t> back(bytes.size() + 1);  // one byte more: the file must end there
-  std::size_t done = 0;
-  while (done < back.size()) {
-    const ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  back.resize(done);
+  back.resize(f.read_at(0, back.data(), back.size()));
   if (back != bytes) error = "it does not read back as written";
   return back;
 }
@@ -350,11 +318,11 @@ std::string check_image(ddr_file& was, ddr_file& now, const base_info& want,
 }
 }  // namespace
 
-made binary::write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const {
+made binary::write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const {
   const base_info want = edited(edits);
   if (kind_ == kind::ddr && bytes_.empty()) {
     // A large binary: copied into the new file by the kernel, edited there.
-    copy_file(file_->fd(), fd, file_->size());
+    copy_file(file_->native(), fd, file_->size());
     posix_ddr_file out(temp_path.c_str(), true);
     if (!out.ok()) throw trouble{"cannot open the new file: " + os_error()};
     recording_file rec(out);
@@ -515,47 +483,47 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
 }
 
 std::string read_whole(const std::string& path) {
-  const int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw trouble{"cannot open: " + os_error(), path};
-  struct stat st {};
+  const bool standard = path == "-";
+  const platform::native_file f = standard ? platform::standard_input() : platform::open_to_read(path);
+  if (f == platform::no_file) throw trouble{"cannot open: " + os_error(), path};
   std::string out;
   try {
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw trouble{"is a directory"};
+    const auto st = platform::status_of(f);
+    if (st && st->kind == platform::file_status::type::folder) throw trouble{"is a directory"};
     // Read in blocks up to one byte past the limit: /dev/zero ends here too.
     char buf[1 << 16];
     for (;;) {
-      const ssize_t got = ::read(fd, buf, sizeof buf);
-      if (got < 0 && errno == EINTR) continue;
+      const std::ptrdiff_t got = platform::read_on(f, buf, sizeof buf);
       if (got < 0) throw trouble{"cannot read: " + os_error()};
       if (got == 0) break;
       out.append(buf, static_cast<std::size_t>(got));
       if (out.size() > param_file_limit) throw trouble{param_file_too_large};
     }
   } catch (trouble& t) {
-    if (fd != 0) ::close(fd);
+    if (!standard) platform::close_file(f);
     t.file = path;
     throw;
   }
-  if (fd != 0) ::close(fd);
+  if (!standard) platform::close_file(f);
   return out;
 }
 
 bool looks_like_text(const std::string& path) {
   // A binary holds zero bytes early (its index has them); a parameter file holds none.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
+  const platform::native_file f = platform::open_to_read(path);
+  if (f == platform::no_file) return false;
   std::uint8_t buf[text_window];
   std::size_t got = 0;
-  if (::fstat(fd, &st) == 0 && !(S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > param_file_limit)) {
+  const auto st = platform::status_of(f);
+  if (st && !(st->kind == platform::file_status::type::regular && st->id.size > param_file_limit) &&
+      st->kind != platform::file_status::type::folder) {
     while (got < sizeof buf) {
-      const ssize_t n = ::read(fd, buf + got, sizeof buf - got);
-      if (n < 0 && errno == EINTR) continue;
+      const std::ptrdiff_t n = platform::read_on(f, buf + got, sizeof buf - got);
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
   }
-  ::close(fd);
+  platform::close_file(f);
   return got > 0 && !is_loader(buf, got) && std::find(buf, buf + got, 0) == buf + got;
 }
 

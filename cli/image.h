@@ -74,7 +74,7 @@ class binary {
   base_info edited(const std::vector<edit>& edits) const;
   // Writes the edited file into fd (a new, empty temporary file at temp_path): the bytes of this
   // file with the edits made by the core, as vexdram_tool would make them. Throws trouble.
-  made write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const;
+  made write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const;
 
  private:
   std::string path_;

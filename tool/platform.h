@@ -27,6 +27,18 @@ std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n);
 std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n);
 // Puts what was written on stable storage.
 bool sync_file(native_file f);
+
+// Files read and written from where the last call ended, as a stream: any file, a pipe and a
+// device too (ask status_of what it is). open_to_read gives no_file and errno when it fails.
+native_file open_to_read(const std::string& path);
+native_file standard_input();  // not to be closed
+// One read: the bytes read, 0 at the end, -1 and errno on an error.
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n);
+// All n bytes, or fewer and errno.
+std::size_t write_on(native_file f, const void* buf, std::size_t n);
+// Copies the first size bytes of `from` into the empty file `to`, in the kernel where it can
+// (sendfile): the bytes copied; fewer when from ended first (errno 0) or on an error (errno).
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size);
 // True when path names the file f has open (a second name, a link, the same path).
 bool same_file(native_file f, const char* path);
 
@@ -165,6 +177,8 @@ struct file_status {
 };
 // The file path names, through symbolic links (stat); nullopt and errno when there is none.
 std::optional<file_status> status_of(const std::string& path);
+// The open file f (fstat).
+std::optional<file_status> status_of(native_file f);
 // The name itself: a symbolic link is a link (lstat).
 std::optional<file_status> link_status_of(const std::string& path);
 // The path of the file path leads to, every link followed; nullopt when it leads nowhere.

@@ -7,6 +7,7 @@
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -73,6 +74,41 @@ bool sync_file(native_file f) {
   while (::fsync(static_cast<int>(f)) != 0)
     if (errno != EINTR) return false;
   return true;
+}
+
+native_file open_to_read(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+native_file standard_input() { return 0; }
+
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
+  ssize_t got;
+  do got = ::read(static_cast<int>(f), buf, n);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+std::size_t write_on(native_file f, const void* buf, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(static_cast<int>(f), static_cast<const std::uint8_t*>(buf) + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    done += static_cast<std::size_t>(w);
+  }
+  return done;
+}
+
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
+  std::uint64_t done = 0;
+  off_t in = 0;
+  while (done < size) {
+    const ssize_t n = ::sendfile(static_cast<int>(to), static_cast<int>(from), &in,
+                                 static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = 0;
+    if (n <= 0) break;
+    done += static_cast<std::uint64_t>(n);
+  }
+  return done;
 }
 
 bool same_file(native_file f, const char* path) {
@@ -366,6 +402,12 @@ std::optional<file_identity> identity_of(const std::string& path) {
 std::optional<file_status> status_of(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return status_in(st);
+}
+
+std::optional<file_status> status_of(native_file f) {
+  struct stat st {};
+  if (::fstat(static_cast<int>(f), &st) != 0) return std::nullopt;
   return status_in(st);
 }
 

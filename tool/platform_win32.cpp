@@ -128,6 +128,60 @@ std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::siz
 
 bool sync_file(native_file f) { return ::FlushFileBuffers(handle_of(f)) != 0; }
 
+native_file open_to_read(const std::string& path) {
+  // BACKUP_SEMANTICS: a folder opens too, so that it is told apart as on Linux (status_of)
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  set_errno_from_last_error();
+  return no_file;
+}
+native_file standard_input() { return reinterpret_cast<native_file>(::GetStdHandle(STD_INPUT_HANDLE)); }
+
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
+  DWORD got = 0;
+  if (::ReadFile(handle_of(f), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr))
+    return static_cast<std::ptrdiff_t>(got);
+  if (::GetLastError() == ERROR_BROKEN_PIPE) return 0;  // the writer of a pipe closed it: its end
+  set_errno_from_last_error();
+  return -1;
+}
+
+std::size_t write_on(native_file f, const void* buf, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    if (!::WriteFile(handle_of(f), static_cast<const std::uint8_t*>(buf) + done, chunk, &wrote, nullptr)) {
+      set_errno_from_last_error();
+      break;
+    }
+    if (wrote == 0) break;
+    done += wrote;
+  }
+  return done;
+}
+
+// No sendfile between files here: blocks of 1 MiB through memory.
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 20)));
+  std::uint64_t done = 0;
+  while (done < size) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size()));
+    const std::size_t got = read_at(from, done, block.data(), want);
+    if (got == 0) {
+      errno = 0;
+      break;
+    }
+    if (write_at(to, done, block.data(), got) != got) {
+      set_errno_from_last_error();
+      break;
+    }
+    done += got;
+  }
+  return done;
+}
+
 bool same_file(native_file f, const char* path) {
   // No access asked: only the file's identity (volume and index) is read.
   const HANDLE other = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
@@ -442,30 +496,22 @@ folder_lock::~folder_lock() {
 }
 
 namespace {
-// What GetFileInformationByHandle says of the file path names (or, link_itself, of a symbolic link
-// there). No access is asked: a file another program holds open without sharing is looked at too.
-std::optional<file_status> status_at(const std::string& path, bool link_itself) {
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | (link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    set_errno_from_last_error();
-    return std::nullopt;
-  }
+// What GetFileInformationByHandle says of the open file h (link_itself: h was opened on a link).
+std::optional<file_status> status_of_handle(HANDLE h, bool link_itself) {
   BY_HANDLE_FILE_INFORMATION info{};
   FILE_BASIC_INFO basic{};
   FILE_ATTRIBUTE_TAG_INFO tag{};
   const DWORD type = ::GetFileType(h);
+  // a device (NUL, CON) or a pipe has no such information: it is no file to read as a binary
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return file_status{};
   const bool ok = ::GetFileInformationByHandle(h, &info) &&
                   ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
-  const bool tagged = ok && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag);
-  ::CloseHandle(h);
   if (!ok) {
-    // a device (NUL, CON) has no such information: it is no file to read or replace
-    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return file_status{};
     set_errno_from_last_error();
     return std::nullopt;
   }
+  const bool tagged = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag);
   file_status s;
   if (link_itself && tagged && tag.ReparseTag == IO_REPARSE_TAG_SYMLINK) s.kind = file_status::type::link;
   else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) s.kind = file_status::type::folder;
@@ -478,6 +524,20 @@ std::optional<file_status> status_at(const std::string& path, bool link_itself) 
   s.id.changed = basic.ChangeTime.QuadPart;
   return s;
 }
+
+// The file path names (or, link_itself, a symbolic link there). No access is asked: a file
+// another program holds open without sharing is looked at too.
+std::optional<file_status> status_at(const std::string& path, bool link_itself) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | (link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    set_errno_from_last_error();
+    return std::nullopt;
+  }
+  const auto s = status_of_handle(h, link_itself);
+  ::CloseHandle(h);
+  return s;
+}
 }  // namespace
 
 std::optional<file_identity> identity_of(const std::string& path) {
@@ -487,6 +547,7 @@ std::optional<file_identity> identity_of(const std::string& path) {
 }
 
 std::optional<file_status> status_of(const std::string& path) { return status_at(path, false); }
+std::optional<file_status> status_of(native_file f) { return status_of_handle(handle_of(f), false); }
 std::optional<file_status> link_status_of(const std::string& path) { return status_at(path, true); }
 
 std::optional<std::string> real_path(const std::string& path) {
