@@ -286,6 +286,8 @@ int main(int argc_given, char** argv_given) {
   platform::binary_std_streams();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
+  // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
   app.require_subcommand(1);
   options o;

@@ -347,7 +347,15 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
 
 bool replace_file(const std::string& from, const std::string& to) {
   // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
-  if (!::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // A file that any program has open, if only to look at it (another run checking its target, a
+  // virus scanner), cannot be replaced: tried again for up to a second before it is refused.
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+    const DWORD e = ::GetLastError();
+    if (attempt < 50 && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) {
+      ::Sleep(20);
+      continue;
+    }
     set_errno_from_last_error();
     return false;
   }
@@ -414,7 +422,13 @@ namespace {
 std::wstring owner_stream(const std::string& path) { return wide(path) + L":vexdram.pid"; }
 }  // namespace
 
-void record_owner(native_file, const std::string& path) {
+void record_owner(native_file f, const std::string& path) {
+  // Only where the volume keeps streams: elsewhere (FAT, Wine's folders of the host) the name
+  // would be a file of its own beside the lock.
+  DWORD flags = 0;
+  if (!::GetVolumeInformationByHandleW(handle_of(f), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+      !(flags & FILE_NAMED_STREAMS))
+    return;
   const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
