@@ -144,7 +144,6 @@ void writer::commit() {
       throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target};
     if (!(o.replace ? os::replace_file(o.temp, o.target) : os::publish_file(o.temp, o.target))) {
       if (errno == EEXIST) throw trouble{"exists: give --force to replace it", o.target};
-      if (errno == EBUSY) throw trouble{"is open in another program that does not share it; nothing written", o.target};
       throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
     }
     locks_.erase(o.target);

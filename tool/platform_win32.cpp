@@ -602,7 +602,7 @@ std::string error_text(int error) {
   switch (error) {
     case ENOENT: return "No such file or directory";
     case EEXIST: return "File exists";
-    case EBUSY: return "Device or resource busy";
+    case EBUSY: return "Device or resource busy: another program has it open and does not share it";
     case ENOSPC: return "No space left on device";
     case ENOMEM: return "Cannot allocate memory";
     case EROFS: return "Read-only file system";
