@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "errors.h"
-#include "image.h"
+#include "binary.h"
+#include "chip.h"
+#include "param_file.h"
 
 namespace {
 
