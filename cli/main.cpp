@@ -16,11 +16,13 @@
 #include <CLI/CLI.hpp>
 
 #include "command_text.h"
+#include "binary.h"
+#include "chip.h"
 #include "errors.h"
-#include "image.h"
 #include "option_reader.hpp"
 #include "output.h"
 #include "platform.h"
+#include "param_file.h"
 #include "values.h"
 #include "writer.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
+#include "binary.h"
 
 namespace vexdram::cli {
 

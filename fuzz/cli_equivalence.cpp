@@ -14,7 +14,7 @@
 #include "errors.h"
 #include "harness.h"
 #include "param_text.h"
-#include "image.h"
+#include "binary.h"
 #include "report.h"
 #include "run.h"
 #include "values.h"

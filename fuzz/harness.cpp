@@ -14,7 +14,8 @@
 
 #include "container.hpp"
 #include "files.hpp"
-#include "image.h"
+#include "binary.h"
+#include "param_file.h"
 #include "pack.hpp"
 #include "run.h"
 

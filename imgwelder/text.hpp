@@ -1,4 +1,4 @@
-// printf-style formatting into a std::string, for the message texts.
+// printf-style formatting into a std::string, for the message texts; ASCII classes of characters.
 #pragma once
 
 #include <cstdarg>
@@ -22,6 +22,11 @@ inline std::string format(const char* fmt, ...) {
     }
     va_end(again);
     return out;
+}
+
+// Letters and digits of ASCII, whatever the locale.
+inline bool is_alnum(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
 }
 
 } // namespace imgwelder

@@ -12,6 +12,7 @@
 
 namespace vexdram {
 
+// clang-format off
 // Pattern A: the 31 parameters of a DDR2, DDR3, DDR4, LPDDR2 or LPDDR3 section.
 #define VEXDRAM_FREQS(X, t)                                                      \
   X(t##_f1_freq_mhz, #t "_f1_freq_mhz") X(t##_f2_freq_mhz, #t "_f2_freq_mhz")   \
@@ -135,6 +136,8 @@ namespace vexdram {
   VEXDRAM_S(X, lp4, resetn)                                                                    \
   VEXDRAM_SKEW_FREQ(X, lp5) VEXDRAM_LP5_CHANNEL(X, a) VEXDRAM_LP5_CHANNEL(X, b)                \
   VEXDRAM_S(X, lp5, resetn)
+
+// clang-format on
 
 // Parameter numbers: p::ddr3_freq is 3, p::lp5_resetn_skew is 483.
 namespace p {

@@ -10,6 +10,7 @@ constexpr field_span span_of(const std::array<field, N>& a) {
   return field_span{a.data(), N};
 }
 
+// clang-format off
 // global_info, 8 words.
 constexpr std::array<field, 35> global_layout = {{
     {0, 0, 24, p::uart_baudrate}, {0, 24, 4, p::uart_iomux}, {0, 28, 4, p::uart_id},
@@ -123,6 +124,7 @@ constexpr std::array<field, 23> v1_layout = {{
     {6, 19, 1, p::dis_train_print, false}, {6, 20, 1, p::res_space_remap_portion, false},
     {6, 26, 1, p::derate_en}, {6, 29, 2, p::ext_temp_ref},
 }};
+// clang-format on
 
 // Every field lies inside its word, has a width, and no two fields of a word share a bit.
 template <std::size_t N>
@@ -143,6 +145,7 @@ static_assert(well_formed(global_layout, 8) && well_formed(ddr2_layout, 11) &&
               well_formed(hash_layout, 8) && well_formed(v1_layout, v1_decoded_words),
               "layout tables");
 
+// clang-format off
 // LPDDR4, LPDDR4X and LPDDR5 word 5 bit 30 is not carried: written as 0.
 constexpr word_masks lp4_not_carried = {0, 0, 0, 0, 0, 1u << 30};
 
@@ -168,6 +171,7 @@ const std::array<section_desc, section_count> sections = {{
      msg::read_hash_fail, msg::write_hash_fail},
 }};
 #undef VEXDRAM_PER_TYPE
+// clang-format on
 
 }  // namespace
 

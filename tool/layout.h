@@ -23,11 +23,13 @@ inline constexpr std::uint32_t start_tag_value = 0x12345678u;
 
 // The section index, block words 2 to 8: 14 pairs of u8 offset (block word number, 0 = absent)
 // and u8 size (words).
+// clang-format off
 enum index_entry : std::uint8_t {
   cpu_gen_index, global_index, ddr2_index, ddr3_index, ddr4_index, ddr5_index, lp2_index,
   lp3_index, lp4_index, lp5_index, skew_index, dq_map_index, lp4x_index, hash_index,
   index_entry_count
 };
+// clang-format on
 struct index_info {
   std::uint8_t offset = 0;
   std::uint8_t size = 0;
@@ -76,9 +78,11 @@ inline constexpr std::size_t max_section_words = 13;
 using word_masks = std::array<std::uint32_t, max_section_words>;
 
 // The sections that live in the block image, in the order the block image lays them out.
+// clang-format off
 enum class section : std::uint8_t {
   global, ddr2, ddr3, ddr4, lp2, lp3, lp4, dq_map, lp4x, lp5, hash, count
 };
+// clang-format on
 inline constexpr std::size_t section_count = static_cast<std::size_t>(section::count);
 
 struct section_desc {

@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "errors.h"
-#include "image.h"
+#include "binary.h"
+#include "chip.h"
+#include "param_file.h"
 
 namespace {
 
@@ -86,7 +88,9 @@ TEST(ChipNameRules, EveryCaseOfTheSharedTable) {
     const std::string name = c["name"];
     const auto got = cli::chip_in_name(name);
     EXPECT_EQ(got ? json(*got) : json(nullptr), c["chip"]) << name;
-    if (got) EXPECT_EQ(cli::resolve_chip("", name), *got);
+    if (got) {
+      EXPECT_EQ(cli::resolve_chip("", name), *got);
+    }
   }
 }
 
@@ -101,7 +105,9 @@ TEST(FileKindRules, EveryCaseOfTheSharedTable) {
     const std::string bytes = bytes_of(text_of(c["bytes"]));
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-    if (c.contains("size")) ASSERT_EQ(::ftruncate(fd, c["size"].get<off_t>()), 0);
+    if (c.contains("size")) {
+      ASSERT_EQ(::ftruncate(fd, c["size"].get<off_t>()), 0);
+    }
     const std::string kind = c["kind"];
     const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
     EXPECT_EQ(cli::is_loader(head, bytes.size()), kind == "loader") << c["name"];

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ddr_builder.h"
-#include "image.h"
+#include "binary.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// FILE as vexdram reads it: a DDR binary, a loader container (its DDR image, 471, edited as the
-// module would edit it), or a parameter file. Decoding, checking edits and making the edited
+// FILE as vexdram edits it: a DDR binary, or a loader container (its DDR image, 471, edited as
+// the module would edit it). Decoding, checking edits and making the edited
 // bytes all run the same core steps as vexdram_tool, on the file or on an image in memory.
 #pragma once
 
@@ -7,32 +7,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "catalogue.h"
 #include "container.h"
 #include "ddr_file.h"
+#include "files.h"
 #include "platform.h"
 #include "run.h"
 
 namespace vexdram::cli {
-
-enum class kind { ddr, loader };
-const char* kind_name(kind k);
-
-// The first bytes of a loader container: "BOOT" or "LDR " and the header's length (0x66).
-bool is_loader(const std::uint8_t* head, std::size_t size);
-
-// A chip name vexdram_tool accepts: --chip in either case, else the chip the file's name gives.
-// Throws trouble when there is none.
-std::string resolve_chip(const std::string& option, const std::string& path);
-// The chip a file's name gives: the longest chip name that its last part contains, in either case
-// (the first in vexdram_tool's order among equals); none when it contains none. The studio's page
-// guesses by the same rule: tests/chip_name_rules.json holds the cases.
-std::optional<std::string> chip_in_name(const std::string& path);
 
 // One value to write: from the command line (line 0) or a line of a parameter file.
 struct edit {
@@ -99,41 +84,5 @@ struct assignments {
   std::vector<std::string> problems;
 };
 assignments check_assignments(const binary& b, const std::vector<std::string>& texts);
-
-// A parameter file or report, read strictly (tests/param_file_rules.json holds the cases): only a
-// line feed ends a line, as for vexdram_tool's reader, and a line is at most the 1023 bytes that
-// reader takes at a time; every line is a parameter's KEY=VALUE (a blank value keeps the
-// binary's), a blank line, "end" or a "/*" comment; anything else is listed. A UTF-8 byte-order
-// mark at the start is skipped.
-struct param_file {
-  struct value {
-    std::size_t line;
-    param n;
-    std::uint32_t number;
-  };
-  struct problem {
-    std::size_t line;
-    std::string reason;
-  };
-  std::vector<value> values;
-  std::vector<problem> problems;
-};
-inline constexpr std::size_t param_line_limit = 1023;
-// name_nearest: name the nearest keys to an unknown one (what costs most; a check that only asks
-// which lines are refused goes without).
-param_file read_param_file(std::string_view text, bool name_nearest = true);
-
-// A report is about 11 KB; anything past this is no parameter file.
-inline constexpr std::size_t param_file_limit = std::size_t{16} << 20;
-inline constexpr const char* param_file_too_large = "larger than 16 MiB: not a parameter file";
-
-// True when the file is text, read as a parameter file or report rather than a binary: no loader
-// container, 1 byte to 16 MiB long, no NUL byte in its first 64 KiB. tests/file_kind_rules.json
-// holds the cases, which the module's container check and the studio's listing run too.
-inline constexpr std::size_t text_window = std::size_t{1} << 16;
-bool looks_like_text(const std::string& path);
-// A parameter file whole ("-": standard input), read in blocks and refused past param_file_limit;
-// a FIFO is read as a pipe, waiting for its writer. Throws trouble.
-std::string read_whole(const std::string& path);
 
 }  // namespace vexdram::cli

@@ -1,0 +1,33 @@
+// The chip a run of vexdram edits for: --chip, or the chip the file's name gives.
+#include "chip.h"
+
+#include <cstring>
+
+#include "errors.h"
+#include "run.h"
+#include "text_util.h"
+
+namespace vexdram::cli {
+
+std::string resolve_chip(const std::string& option, const std::string& path) {
+  if (!option.empty()) {
+    const std::string chip = lower(option);
+    if (!chip_supported(chip.c_str()))
+      throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
+    return chip;
+  }
+  const std::optional<std::string> named = chip_in_name(path);
+  if (!named) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  return *named;
+}
+
+std::optional<std::string> chip_in_name(const std::string& path) {
+  const std::string name = lower(base_name(path));
+  std::string best;
+  for (const char* c : chip_names)
+    if (name.find(c) != std::string::npos && std::strlen(c) > best.size()) best = c;
+  if (best.empty()) return std::nullopt;
+  return best;
+}
+
+}  // namespace vexdram::cli
