@@ -1,9 +1,5 @@
 #include "binary.h"
 
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -152,10 +148,12 @@ std::string values_differ(const base_info& got, const base_info& want) {
 }  // namespace
 
 binary::binary(const std::string& path, const std::string& chip_option) : path_(path) {
-  if (::stat(path.c_str(), &st_) != 0) throw trouble{"cannot open: " + os_error(), path};
-  if (S_ISDIR(st_.st_mode)) throw trouble{"is a directory", path};
+  using type = platform::file_status::type;
+  if (const auto st = platform::status_of(path)) st_ = *st;
+  else throw trouble{"cannot open: " + os_error(), path};
+  if (st_.kind == type::folder) throw trouble{"is a directory", path};
   // A pipe may never end, nor a character device (/dev/zero); neither can be written back.
-  if (!S_ISREG(st_.st_mode) && !S_ISBLK(st_.st_mode))
+  if (st_.kind != type::regular && st_.kind != type::block_device)
     throw trouble{"not a regular file or a block device (a pipe, a socket or a character device is not read)", path};
   chip_ = resolve_chip(chip_option, path);
   file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
@@ -167,8 +165,13 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     // binary is scanned where it lies and edited in a copy on the disk, in constant memory.
     std::unique_ptr<memory_ddr_file> mem;
     std::string note_prefix;
-    if (is_loader(head, got) || (S_ISREG(st_.st_mode) && file_->size() <= in_memory_size)) {
-      bytes_ = read_all(file_->fd());
+    if (is_loader(head, got) || (st_.kind == type::regular && file_->size() <= in_memory_size)) {
+      // Positioned reads (a Windows read moves no pointer a positioned read has moved), one byte
+      // past the end: a file that grew or shrank since it was opened is not taken as read.
+      bytes_.resize(static_cast<std::size_t>(file_->size()) + 1);
+      errno = 0;
+      bytes_.resize(file_->read_at(0, bytes_.data(), bytes_.size()));
+      if (bytes_.size() < file_->size() && errno != 0) throw trouble{"cannot read: " + os_error()};
       if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
       file_.reset();  // no descriptor held per input: apply may be given thousands
       mem = std::make_unique<memory_ddr_file>(bytes_);
@@ -251,21 +254,13 @@ namespace {
 // A written file read back whole from the disk; "" in error when it holds exactly `bytes`.
 std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
                                     std::string& error) {
-  const int fd = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  posix_ddr_file f(temp_path.c_str(), false);
+  if (!f.ok()) {
     error = "it cannot be opened again: " + os_error();
     return {};
   }
   std::vector<std::uint8_t> back(bytes.size() + 1);  // one byte more: the file must end there
-  std::size_t done = 0;
-  while (done < back.size()) {
-    const ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  back.resize(done);
+  back.resize(f.read_at(0, back.data(), back.size()));
   if (back != bytes) error = "it does not read back as written";
   return back;
 }
@@ -285,11 +280,11 @@ std::string check_image(ddr_file& was, ddr_file& now, const base_info& want,
 }
 }  // namespace
 
-made binary::write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const {
+made binary::write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const {
   const base_info want = edited(edits);
   if (kind_ == kind::ddr && bytes_.empty()) {
     // A large binary: copied into the new file by the kernel, edited there.
-    copy_file(file_->fd(), fd, file_->size());
+    copy_file(file_->native(), fd, file_->size());
     posix_ddr_file out(temp_path.c_str(), true);
     if (!out.ok()) throw trouble{"cannot open the new file: " + os_error()};
     recording_file rec(out);

@@ -3,8 +3,6 @@
 // bytes all run the same core steps as vexdram_tool, on the file or on an image in memory.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -16,6 +14,7 @@
 #include "container.h"
 #include "ddr_file.h"
 #include "files.h"
+#include "platform.h"
 #include "run.h"
 
 namespace vexdram::cli {
@@ -46,7 +45,7 @@ class binary {
   std::uint32_t version() const { return version_; }
   const base_info& values() const { return values_; }
   const stored_field& where(param n) const { return stored_[n]; }
-  const struct stat& status() const { return st_; }
+  const platform::file_status& status() const { return st_; }
   // Warnings about what was read (a skew section of another sub-version), for standard error.
   const std::vector<std::string>& notes() const { return notes_; }
 
@@ -60,13 +59,13 @@ class binary {
   base_info edited(const std::vector<edit>& edits) const;
   // Writes the edited file into fd (a new, empty temporary file at temp_path): the bytes of this
   // file with the edits made by the core, as vexdram_tool would make them. Throws trouble.
-  made write_edited(int fd, const std::string& temp_path, const std::vector<edit>& edits) const;
+  made write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const;
 
  private:
   std::string path_;
   kind kind_ = kind::ddr;
   std::string chip_;
-  struct stat st_ {};
+  platform::file_status st_;
   std::uint32_t version_ = 0;
   base_info values_;
   std::array<stored_field, base_info_tag_size> stored_{};

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 namespace vexdram::cli {
 
 enum class kind { ddr, loader };
@@ -25,12 +27,10 @@ inline constexpr const char* param_file_too_large = "larger than 16 MiB: not a p
 inline constexpr std::size_t text_window = std::size_t{1} << 16;
 bool looks_like_text(const std::string& path);
 
-// The error of the last failed system call, in words.
+// The error of the last failed system call, in words (the GNU C library's on every system).
 std::string os_error();
-// The whole of fd into memory (a regular file or anything read() serves). Throws trouble.
-std::vector<std::uint8_t> read_all(int fd);
-// Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can.
-void copy_file(int from, int to, std::uint64_t size);
-void write_all(int fd, const std::vector<std::uint8_t>& bytes);
+// Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws trouble.
+void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size);
+void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace vexdram::cli

@@ -2,8 +2,6 @@
 // template, keys, chips; every failure is a message on standard error and a status of 2, and a
 // write is all or nothing. This file owns the command line and the statuses; what a file is, how
 // it is read and written, and how values are printed live beside it.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +21,7 @@
 #include "errors.h"
 #include "option_reader.hpp"
 #include "output.h"
+#include "platform.h"
 #include "param_file.h"
 #include "values.h"
 #include "writer.h"
@@ -90,20 +89,21 @@ int get(const options& o) {
 // The target of one input, checked before it is read: in place the file itself (the file a
 // symlink leads to), else OUT or DIR/its name. Only a regular file is ever replaced.
 std::string target_for(const std::string& path, const destination& d) {
-  struct stat st {};
+  using type = platform::file_status::type;
   if (d.in_place) {
-    if (::stat(path.c_str(), &st) != 0) throw trouble{std::string("cannot open: ") + std::strerror(errno), path};
-    if (!S_ISREG(st.st_mode)) throw trouble{"not a regular file: write it with -o OUT", path};
+    const auto st = platform::status_of(path);
+    if (!st) throw trouble{"cannot open: " + platform::error_text(errno), path};
+    if (st->kind != type::regular) throw trouble{"not a regular file: write it with -o OUT", path};
     // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
-    if ((st.st_mode & 0222) == 0 && !d.force)
+    if ((st->mode & 0222) == 0 && !d.force)
       throw trouble{"is read-only (no write bit for anyone): give --force to replace it in place", path};
     return output_target(path);
   }
-  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(path.find_last_of('/') + 1);
+  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
   if (same_file(out, path)) throw trouble{out + " is the input itself: use --in-place", path};
   const std::string target = output_target(out);
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) throw trouble{"not a regular file: vexdram replaces only regular files", out};
+  if (const auto st = platform::status_of(target)) {
+    if (st->kind != type::regular) throw trouble{"not a regular file: vexdram replaces only regular files", out};
     if (!d.force) throw trouble{"exists: give --force to replace it", out};
   }
   return target;
@@ -159,7 +159,9 @@ int write_all(writer& w, const std::vector<const binary*>& inputs, const std::ve
       try {
         w.add(
             targets[i], inputs[i]->status(), d.in_place,
-            [&](int fd, const std::string& temp) { return inputs[i]->write_edited(fd, temp, edits[i]).check; },
+            [&](platform::native_file f, const std::string& temp) {
+              return inputs[i]->write_edited(f, temp, edits[i]).check;
+            },
             d.in_place ? &inputs[i]->status() : nullptr, d.in_place || d.force);
       } catch (trouble& t) {
         if (t.file.empty()) t.file = targets[i];
@@ -278,9 +280,16 @@ std::string statuses() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc_given, char** argv_given) {
+  // the names as typed, on every system (UTF-8), and output byte for byte as on Linux
+  platform::arguments args_utf8(argc_given, argv_given);
+  const int argc = args_utf8.argc();
+  char** const argv = args_utf8.argv();
+  platform::binary_std_streams();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
+  // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
   app.require_subcommand(1);
   options o;

@@ -1,12 +1,12 @@
 #include "output.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <nlohmann/json.hpp>
 
 #include "layout.h"
 #include "places.h"
+#include "platform.h"
 #include "report.h"
 #include "run.h"
 #include "values.h"
@@ -19,15 +19,10 @@ using json = nlohmann::ordered_json;
 // What a writer into a FILE* prints, as a string.
 template <typename Write>
 std::string printed(Write write) {
-  char* buf = nullptr;
-  std::size_t len = 0;
-  std::FILE* f = open_memstream(&buf, &len);
-  if (!f) return "";
-  write(f);
-  std::fclose(f);
-  std::string text(buf, len);
-  std::free(buf);
-  return text;
+  platform::memory_stream out;
+  if (!out.file()) return "";
+  write(out.file());
+  return out.text();
 }
 
 // A byte of a file name that is not UTF-8 is written as U+FFFD: the JSON stays valid for any name.

@@ -1,10 +1,6 @@
 // A parameter file or report as vexdram reads it: strictly, in bounded memory.
 #include "param_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -100,28 +96,28 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
 }
 
 std::string read_whole(const std::string& path) {
-  const int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw trouble{"cannot open: " + os_error(), path};
-  struct stat st {};
+  const bool standard = path == "-";
+  const platform::native_file f = standard ? platform::standard_input() : platform::open_to_read(path);
+  if (f == platform::no_file) throw trouble{"cannot open: " + os_error(), path};
   std::string out;
   try {
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw trouble{"is a directory"};
+    const auto st = platform::status_of(f);
+    if (st && st->kind == platform::file_status::type::folder) throw trouble{"is a directory"};
     // Read in blocks up to one byte past the limit: /dev/zero ends here too.
     char buf[1 << 16];
     for (;;) {
-      const ssize_t got = ::read(fd, buf, sizeof buf);
-      if (got < 0 && errno == EINTR) continue;
+      const std::ptrdiff_t got = platform::read_on(f, buf, sizeof buf);
       if (got < 0) throw trouble{"cannot read: " + os_error()};
       if (got == 0) break;
       out.append(buf, static_cast<std::size_t>(got));
       if (out.size() > param_file_limit) throw trouble{param_file_too_large};
     }
   } catch (trouble& t) {
-    if (fd != 0) ::close(fd);
+    if (!standard) platform::close_file(f);
     t.file = path;
     throw;
   }
-  if (fd != 0) ::close(fd);
+  if (!standard) platform::close_file(f);
   return out;
 }
 

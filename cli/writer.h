@@ -7,11 +7,10 @@
 // before the input is read and renamed over the target at the end, so runs of vexdram on one
 // target are serialised from the read to the rename. A run that finds it held fails at once,
 // naming it, or waits as long as it was told to. While it is a lock it records its process (an
-// extended attribute), so that a lock left by a run killed with SIGKILL is removed by the next
-// run that writes into that directory.
+// extended attribute, an NTFS stream on Windows), so that a lock left by a run killed with SIGKILL
+// is removed by the next run that writes into that directory. What the system is asked goes
+// through its seam (platform.h).
 #pragma once
-
-#include <sys/stat.h>
 
 #include <functional>
 #include <map>
@@ -19,20 +18,22 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 namespace vexdram::cli {
 
 class writer {
  public:
-  // Writes the new content into fd (a new, empty file at temp) and returns its check: "" when the
+  // Writes the new content into f (a new, empty file at temp) and returns its check: "" when the
   // file, read back from the disk, holds what it should.
-  using filler = std::function<std::function<std::string()>(int fd, const std::string& temp)>;
+  using filler = std::function<std::function<std::string()>(platform::native_file f, const std::string& temp)>;
   struct output {
     std::string target;  // what the new file is renamed over
     std::string temp;    // the new file: the target's lock
     std::function<std::string()> check;
     bool replace = true;    // false: an existing target is refused, never replaced
     bool was_read = false;  // in place: the target must still be the file read, as `read_as`
-    struct stat read_as {};
+    platform::file_identity read_as{};
   };
 
   writer();
@@ -47,8 +48,8 @@ class writer {
   // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
   // when it was read, checked again just before the rename. replace: false publishes without
   // replacing anything. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const struct stat& like, bool keep_owner, const filler& fill,
-           const struct stat* read_as = nullptr, bool replace = true);
+  void add(const std::string& target, const platform::file_status& like, bool keep_owner, const filler& fill,
+           const platform::file_status* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows programs under Wine: builds them (scripts/build_windows.sh), runs the core's unit
 # tests cross-built for Windows, then compares the .exe files with the Linux programs of DIST
-# (tests/windows: the differential test and the cases only Windows has).
+# (tests/windows: the differential test and the cases only Windows has) and runs vexdram's own
+# tests against vexdram.exe (tests/cli with VEXDRAM_EXE; what only Linux has is skipped).
 #   scripts/test_windows.sh [DIST_DIR]       (the Linux host directory, default dist/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,3 +22,5 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 ctest --test-dir "$build" --output-on-failure -R '^vexdram_windows_tests$'
 VEXDRAM_DIST="$PWD/$dist" VEXDRAM_DIST_WIN="$PWD/dist-win" VEXDRAM_BUILD_WIN="$PWD/$build" \
   /usr/bin/python3 -m pytest -q -rs tests/windows
+VEXDRAM_DIST="$PWD/$dist" VEXDRAM_EXE="$PWD/dist-win/resource/tools/vexdram.exe" \
+  /usr/bin/python3 -m pytest -q -rs tests/cli

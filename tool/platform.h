@@ -27,6 +27,18 @@ std::size_t read_at(native_file f, std::uint64_t pos, void* buf, std::size_t n);
 std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::size_t n);
 // Puts what was written on stable storage.
 bool sync_file(native_file f);
+
+// Files read and written from where the last call ended, as a stream: any file, a pipe and a
+// device too (ask status_of what it is). open_to_read gives no_file and errno when it fails.
+native_file open_to_read(const std::string& path);
+native_file standard_input();  // not to be closed
+// One read: the bytes read, 0 at the end, -1 and errno on an error.
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n);
+// All n bytes, or fewer and errno.
+std::size_t write_on(native_file f, const void* buf, std::size_t n);
+// Copies the first size bytes of `from` into the empty file `to`, in the kernel where it can
+// (sendfile): the bytes copied; fewer when from ended first (errno 0) or on an error (errno).
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size);
 // True when path names the file f has open (a second name, a link, the same path).
 bool same_file(native_file f, const char* path);
 
@@ -101,8 +113,9 @@ bool replace_file(const std::string& from, const std::string& to);
 // Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
 bool publish_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
-// Makes the renames in dir durable. Windows has no counterpart: there it does nothing.
-void sync_folder(const std::string& dir);
+// Makes the renames in dir durable: false and errno when that failed (imgwelder takes it as best
+// effort, vexdram reports it). Windows has no counterpart: there it does nothing.
+bool sync_folder(const std::string& dir);
 enum class folder { exists, made, not_a_folder, failed };
 // Makes the folder path (one level) unless it is there.
 folder make_folder(const std::string& path);
@@ -112,15 +125,20 @@ std::optional<std::uint64_t> regular_size(std::FILE* f);
 // What vexdram's all-or-nothing writer does besides (cli/writer.cpp): a lock file per target,
 // made where no file is, that records the process holding it; the target's identity checked again
 // before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
+// The longest name of one file in a folder, in bytes (ext4 and XFS) or UTF-16 units (NTFS).
+inline constexpr std::size_t name_max = 255;
 // Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
 // a symbolic link: no_file otherwise, with errno EEXIST when something is there.
 native_file create_new(const std::string& path);
+// Opens the existing file path to write into it, never through a symbolic link; no_file and errno.
+native_file open_to_write(const std::string& path);
 // The process that made a lock, recorded beside it (an extended attribute, an NTFS stream):
-// record_owner records this process, lock_owner reads it (0: none recorded), drop_owner takes it
-// off. A file system without such records records none.
-void record_owner(const std::string& path);
+// record_owner records this process in f, open at path; lock_owner reads it (0: none recorded);
+// drop_owner takes it off (true also when none was recorded). A file system without such records
+// records none.
+void record_owner(native_file f, const std::string& path);
 long lock_owner(const std::string& path);
-void drop_owner(const std::string& path);
+bool drop_owner(const std::string& path);
 bool process_exists(long pid);
 // The names in a folder (no "." and ".."), for the leftovers of killed runs.
 std::vector<std::string> folder_names(const std::string& dir);
@@ -148,11 +166,46 @@ struct file_identity {
 };
 std::optional<file_identity> identity_of(const std::string& path);
 
+// What vexdram asks of a name before it reads or replaces it.
+struct file_status {
+  enum class type { regular, folder, block_device, link, other };
+  type kind = type::other;
+  // Permission bits. Windows keeps none: 0444 for a read-only file there, else 0666.
+  unsigned mode = 0;
+  long owner = -1, group = -1;  // none on Windows
+  file_identity id;
+};
+// The file path names, through symbolic links (stat); nullopt and errno when there is none.
+std::optional<file_status> status_of(const std::string& path);
+// The open file f (fstat).
+std::optional<file_status> status_of(native_file f);
+// The name itself: a symbolic link is a link (lstat).
+std::optional<file_status> link_status_of(const std::string& path);
+// The path of the file path leads to, every link followed; nullopt when it leads nowhere.
+std::optional<std::string> real_path(const std::string& path);
+// Gives the new file f the permissions of `like` and, when keep_owner and this process may,
+// its owner. On Windows a new file takes its permissions from its folder and its owner is the
+// user who made it: nothing to do there.
+bool give_mode(native_file f, const file_status& like, bool keep_owner);
+// Puts the files on stable storage: one by itself; several once per file system where the
+// system syncs a whole file system at once (syncfs), else each. paths.size() when all are;
+// otherwise the first that failed, errno saying why.
+std::size_t sync_files(const std::vector<std::string>& paths);
+// The text of an errno value, in the words of the GNU C library on every system, so that a
+// message reads the same wherever the program runs.
+std::string error_text(int error);
+
 // A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
 // program removes what is registered, then ends as the interrupt would have. write_temporary
-// registers its file; replace_file and remove_file let the name go.
-void remove_if_interrupted(const std::string& path);
+// registers its file; replace_file and remove_file let the name go. False when it could not be
+// registered (out of memory, or the table of names is full).
+bool remove_if_interrupted(const std::string& path);
 void forget_on_interrupt(const std::string& path);
+// For a program whose output is written all or nothing (vexdram): a closed pipe also removes what
+// is registered before it ends the program, and a file over the size limit (ulimit -f) is a
+// failed write (EFBIG), not the end of the program. Windows has neither signal: there only the
+// console's interrupts are caught.
+void catch_write_signals();
 
 // Broken-down UTC time of t.
 std::tm utc_time(std::time_t t);

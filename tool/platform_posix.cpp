@@ -7,6 +7,7 @@
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,6 +74,41 @@ bool sync_file(native_file f) {
   while (::fsync(static_cast<int>(f)) != 0)
     if (errno != EINTR) return false;
   return true;
+}
+
+native_file open_to_read(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+native_file standard_input() { return 0; }
+
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
+  ssize_t got;
+  do got = ::read(static_cast<int>(f), buf, n);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+std::size_t write_on(native_file f, const void* buf, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(static_cast<int>(f), static_cast<const std::uint8_t*>(buf) + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    done += static_cast<std::size_t>(w);
+  }
+  return done;
+}
+
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
+  std::uint64_t done = 0;
+  off_t in = 0;
+  while (done < size) {
+    const ssize_t n = ::sendfile(static_cast<int>(to), static_cast<int>(from), &in,
+                                 static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = 0;
+    if (n <= 0) break;
+    done += static_cast<std::uint64_t>(n);
+  }
+  return done;
 }
 
 bool same_file(native_file f, const char* path) {
@@ -253,13 +290,14 @@ bool remove_file(const std::string& path) {
   return removed;
 }
 
-// Best effort: some file systems refuse to sync a directory, and the files themselves are
-// complete and synced by then.
-void sync_folder(const std::string& dir) {
+// Some file systems refuse to sync a directory; the files themselves are complete and synced by then.
+bool sync_folder(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)::fsync(fd);
-  ::close(fd);
+  const bool ok = fd >= 0 && sync_file(fd);
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  errno = error;
+  return ok;
 }
 
 folder make_folder(const std::string& path) {
@@ -279,13 +317,15 @@ native_file create_new(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
+native_file open_to_write(const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC); }
+
 namespace {
 constexpr const char* owner_attribute = "user.vexdram.pid";
 }  // namespace
 
-void record_owner(const std::string& path) {
+void record_owner(native_file f, const std::string&) {
   const std::string pid = std::to_string(::getpid());
-  (void)::lsetxattr(path.c_str(), owner_attribute, pid.data(), pid.size(), 0);
+  (void)::fsetxattr(static_cast<int>(f), owner_attribute, pid.data(), pid.size(), 0);
 }
 
 long lock_owner(const std::string& path) {
@@ -300,7 +340,9 @@ long lock_owner(const std::string& path) {
   return pid;
 }
 
-void drop_owner(const std::string& path) { (void)::lremovexattr(path.c_str(), owner_attribute); }
+bool drop_owner(const std::string& path) {
+  return ::lremovexattr(path.c_str(), owner_attribute) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
 
 bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
@@ -325,9 +367,8 @@ folder_lock::~folder_lock() {
   if (held_ >= 0) ::close(static_cast<int>(held_));  // and with it the folder's lock
 }
 
-std::optional<file_identity> identity_of(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+namespace {
+file_identity identity_in(const struct stat& st) {
   file_identity id;
   id.volume = static_cast<std::uint64_t>(st.st_dev);
   id.node = static_cast<std::uint64_t>(st.st_ino);
@@ -336,6 +377,90 @@ std::optional<file_identity> identity_of(const std::string& path) {
   id.changed = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
   return id;
 }
+
+file_status status_in(const struct stat& st) {
+  file_status s;
+  s.kind = S_ISREG(st.st_mode)   ? file_status::type::regular
+           : S_ISDIR(st.st_mode) ? file_status::type::folder
+           : S_ISBLK(st.st_mode) ? file_status::type::block_device
+           : S_ISLNK(st.st_mode) ? file_status::type::link
+                                 : file_status::type::other;
+  s.mode = st.st_mode & 07777;
+  s.owner = static_cast<long>(st.st_uid);
+  s.group = static_cast<long>(st.st_gid);
+  s.id = identity_in(st);
+  return s;
+}
+}  // namespace
+
+std::optional<file_identity> identity_of(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return identity_in(st);
+}
+
+std::optional<file_status> status_of(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return status_in(st);
+}
+
+std::optional<file_status> status_of(native_file f) {
+  struct stat st {};
+  if (::fstat(static_cast<int>(f), &st) != 0) return std::nullopt;
+  return status_in(st);
+}
+
+std::optional<file_status> link_status_of(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return status_in(st);
+}
+
+std::optional<std::string> real_path(const std::string& path) {
+  char real[PATH_MAX];
+  if (!::realpath(path.c_str(), real)) return std::nullopt;
+  return std::string(real);
+}
+
+bool give_mode(native_file f, const file_status& like, bool keep_owner) {
+  const int fd = static_cast<int>(f);
+  static const uid_t uid = ::geteuid();
+  static const gid_t gid = ::getegid();
+  if (keep_owner && uid == 0 && (like.owner != static_cast<long>(uid) || like.group != static_cast<long>(gid)))
+    (void)::fchown(fd, static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group));
+  return ::fchmod(fd, like.mode & 07777) == 0;
+}
+
+namespace {
+// Opens path and syncs it, or everything on its file system.
+bool sync_one(const std::string& path, bool whole_file_system) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0;
+  if (ok && whole_file_system) ok = ::syncfs(fd) == 0;
+  else if (ok) ok = sync_file(fd);
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  errno = error;
+  return ok;
+}
+}  // namespace
+
+// A sync of each of many files would cost a journal commit each: one syncfs per file system.
+std::size_t sync_files(const std::vector<std::string>& paths) {
+  if (paths.size() == 1) return sync_one(paths[0], false) ? 1 : 0;
+  std::vector<dev_t> synced;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    struct stat st {};
+    if (::stat(paths[i].c_str(), &st) != 0) return i;
+    if (std::find(synced.begin(), synced.end(), st.st_dev) != synced.end()) continue;
+    synced.push_back(st.st_dev);
+    if (!sync_one(paths[i], true)) return i;
+  }
+  return paths.size();
+}
+
+std::string error_text(int error) { return std::strerror(error); }
 
 namespace {
 // The names stand in a fixed table that the handler can read without allocating; a slot is
@@ -358,22 +483,29 @@ void catch_interrupts() {
 }
 }  // namespace
 
-void remove_if_interrupted(const std::string& path) {
+void catch_write_signals() {
+  catch_interrupts();
+  if (::signal(SIGPIPE, remove_pending) == SIG_IGN) ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool remove_if_interrupted(const std::string& path) {
   static const bool caught = (catch_interrupts(), true);
   (void)caught;
   char* const copy = ::strdup(path.c_str());
-  if (!copy) return;
+  if (!copy) return false;
   for (sig_atomic_t i = 0; i < pending_count; ++i)
     if (!pending[i]) {
       pending[i] = copy;
-      return;
+      return true;
     }
   if (pending_count >= static_cast<sig_atomic_t>(max_pending)) {
     std::free(copy);
-    return;
+    return false;
   }
   pending[pending_count] = copy;
   pending_count = pending_count + 1;
+  return true;
 }
 
 void forget_on_interrupt(const std::string& path) {

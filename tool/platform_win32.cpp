@@ -39,6 +39,41 @@ std::string narrow(const wchar_t* w) {
 
 HANDLE handle_of(native_file f) { return reinterpret_cast<HANDLE>(f); }
 
+// The last Win32 error as the errno that POSIX gives for the same failure (0 when none fits).
+int errno_of_last_error() {
+  switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;  // another program has it open
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_CURRENT_DIRECTORY:
+      return EACCES;
+    default:
+      return EIO;
+  }
+}
+void set_errno_from_last_error() { errno = errno_of_last_error(); }
+
 // Every program that has the file open may still read, write, rename or delete it: the same
 // freedom POSIX gives, so two runs behave as they do on Linux.
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -65,7 +100,10 @@ native_file open_file(const char* path, bool writable, std::uint64_t& size, bool
   // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS: it is refused here, as on Linux.
   const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), share_all,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return no_file;
+  if (h == INVALID_HANDLE_VALUE) {
+    set_errno_from_last_error();
+    return no_file;
+  }
   LARGE_INTEGER length{};
   if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length)) {
     ::CloseHandle(h);
@@ -89,6 +127,60 @@ std::size_t write_at(native_file f, std::uint64_t pos, const void* buf, std::siz
 }
 
 bool sync_file(native_file f) { return ::FlushFileBuffers(handle_of(f)) != 0; }
+
+native_file open_to_read(const std::string& path) {
+  // BACKUP_SEMANTICS: a folder opens too, so that it is told apart as on Linux (status_of)
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  set_errno_from_last_error();
+  return no_file;
+}
+native_file standard_input() { return reinterpret_cast<native_file>(::GetStdHandle(STD_INPUT_HANDLE)); }
+
+std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
+  DWORD got = 0;
+  if (::ReadFile(handle_of(f), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr))
+    return static_cast<std::ptrdiff_t>(got);
+  if (::GetLastError() == ERROR_BROKEN_PIPE) return 0;  // the writer of a pipe closed it: its end
+  set_errno_from_last_error();
+  return -1;
+}
+
+std::size_t write_on(native_file f, const void* buf, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    if (!::WriteFile(handle_of(f), static_cast<const std::uint8_t*>(buf) + done, chunk, &wrote, nullptr)) {
+      set_errno_from_last_error();
+      break;
+    }
+    if (wrote == 0) break;
+    done += wrote;
+  }
+  return done;
+}
+
+// No sendfile between files here: blocks of 1 MiB through memory.
+std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 20)));
+  std::uint64_t done = 0;
+  while (done < size) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size()));
+    const std::size_t got = read_at(from, done, block.data(), want);
+    if (got == 0) {
+      errno = 0;
+      break;
+    }
+    if (write_at(to, done, block.data(), got) != got) {
+      set_errno_from_last_error();
+      break;
+    }
+    done += got;
+  }
+  return done;
+}
 
 bool same_file(native_file f, const char* path) {
   // No access asked: only the file's identity (volume and index) is read.
@@ -255,8 +347,18 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
 
 bool replace_file(const std::string& from, const std::string& to) {
   // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
-  if (!::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  // A file that any program has open, if only to look at it (another run checking its target, a
+  // virus scanner), cannot be replaced: tried again for up to a second before it is refused.
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+    const DWORD e = ::GetLastError();
+    if (attempt < 50 && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) {
+      ::Sleep(20);
+      continue;
+    }
+    set_errno_from_last_error();
     return false;
+  }
   forget_on_interrupt(from);
   return true;
 }
@@ -266,8 +368,7 @@ bool publish_file(const std::string& from, const std::string& to) {
     forget_on_interrupt(from);
     return true;
   }
-  const DWORD e = ::GetLastError();
-  errno = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+  set_errno_from_last_error();
   return false;
 }
 
@@ -278,7 +379,7 @@ bool remove_file(const std::string& path) {
 }
 
 // Windows cannot flush a folder: MOVEFILE_WRITE_THROUGH has already put each move on the disk.
-void sync_folder(const std::string&) {}
+bool sync_folder(const std::string&) { return true; }
 
 folder make_folder(const std::string& path) {
   const std::wstring w = wide(path);
@@ -303,8 +404,15 @@ native_file create_new(const std::string& path) {
   const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
-  const DWORD e = ::GetLastError();
-  errno = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+  set_errno_from_last_error();
+  return no_file;
+}
+
+native_file open_to_write(const std::string& path) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  set_errno_from_last_error();
   return no_file;
 }
 
@@ -314,7 +422,13 @@ namespace {
 std::wstring owner_stream(const std::string& path) { return wide(path) + L":vexdram.pid"; }
 }  // namespace
 
-void record_owner(const std::string& path) {
+void record_owner(native_file f, const std::string& path) {
+  // Only where the volume keeps streams: elsewhere (FAT, Wine's folders of the host) the name
+  // would be a file of its own beside the lock.
+  DWORD flags = 0;
+  if (!::GetVolumeInformationByHandleW(handle_of(f), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+      !(flags & FILE_NAMED_STREAMS))
+    return;
   const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
@@ -341,7 +455,12 @@ long lock_owner(const std::string& path) {
   return pid;
 }
 
-void drop_owner(const std::string& path) { (void)::DeleteFileW(owner_stream(path).c_str()); }
+bool drop_owner(const std::string& path) {
+  if (::DeleteFileW(owner_stream(path).c_str())) return true;
+  const DWORD e = ::GetLastError();
+  // none recorded, or a file system without streams (FAT)
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME;
+}
 
 bool process_exists(long pid) {
   if (pid <= 0) return false;
@@ -390,23 +509,111 @@ folder_lock::~folder_lock() {
   ::CloseHandle(reinterpret_cast<HANDLE>(held_));
 }
 
+namespace {
+// What GetFileInformationByHandle says of the open file h (link_itself: h was opened on a link).
+std::optional<file_status> status_of_handle(HANDLE h, bool link_itself) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  const DWORD type = ::GetFileType(h);
+  // a device (NUL, CON) or a pipe has no such information: it is no file to read as a binary
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return file_status{};
+  const bool ok = ::GetFileInformationByHandle(h, &info) &&
+                  ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+  if (!ok) {
+    set_errno_from_last_error();
+    return std::nullopt;
+  }
+  const bool tagged = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag);
+  file_status s;
+  if (link_itself && tagged && tag.ReparseTag == IO_REPARSE_TAG_SYMLINK) s.kind = file_status::type::link;
+  else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) s.kind = file_status::type::folder;
+  else if (type == FILE_TYPE_DISK) s.kind = file_status::type::regular;
+  s.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  s.id.volume = info.dwVolumeSerialNumber;
+  s.id.node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  s.id.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  s.id.modified = basic.LastWriteTime.QuadPart;  // 100 ns units
+  s.id.changed = basic.ChangeTime.QuadPart;
+  return s;
+}
+
+// The file path names (or, link_itself, a symbolic link there). No access is asked: a file
+// another program holds open without sharing is looked at too.
+std::optional<file_status> status_at(const std::string& path, bool link_itself) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | (link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    set_errno_from_last_error();
+    return std::nullopt;
+  }
+  const auto s = status_of_handle(h, link_itself);
+  ::CloseHandle(h);
+  return s;
+}
+}  // namespace
+
 std::optional<file_identity> identity_of(const std::string& path) {
+  const auto s = status_at(path, false);
+  if (!s) return std::nullopt;
+  return s->id;
+}
+
+std::optional<file_status> status_of(const std::string& path) { return status_at(path, false); }
+std::optional<file_status> status_of(native_file f) { return status_of_handle(handle_of(f), false); }
+std::optional<file_status> link_status_of(const std::string& path) { return status_at(path, true); }
+
+std::optional<std::string> real_path(const std::string& path) {
   const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  BY_HANDLE_FILE_INFORMATION info{};
-  FILE_BASIC_INFO basic{};
-  const bool ok = ::GetFileInformationByHandle(h, &info) &&
-                  ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+  std::wstring full(32768, L'\0');
+  const DWORD n = ::GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()), FILE_NAME_NORMALIZED);
   ::CloseHandle(h);
-  if (!ok) return std::nullopt;
-  file_identity id;
-  id.volume = info.dwVolumeSerialNumber;
-  id.node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  id.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  id.modified = basic.LastWriteTime.QuadPart;  // 100 ns units
-  id.changed = basic.ChangeTime.QuadPart;
-  return id;
+  if (n == 0 || n >= full.size()) return std::nullopt;
+  full.resize(n);
+  // "\\?\C:\..." is a path every call here takes; the plain "C:\..." is what a person reads
+  if (full.compare(0, 4, L"\\\\?\\") == 0 && full.compare(4, 4, L"UNC\\") != 0) full.erase(0, 4);
+  return narrow(full.c_str());
+}
+
+// A new file inherits its folder's permissions and belongs to the user who made it: there is
+// neither a mode to copy nor an owner this program could give.
+bool give_mode(native_file, const file_status&, bool) { return true; }
+
+// Windows syncs no whole volume for a user (that needs an administrator's handle on it): each
+// file is flushed by itself.
+std::size_t sync_files(const std::vector<std::string>& paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const HANDLE h = ::CreateFileW(wide(paths[i]).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool ok = h != INVALID_HANDLE_VALUE && ::FlushFileBuffers(h);
+    if (!ok) set_errno_from_last_error();
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    if (!ok) return i;
+  }
+  return paths.size();
+}
+
+// The C runtime here words errors its own way ("Resource device"): the GNU C library's words for
+// the errors the seam gives, so that messages match the Linux build's.
+std::string error_text(int error) {
+  switch (error) {
+    case ENOENT: return "No such file or directory";
+    case EEXIST: return "File exists";
+    case EBUSY: return "Device or resource busy: another program has it open and does not share it";
+    case ENOSPC: return "No space left on device";
+    case ENOMEM: return "Cannot allocate memory";
+    case EROFS: return "Read-only file system";
+    case ENOTDIR: return "Not a directory";
+    case EISDIR: return "Is a directory";
+    case ENAMETOOLONG: return "File name too long";
+    case EACCES: return "Permission denied";
+    case EFBIG: return "File too large";
+    case EIO: return "Input/output error";
+    default: return std::strerror(error);
+  }
 }
 
 namespace {
@@ -430,14 +637,25 @@ BOOL WINAPI on_console_event(DWORD event) {
       return FALSE;
   }
 }
-}  // namespace
 
-void remove_if_interrupted(const std::string& path) {
+void catch_console() {
   static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   (void)caught;
-  const std::lock_guard<std::mutex> hold(pending_lock);
-  pending.push_back(wide(path));
 }
+}  // namespace
+
+bool remove_if_interrupted(const std::string& path) {
+  catch_console();
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  try {
+    pending.push_back(wide(path));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+void catch_write_signals() { catch_console(); }
 
 void forget_on_interrupt(const std::string& path) {
   const std::wstring name = wide(path);

@@ -1,8 +1,11 @@
 """vexdram and vexdram_tool from the install tree (VEXDRAM_DIST), and synthetic DDR binaries of
 every block version, built here from the block format: a random lead, the start tag, the version,
-the index and its sections (or the version-1 record), random words everywhere."""
+the index and its sections (or the version-1 record), random words everywhere.
+With VEXDRAM_EXE set, the tests run that vexdram.exe under Wine instead (scripts/test_windows.sh),
+beside the Linux vexdram_tool and imgwelder; what only Linux has is skipped, with the reason."""
 import os
 import random
+import shutil
 import struct
 import subprocess
 from pathlib import Path
@@ -18,6 +21,35 @@ TEMPLATE = (REPO / "examples" / "vexdram_param.txt").read_text()
 
 if not VEXDRAM.exists():
     pytest.skip(f"no vexdram installed in {DIST}", allow_module_level=True)
+
+EXE = os.environ.get("VEXDRAM_EXE")
+if EXE:
+    # headless and quiet, the prefix of the Windows build (its server already up, or started now)
+    os.environ.setdefault("WINEDEBUG", "-all")
+    os.environ.setdefault("WINEPREFIX", str(REPO / "build-win" / "wine"))
+    COMMAND = [shutil.which("wine64") or "/usr/lib/wine/wine64", EXE]
+else:
+    COMMAND = [VEXDRAM]
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_server():
+    """Under Wine, one server for the session: the first program started brings up Wine's own
+    background programs, which would hold every later run's output pipes for seconds."""
+    if not EXE:
+        yield
+        return
+    server = Path(COMMAND[0]).with_name("wineserver")
+    subprocess.run([str(server), "-p"], check=False)
+    subprocess.run(COMMAND + ["--version"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    yield
+    subprocess.run([str(server), "-k"], check=False)
+
+
+def linux_only(why):
+    """Marks a test of what only the Linux build has."""
+    return pytest.mark.skipif(bool(EXE), reason=f"Linux only: {why}")
 
 # index entry: (number, record words in versions 2-4, in version 5)
 SECTIONS = {"global": (1, 8, 8), "ddr2": (2, 9, 11), "ddr3": (3, 9, 11), "ddr4": (4, 9, 11),
@@ -56,7 +88,7 @@ def run(*args, stdin=None, **kw):
 
 
 def vexdram(*args, **kw):
-    return run(VEXDRAM, *args, **kw)
+    return run(*COMMAND, *args, **kw)
 
 
 def with_values(values):

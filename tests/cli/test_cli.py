@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from conftest import DIST, REPO, SECTIONS, TEMPLATE, build, run, vexdram, with_values
+from conftest import COMMAND, DIST, EXE, REPO, SECTIONS, TEMPLATE, build, linux_only, run, vexdram, with_values
 
 F = "tq6951_ddr_v5.bin"   # the samples, copied into a scratch folder
 V2 = "tq6583_ddr_v2.bin"
@@ -142,6 +142,8 @@ CASES = [
 
 @pytest.mark.parametrize("args,status,err,out", CASES, ids=[" ".join(c[0])[:60] for c in CASES])
 def test_statuses_and_messages(work, args, status, err, out):
+    if EXE and "fifo" in args:
+        pytest.skip("Linux only: a FIFO")
     before = snapshot(work)
     r = vexdram(*args)
     assert r.returncode == status, r.stderr
@@ -160,6 +162,7 @@ def test_a_large_binary_is_edited_as_the_tool_edits_it(work):
     assert (work / "dir/big.bin").read_bytes() == (work / BIG).read_bytes()
 
 
+@linux_only("a limit on descriptors (RLIMIT_NOFILE)")
 def test_apply_holds_no_descriptor_per_file(work):
     import resource
     (work / "many").mkdir()
@@ -171,6 +174,7 @@ def test_apply_holds_no_descriptor_per_file(work):
     assert vexdram("get", work / "many" / "tq6951_59.bin", "ddr3_freq").stdout == "933\n"
 
 
+@linux_only("file modes and symbolic links")
 def test_writes_keep_mode_and_write_only_what_changed(work):
     os.chmod(F, 0o640)
     assert vexdram("set", F, "ddr3_freq=800", "-o", "dir/new.bin").returncode == 0
@@ -204,6 +208,7 @@ FAULTS = [  # (system call, which call of it, command): each fails the write at 
 ]
 
 
+@linux_only("strace")
 @pytest.mark.skipif(not shutil.which("strace"), reason="strace is not installed")
 @pytest.mark.parametrize("call,when,args", FAULTS)
 @pytest.mark.parametrize("fault", ["error=EIO", "signal=SIGTERM"])
@@ -235,8 +240,7 @@ def leftovers(folder):
 
 
 def start(*args, via=()):
-    return subprocess.Popen([*via, DIST / "resource/tools/vexdram", *args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
+    return subprocess.Popen([*via, *COMMAND, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def small_file_limit():
@@ -269,6 +273,8 @@ TARGETS = [
 
 @pytest.mark.parametrize("what,make,args,status,err", TARGETS, ids=[t[0] for t in TARGETS])
 def test_writer_targets(work, what, make, args, status, err):
+    if EXE and what in ("char device", "FIFO", "ulimit -f"):
+        pytest.skip(f"Linux only: a {what}")
     target = make(work)
     source = LONG if what == "255-byte name in place" else F
     node = lambda: os.lstat(target) if target and os.path.lexists(target) else None  # noqa: E731
@@ -309,6 +315,7 @@ def test_concurrent_runs_lose_nothing_reported_done(work):
     assert not leftovers(work)
 
 
+@linux_only("strace")
 @pytest.mark.skipif(not shutil.which("strace"), reason="strace is not installed")
 @pytest.mark.parametrize("args,meanwhile,err", [
     (["--in-place"], lambda: open(F, "ab").write(b"appended"), f"{F}: changed while it was being edited"),
@@ -331,6 +338,7 @@ def test_what_another_program_writes_meanwhile_is_kept(work, args, meanwhile, er
     assert open(written, "rb").read().endswith(b"appended") and not leftovers(work)
 
 
+@linux_only("the lock's process is an extended attribute (an NTFS stream on Windows)")
 def test_a_lock_left_by_a_killed_run_is_removed_and_a_live_one_named(work):
     dead = subprocess.Popen(["true"])
     dead.wait()  # a process id that no longer runs
@@ -354,6 +362,7 @@ def test_a_lock_left_by_a_killed_run_is_removed_and_a_live_one_named(work):
 NAMES = [b"bad\xff_tq6951.bin", b"two\nlines_tq6951.bin", b"esc\x1b[31m_tq6951.bin", b"c1\xc2\x9b_tq6951.bin"]
 
 
+@linux_only("names of any bytes (Windows names are UTF-16 without control characters)")
 @pytest.mark.parametrize("name", NAMES, ids=["invalid UTF-8", "newline", "ESC", "C1 CSI"])
 def test_any_file_name_gives_valid_json_and_one_line_messages(work, name):
     import json
@@ -379,6 +388,7 @@ def test_a_source_date_epoch_that_is_no_time_is_refused(work, epoch):
     assert not os.path.exists("new.bin") and not leftovers(work)
 
 
+@linux_only("/dev/full")
 @pytest.mark.parametrize("args", [["--help"], ["--version"], ["set", "--help"]])
 def test_a_full_standard_output_is_trouble(work, args):
     with open("/dev/full", "w") as full:

@@ -8,7 +8,7 @@ import shutil
 
 import pytest
 
-from conftest import REPO, SAMPLES, SECTIONS, TEMPLATE, TOOL, build, run, vexdram, with_values
+from conftest import EXE, REPO, SAMPLES, SECTIONS, TEMPLATE, TOOL, build, run, vexdram, with_values
 
 FEW = ("global", "lp4", "lp5", "hash")
 GROUPS = {"global": "global", "ddr2": "DDR2", "ddr3": "DDR3", "ddr4": "DDR4", "lp2": "LPDDR2", "lp3": "LPDDR3",
@@ -28,6 +28,9 @@ GENERATED = {
     "tq6583_skew_v5.bin": build(5, seed=19),         # a skew section the tool does not read
 }
 KEYS = json.loads(vexdram("keys", "--json").stdout)["parameters"]
+# Under Wine a program starts in a tenth of a second: a sample of the keys and edits there.
+SAMPLE = 8 if EXE else 1
+ROUNDS, ACCEPTED = (12, 1) if EXE else (40, 10)
 
 
 def width_in(key, version):
@@ -84,8 +87,8 @@ def test_every_key_of_the_samples(binaries, tmp_path, name):
     rng = random.Random(name)
     version = int(name[-5])
     accepted = sum(check_edit(binaries, tmp_path, name, {k["key"]: value_for(k, version, rng)}) == 0
-                   for k in KEYS[1:])
-    assert accepted >= 20  # (the version-1 record stores 21 parameters)
+                   for k in KEYS[1::SAMPLE])
+    assert accepted >= 20 // SAMPLE  # (the version-1 record stores 21 parameters)
 
 
 @pytest.mark.parametrize("name", GENERATED)
@@ -95,11 +98,11 @@ def test_edits_of_every_version_and_chip(binaries, tmp_path, name):
     groups = {GROUPS[s] for s in (FEW if name == "tq6585_gen_v4.bin" else SECTIONS)}
     placed = [k for k in KEYS[1:] if width_in(k, version) and (version < 2 or k["group"] in groups)]
     statuses = []
-    for i in range(40):
+    for i in range(ROUNDS):
         # keys the version has a place for; now and then one it has none for, which is refused
         keys = rng.sample(placed, 3) + ([rng.choice(KEYS[1:])] if i % 5 == 0 else [])
         statuses.append(check_edit(binaries, tmp_path, name, {k["key"]: value_for(k, version, rng) for k in keys}))
-    assert statuses.count(0) >= 10
+    assert statuses.count(0) >= ACCEPTED
 
 
 @pytest.mark.parametrize("name", [*SAMPLES, *GENERATED])

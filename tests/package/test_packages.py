@@ -170,7 +170,7 @@ def test_windows_zip():
         names = set(z.namelist())
         assert all(n.startswith(top) for n in names)
         tools = {n[len(top) + len("resource/tools/"):] for n in names if n.startswith(top + "resource/tools/")}
-        assert {"vexdram_tool.exe", "imgwelder.exe"} <= tools
+        assert tools == {"vexdram_tool.exe", "vexdram.exe", "imgwelder.exe"}
         for exe in tools:
             assert z.read(top + "resource/tools/" + exe)[:2] == b"MZ"
         pages = {n[len(top) + len("docs/man/"):] for n in names if n.startswith(top + "docs/man/")}

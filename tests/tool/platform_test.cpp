@@ -152,14 +152,14 @@ TEST(PlatformFiles, LockFileOwnerAndIdentity) {
   const std::string lock = d.at("板卡.bin.lock");
   const platform::native_file f = platform::create_new(lock);
   ASSERT_NE(f, platform::no_file);
+  platform::record_owner(f, lock);
   platform::close_file(f);
   EXPECT_EQ(platform::create_new(lock), platform::no_file);
   EXPECT_EQ(errno, EEXIST);
-  platform::record_owner(lock);
   const long owner = platform::lock_owner(lock);
   if (owner != 0) {  // recorded: it is this process, alive; taken off, none
     EXPECT_TRUE(platform::process_exists(owner));
-    platform::drop_owner(lock);
+    EXPECT_TRUE(platform::drop_owner(lock));
     EXPECT_EQ(platform::lock_owner(lock), 0);
   }
   EXPECT_FALSE(platform::process_exists(0));

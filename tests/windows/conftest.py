@@ -15,8 +15,7 @@ DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
 DIST_WIN = Path(os.environ.get("VEXDRAM_DIST_WIN", REPO / "dist-win")).resolve()
 BUILD_WIN = Path(os.environ.get("VEXDRAM_BUILD_WIN", REPO / "build-win")).resolve()
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-LINUX = {"vexdram_tool": DIST / "resource" / "tools" / "vexdram_tool",
-         "imgwelder": DIST / "resource" / "tools" / "imgwelder"}
+LINUX = {name: DIST / "resource" / "tools" / name for name in ("vexdram_tool", "vexdram", "imgwelder")}
 WINDOWS = {name: DIST_WIN / "resource" / "tools" / f"{name}.exe" for name in LINUX}
 SAMPLES = {"tq6951_ddr_v5.bin": "tq6951", "tq6583_ddr_v2.bin": "tq6583", "tq6420_ddr_v1.bin": "tq6420"}
 TEMPLATE = (REPO / "examples" / "vexdram_param.txt").read_text()

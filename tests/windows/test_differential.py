@@ -1,7 +1,8 @@
 """The Windows programs are the Linux programs: on the bundled samples and on generated binaries
-of every block version, vexdram_tool.exe writes byte for byte the reports and binaries that
-vexdram_tool writes, prints the same messages and ends with the same status; imgwelder.exe unpacks
-and packs the same containers. Each case runs in two folders, one per system, same names."""
+of every block version, vexdram_tool.exe and vexdram.exe write byte for byte the reports and
+binaries that vexdram_tool and vexdram write, print the same messages and end with the same
+status; imgwelder.exe unpacks and packs the same containers. Each case runs in two folders, one per
+system, same names."""
 import random
 import shutil
 from concurrent.futures import ThreadPoolExecutor
@@ -133,4 +134,76 @@ def test_imgwelder(tmp_path, args):
         status, out, err = run(system, "imgwelder", *args, cwd=work, stdin=None)
         files = {str(p.relative_to(work)): p.read_bytes() for p in sorted(work.rglob("*")) if p.is_file()}
         seen[system] = (status, out, without_program_name(err), files)
+    assert seen["windows"] == seen["linux"]
+
+
+VEXDRAM_PER_VERSION = 12
+
+
+def vexdram_runs(rng, name):
+    """What a script asks of vexdram about one binary: show (text and JSON), get, set into a new
+    file (values as people write them, some refused), set into an existing one, and diff."""
+    keys = rng.sample(KEYS[1:], rng.randint(1, 4))
+    numbers = [str(rng.getrandbits(8)), hex(rng.getrandbits(16)), str(rng.getrandbits(4)), hex(rng.getrandbits(8))]
+    values = [f"{k}={rng.choice(numbers + ['0x', '-1', '08'])}" for k in keys]
+    return [["show", name], ["show", name, "--json"], ["get", name, *keys], ["set", name, *values, "-o", "new.bin"],
+            ["set", name, *values, "-o", "exists.bin"], ["set", name, *values, "-o", "exists.bin", "--force"],
+            ["diff", name, "new.bin", "--chip", name.split("_")[0]]]
+
+
+def vexdram_both(tmp, case, name, data, rng):
+    """Runs vexdram's commands on both systems; the differences, as text."""
+    runs = vexdram_runs(rng, name)
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp / f"{case}-{system}"
+        work.mkdir()
+        (work / name).write_bytes(data)
+        (work / "exists.bin").write_bytes(b"keep")
+        results = [run(system, "vexdram", *args, cwd=work) for args in runs]
+        seen[system] = results, {p.name: p.read_bytes() for p in sorted(work.iterdir())}
+    differ = [f"{name} {args}: {seen['linux'][0][k]!r:.300} / {seen['windows'][0][k]!r:.300}"
+              for k, args in enumerate(runs) if seen["linux"][0][k] != seen["windows"][0][k]]
+    if seen["linux"][1] != seen["windows"][1]:
+        differ.append(f"{name}: files {sorted(seen['linux'][1])} / {sorted(seen['windows'][1])}")
+    return differ
+
+
+@pytest.mark.parametrize("version", range(6))
+def test_vexdram_on_generated_binaries(tmp_path, version):
+    cases = [generated(version, i) for i in range(VEXDRAM_PER_VERSION)]
+    rng = random.Random(100 + version)
+    plans = [(i, name, data, random.Random(rng.getrandbits(32))) for i, (name, data) in enumerate(cases)]
+    with ThreadPoolExecutor(4) as pool:
+        differ = sum(pool.map(lambda p: vexdram_both(tmp_path, *p), plans), [])
+    assert not differ, differ
+    print(f"version {version}: {len(cases)} binaries, vexdram's commands, identical")
+
+
+# Every message and status of vexdram's command line that does not depend on the binary.
+VEXDRAM_LINES = [
+    [], ["--version"], ["--help"], ["set", "--help"], ["bogus"], ["show"], ["show", "missing_tq6951.bin"],
+    ["show", "folder", "--chip", "tq6951"], ["show", "a.bin"], ["show", "a.bin", "--chip", "tq9999"],
+    ["show", "a.bin", "--chip", "TQ6951"], ["get", "a.bin", "ddr3_frq", "--chip", "tq6951"],
+    ["set", "a.bin", "ddr3_freq=800", "--chip", "tq6951"], ["set", "a.bin", "ddr3_freq=800", "-o", "folder/none/x.bin"],
+    ["apply", "p.txt", "tq6951_a.bin", "-o", "x.bin"], ["apply", "-", "tq6951_a.bin", "--dry-run"],
+    ["apply", "p.txt", "tq6951_a.bin", "tq6951_b.bin", "--out-dir", "folder"], ["diff", "tq6951_a.bin", "p.txt"],
+    ["diff", "tq6951_a.bin", "loader.bin", "--chip", "tq6951"], ["set", "loader.bin", "ddr3_freq=800", "--chip", "tq6951", "-o", "l.bin"],
+    ["template"], ["keys"], ["keys", "--json"], ["chips"],
+]
+
+
+@pytest.mark.parametrize("args", VEXDRAM_LINES, ids=" ".join)
+def test_vexdram_messages_and_statuses(tmp_path, args):
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp_path / system
+        (work / "folder").mkdir(parents=True)
+        for copy in ("a.bin", "tq6951_a.bin", "tq6951_b.bin"):
+            shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / copy)
+        shutil.copy(REPO / "examples" / "tq6951_loader.bin", work / "loader.bin")
+        (work / "p.txt").write_text(with_values({"ddr3_freq": "933", "uart baudrate": "115200"}))
+        status, out, err = run(system, "vexdram", *args, cwd=work, stdin=(work / "p.txt").read_bytes())
+        files = {str(p.relative_to(work)): p.read_bytes() for p in sorted(work.rglob("*")) if p.is_file()}
+        seen[system] = (status, out, err, files)
     assert seen["windows"] == seen["linux"]

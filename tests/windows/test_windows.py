@@ -1,6 +1,6 @@
 """What only Windows has: the programs stand alone (system DLLs only, PE32+ console programs), a
 target replaced over an existing file, a target another program holds open, a read-only target,
-names outside ASCII and with spaces."""
+names outside ASCII and with spaces; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
 import shutil
 import subprocess
 
@@ -123,3 +123,74 @@ def test_a_read_only_target(tmp_path):
     now = (tmp_path / "old.img").read_bytes()
     assert (status, out, now) == (1, b"Error: cannot write old.img\n", b"old") or (status, now[:4]) == (0, b"BOOT")
     assert not list(tmp_path.glob(".imgwelder-*"))
+
+
+def vexdram(work, *args):
+    return run("windows", "vexdram", *args, cwd=work)
+
+
+def test_vexdram_names_outside_ascii_and_with_spaces(tmp_path):
+    """vexdram.exe reads, writes and names such files as vexdram does on Linux."""
+    folder = "板卡 files"
+    seen = {}
+    for system in ("linux", "windows"):
+        work = tmp_path / system / folder
+        work.mkdir(parents=True)
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / "板卡_tq6951.bin")
+        base = tmp_path / system
+        runs = [run(system, "vexdram", *args, cwd=base) for args in (
+            ["show", f"{folder}/板卡_tq6951.bin", "--json"],
+            ["set", f"{folder}/板卡_tq6951.bin", "ddr3_freq=800", "-o", f"{folder}/新 板卡_tq6951.bin"],
+            ["set", f"{folder}/板卡_tq6951.bin", "lp4_freq=0x640", "--in-place"],
+            ["show", f"{folder}/缺_tq6951.bin"])]
+        seen[system] = runs, {p.name: p.read_bytes() for p in work.iterdir()}
+    assert seen["windows"] == seen["linux"]
+    assert '"file": "板卡 files/板卡_tq6951.bin"' in seen["windows"][0][0][1].decode()
+    assert set(seen["windows"][1]) == {"板卡_tq6951.bin", "新 板卡_tq6951.bin"}
+
+
+def test_vexdram_replaces_an_existing_target(tmp_path):
+    """With --force a new file takes the place of the one there; in place the binary itself is
+    replaced; no lock is left."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_a.bin")
+    (tmp_path / "out.bin").write_bytes(b"old")
+    assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=800", "-o", "out.bin")[:3:2] == (
+        2, b"vexdram: out.bin: exists: give --force to replace it\n")
+    assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=800", "-o", "out.bin", "--force")[0] == 0
+    assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=801", "--in-place")[0] == 0
+    assert vexdram(tmp_path, "get", "out.bin", "ddr3_freq", "--chip", "tq6951")[1] == b"800\n"
+    assert vexdram(tmp_path, "get", "tq6951_a.bin", "ddr3_freq")[1] == b"801\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.bin", "tq6951_a.bin"]
+
+
+def test_vexdram_target_held_open_by_another_program(tmp_path, held):
+    """A binary another program holds without sharing is refused, naming it: in place it cannot be
+    read, and as OUT it cannot be replaced. Every file stays as it was and no lock is left."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_a.bin")
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_out.bin")
+    before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    held(tmp_path / "tq6951_a.bin")
+    status, out, err = vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=800", "--in-place")
+    assert (status, out, err) == (2, b"", b"vexdram: tq6951_a.bin: cannot open: Device or resource busy: another program "
+                                          b"has it open and does not share it\n")
+    held(tmp_path / "tq6951_out.bin")
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_b.bin")
+    before["tq6951_b.bin"] = (tmp_path / "tq6951_b.bin").read_bytes()
+    status, out, err = vexdram(tmp_path, "set", "tq6951_b.bin", "ddr3_freq=800", "-o", "tq6951_out.bin", "--force")
+    # (Windows says the file is in use; Wine that it may not be replaced)
+    assert (status, out) == (2, b"") and err.startswith(b"vexdram: tq6951_out.bin: cannot rename the new file into place: ")
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == before
+
+
+def test_vexdram_read_only_target(tmp_path):
+    """A read-only binary is refused in place without --force, as on Linux. With --force Windows
+    refuses to move a file over it, Wine running as root replaces it: either way the binary is
+    whole, old or new, and no lock is left."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_ro.bin")
+    (tmp_path / "tq6951_ro.bin").chmod(0o444)
+    assert vexdram(tmp_path, "set", "tq6951_ro.bin", "ddr3_freq=800", "--in-place") == (
+        2, b"", b"vexdram: tq6951_ro.bin: is read-only (no write bit for anyone): give --force to replace it in place\n")
+    status, _, err = vexdram(tmp_path, "set", "tq6951_ro.bin", "ddr3_freq=800", "--in-place", "--force")
+    value = vexdram(tmp_path, "get", "tq6951_ro.bin", "ddr3_freq")[1]
+    assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
+    assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
