@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ddr_file.h"
-#include "layout.h"
+#include "tool/ddr_file.h"
+#include "tool/layout.h"
 
 namespace {
 

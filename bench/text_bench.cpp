@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "param_text.h"
-#include "report.h"
+#include "tool/param_text.h"
+#include "tool/report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "binary.h"
+#include "cli/binary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,13 +6,13 @@
 #include <iostream>
 #include <iterator>
 
-#include "chip.h"
-#include "errors.h"
-#include "files.h"
-#include "layout.h"
-#include "param_text.h"
-#include "text_util.h"
-#include "values.h"
+#include "cli/chip.h"
+#include "cli/errors.h"
+#include "cli/files.h"
+#include "tool/layout.h"
+#include "tool/param_text.h"
+#include "tool/text_util.h"
+#include "cli/values.h"
 
 namespace vexdram::cli {
 namespace {

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "container.h"
-#include "ddr_file.h"
-#include "files.h"
-#include "platform.h"
-#include "run.h"
+#include "tool/catalogue.h"
+#include "cli/container.h"
+#include "tool/ddr_file.h"
+#include "cli/files.h"
+#include "tool/platform.h"
+#include "tool/run.h"
 
 namespace vexdram::cli {
 

@@ -1,11 +1,11 @@
 // The chip a run of vexdram edits for: --chip, or the chip the file's name gives.
-#include "chip.h"
+#include "cli/chip.h"
 
 #include <cstring>
 
-#include "errors.h"
-#include "run.h"
-#include "text_util.h"
+#include "cli/errors.h"
+#include "tool/run.h"
+#include "tool/text_util.h"
 
 namespace vexdram::cli {
 

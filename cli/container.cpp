@@ -1,6 +1,6 @@
-#include "container.h"
+#include "cli/container.h"
 
-#include "errors.h"
+#include "cli/errors.h"
 
 namespace vexdram::cli {
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "container.hpp"
-#include "pack.hpp"
+#include "imgwelder/container.h"
+#include "imgwelder/pack.h"
 
 namespace vexdram::cli {
 

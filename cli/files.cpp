@@ -1,12 +1,12 @@
 // How vexdram moves a file's bytes, and what kind of file a file is.
-#include "files.h"
+#include "cli/files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "container.h"
-#include "errors.h"
+#include "cli/container.h"
+#include "cli/errors.h"
 
 namespace vexdram::cli {
 

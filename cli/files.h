@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "tool/platform.h"
 
 namespace vexdram::cli {
 

@@ -15,16 +15,16 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command_text.h"
-#include "binary.h"
-#include "chip.h"
-#include "errors.h"
-#include "option_reader.hpp"
-#include "output.h"
-#include "platform.h"
-#include "param_file.h"
-#include "values.h"
-#include "writer.h"
+#include "cli/command_text.h"
+#include "cli/binary.h"
+#include "cli/chip.h"
+#include "cli/errors.h"
+#include "imgwelder/option_reader.h"
+#include "cli/output.h"
+#include "tool/platform.h"
+#include "cli/param_file.h"
+#include "cli/values.h"
+#include "cli/writer.h"
 
 namespace {
 

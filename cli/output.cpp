@@ -1,15 +1,15 @@
-#include "output.h"
+#include "cli/output.h"
 
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
-#include "layout.h"
-#include "places.h"
-#include "platform.h"
-#include "report.h"
-#include "run.h"
-#include "values.h"
+#include "tool/layout.h"
+#include "tool/places.h"
+#include "tool/platform.h"
+#include "tool/report.h"
+#include "tool/run.h"
+#include "cli/values.h"
 
 namespace vexdram::cli {
 namespace {

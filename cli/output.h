@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "binary.h"
+#include "cli/binary.h"
 
 namespace vexdram::cli {
 

@@ -1,16 +1,16 @@
 // A parameter file or report as vexdram reads it: strictly, in bounded memory.
-#include "param_file.h"
+#include "cli/param_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "errors.h"
-#include "files.h"
-#include "layout.h"
-#include "param_text.h"
-#include "text_util.h"
-#include "values.h"
+#include "cli/errors.h"
+#include "cli/files.h"
+#include "tool/layout.h"
+#include "tool/param_text.h"
+#include "tool/text_util.h"
+#include "cli/values.h"
 
 namespace vexdram::cli {
 

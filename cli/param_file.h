@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram::cli {
 

@@ -1,13 +1,13 @@
-#include "values.h"
+#include "cli/values.h"
 
 #include <algorithm>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
 
-#include "layout.h"
-#include "report.h"
-#include "text_util.h"
+#include "tool/layout.h"
+#include "tool/report.h"
+#include "tool/text_util.h"
 
 namespace vexdram::cli {
 namespace {

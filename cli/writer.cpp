@@ -1,4 +1,4 @@
-#include "writer.h"
+#include "cli/writer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "errors.h"
+#include "cli/errors.h"
 
 namespace vexdram::cli {
 namespace {

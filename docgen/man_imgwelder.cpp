@@ -5,9 +5,9 @@
 
 #include "docgen/documents.h"
 #include "docgen/render.h"
-#include "imgwelder/command_line.hpp"
-#include "imgwelder/command_text.hpp"
-#include "imgwelder/messages.hpp"
+#include "imgwelder/command_line.h"
+#include "imgwelder/command_text.h"
+#include "imgwelder/messages.h"
 
 namespace vexdram::docgen {
 

@@ -11,14 +11,14 @@
 #include <iterator>
 #include <memory>
 
-#include "errors.h"
-#include "harness.h"
-#include "param_text.h"
-#include "binary.h"
-#include "report.h"
-#include "run.h"
-#include "values.h"
-#include "writer.h"
+#include "cli/errors.h"
+#include "fuzz/harness.h"
+#include "tool/param_text.h"
+#include "cli/binary.h"
+#include "tool/report.h"
+#include "tool/run.h"
+#include "cli/values.h"
+#include "cli/writer.h"
 
 namespace vexdram::fuzz {
 namespace {

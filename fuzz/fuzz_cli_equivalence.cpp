@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "harness.h"
+#include "fuzz/harness.h"
 
 namespace {
 std::string scratch;

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "harness.h"
+#include "fuzz/harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string fault = vexdram::fuzz::check_param_text(data, size);

@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "fuzz/harness.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,12 +12,12 @@
 #include <set>
 #include <sstream>
 
-#include "container.hpp"
-#include "files.hpp"
-#include "binary.h"
-#include "param_file.h"
-#include "pack.hpp"
-#include "run.h"
+#include "imgwelder/container.h"
+#include "imgwelder/files.h"
+#include "cli/binary.h"
+#include "cli/param_file.h"
+#include "imgwelder/pack.h"
+#include "tool/run.h"
 
 namespace vexdram::fuzz {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "container.hpp"
-#include "ddr_builder.h"
-#include "harness.h"
-#include "run.h"
+#include "imgwelder/container.h"
+#include "tests/support/ddr_builder.h"
+#include "fuzz/harness.h"
+#include "tool/run.h"
 
 namespace {
 

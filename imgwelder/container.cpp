@@ -1,7 +1,7 @@
-#include "container.hpp"
+#include "imgwelder/container.h"
 
-#include "messages.hpp"
-#include "text.hpp"
+#include "imgwelder/messages.h"
+#include "imgwelder/text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,10 +1,10 @@
-#include "files.hpp"
+#include "imgwelder/files.h"
 
-#include "container.hpp"
-#include "messages.hpp"
-#include "text.hpp"
+#include "imgwelder/container.h"
+#include "imgwelder/messages.h"
+#include "imgwelder/text.h"
 
-#include "platform.h"
+#include "tool/platform.h"
 
 #include <cstdio>
 #include <utility>

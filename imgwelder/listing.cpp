@@ -1,8 +1,8 @@
 // The unpack listing that loader hosts parse, and whether a host can read it.
-#include "container.hpp"
+#include "imgwelder/container.h"
 
-#include "messages.hpp"
-#include "text.hpp"
+#include "imgwelder/messages.h"
+#include "imgwelder/text.h"
 
 namespace imgwelder {
 

@@ -1,13 +1,13 @@
 // imgwelder: takes loader containers apart and builds them (command line: command_line.hpp).
 // Everything goes to standard output, failures included: callers read only that stream.
-#include "command_line.hpp"
-#include "container.hpp"
-#include "files.hpp"
-#include "messages.hpp"
-#include "option_reader.hpp"
-#include "pack.hpp"
-#include "platform.h"
-#include "text.hpp"
+#include "imgwelder/command_line.h"
+#include "imgwelder/container.h"
+#include "imgwelder/files.h"
+#include "imgwelder/messages.h"
+#include "imgwelder/option_reader.h"
+#include "imgwelder/pack.h"
+#include "tool/platform.h"
+#include "imgwelder/text.h"
 
 #include <cstdint>
 #include <cstdio>

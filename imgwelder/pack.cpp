@@ -1,7 +1,7 @@
-#include "pack.hpp"
+#include "imgwelder/pack.h"
 
-#include "option_reader.hpp"
-#include "platform.h"
+#include "imgwelder/option_reader.h"
+#include "tool/platform.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Helpers shared by the operations.
-#include "common.h"
+#include "module/common.h"
 
 namespace dramforge {
 

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "dramforge_ops.h"
+#include "module/dramforge_ops.h"
 
 namespace dramforge {
 namespace py = pybind11;

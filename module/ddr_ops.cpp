@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common.h"
+#include "module/common.h"
 
 namespace dramforge {
 namespace {

@@ -4,7 +4,7 @@
 // class with exactly the arguments given and reports "dramforge.<name>" as its qualname.
 #include <vector>
 
-#include "dramforge_ops.h"
+#include "module/dramforge_ops.h"
 
 namespace dramforge {
 namespace {

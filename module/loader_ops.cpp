@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "common.h"
+#include "module/common.h"
 
 namespace dramforge {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "run.h"
+#include "tool/run.h"
 
 namespace vexdram::block_detail {
 

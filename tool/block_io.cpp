@@ -1,14 +1,14 @@
 // The block's steps: scan, version, index, reading and decoding; merging, encoding and writing
 // back. They print only warnings and notes on ctx.out; what they come to is their outcome.
-#include "run.h"
+#include "tool/run.h"
 
 #include <cstring>
 #include <vector>
 
-#include "block_detail.h"
-#include "messages.h"
-#include "report.h"
-#include "warnings.h"
+#include "tool/block_detail.h"
+#include "tool/messages.h"
+#include "tool/report.h"
+#include "tool/warnings.h"
 
 namespace vexdram {
 using namespace block_detail;

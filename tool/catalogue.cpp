@@ -1,6 +1,6 @@
 // The catalogue's compile-time checks that need every key pair, kept in one translation unit so
 // that only this file pays for them, and the lookup of a parameter by its key.
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 #include <algorithm>
 

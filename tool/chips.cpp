@@ -1,6 +1,6 @@
 // The chip names vexdram_tool accepts, and the older family's names that select the version-1
 // short record.
-#include "run.h"
+#include "tool/run.h"
 
 #include <cstring>
 

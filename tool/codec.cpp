@@ -1,4 +1,4 @@
-#include "codec.h"
+#include "tool/codec.h"
 
 namespace vexdram {
 

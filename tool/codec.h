@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue.h"
-#include "layout.h"
-#include "tq6951_dram.h"
+#include "tool/catalogue.h"
+#include "tool/layout.h"
+#include "tool/tq6951_dram.h"
 
 namespace vexdram {
 

@@ -2,7 +2,7 @@
 // (written by gen_docs) both come from these rows; the help text the program prints is msg::help.
 #pragma once
 
-#include "messages.h"
+#include "tool/messages.h"
 
 namespace vexdram::text {
 

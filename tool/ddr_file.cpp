@@ -1,4 +1,4 @@
-#include "ddr_file.h"
+#include "tool/ddr_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "tool/platform.h"
 
 namespace vexdram {
 

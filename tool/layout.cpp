@@ -1,6 +1,6 @@
-#include "layout.h"
+#include "tool/layout.h"
 
-#include "messages.h"
+#include "tool/messages.h"
 
 namespace vexdram {
 namespace {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram {
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "messages.h"
-#include "param_text.h"
-#include "platform.h"
-#include "run.h"
+#include "tool/messages.h"
+#include "tool/param_text.h"
+#include "tool/platform.h"
+#include "tool/run.h"
 
 namespace {
 

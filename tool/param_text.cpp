@@ -1,10 +1,10 @@
-#include "param_text.h"
+#include "tool/param_text.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "messages.h"
+#include "tool/messages.h"
 
 namespace vexdram {
 

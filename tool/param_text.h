@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram {
 

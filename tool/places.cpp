@@ -1,12 +1,12 @@
-#include "places.h"
+#include "tool/places.h"
 
 #include <cstdio>
 #include <string_view>
 
-#include "layout.h"
-#include "report.h"
-#include "run.h"
-#include "tq6951_dram.h"
+#include "tool/layout.h"
+#include "tool/report.h"
+#include "tool/run.h"
+#include "tool/tq6951_dram.h"
 
 namespace vexdram {
 

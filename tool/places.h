@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram {
 

@@ -1,4 +1,4 @@
-#include "report.h"
+#include "tool/report.h"
 
 namespace vexdram {
 namespace {

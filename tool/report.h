@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram {
 

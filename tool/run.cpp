@@ -1,14 +1,14 @@
 // The classic run flow: report mode and modify mode over the block's steps, with the tool's
 // message for each outcome.
-#include "run.h"
+#include "tool/run.h"
 
 #include <cstring>
 #include <vector>
 
-#include "block_detail.h"
-#include "messages.h"
-#include "report.h"
-#include "warnings.h"
+#include "tool/block_detail.h"
+#include "tool/messages.h"
+#include "tool/report.h"
+#include "tool/warnings.h"
 
 namespace vexdram {
 using namespace block_detail;

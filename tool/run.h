@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
-#include "catalogue.h"
-#include "codec.h"
-#include "ddr_file.h"
-#include "layout.h"
-#include "param_text.h"
-#include "tq6951_dram.h"
+#include "tool/catalogue.h"
+#include "tool/codec.h"
+#include "tool/ddr_file.h"
+#include "tool/layout.h"
+#include "tool/param_text.h"
+#include "tool/tq6951_dram.h"
 
 namespace vexdram {
 

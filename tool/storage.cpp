@@ -1,10 +1,10 @@
 // Where each parameter lives in a block, as encoding and writing back treat it, and the sections
 // that writing back would write over each other.
-#include "run.h"
+#include "tool/run.h"
 
 #include <vector>
 
-#include "block_detail.h"
+#include "tool/block_detail.h"
 
 namespace vexdram {
 using namespace block_detail;

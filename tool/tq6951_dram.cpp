@@ -1,7 +1,7 @@
-#include "tq6951_dram.h"
+#include "tool/tq6951_dram.h"
 
-#include "messages.h"
-#include "warnings.h"
+#include "tool/messages.h"
+#include "tool/warnings.h"
 
 namespace vexdram {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "catalogue.h"
+#include "tool/catalogue.h"
 
 namespace vexdram {
 

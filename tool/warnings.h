@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
-#include "catalogue.h"
-#include "layout.h"
-#include "messages.h"
+#include "tool/catalogue.h"
+#include "tool/layout.h"
+#include "tool/messages.h"
 
 namespace vexdram {
 

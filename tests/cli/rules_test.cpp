@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "errors.h"
-#include "binary.h"
-#include "chip.h"
-#include "param_file.h"
+#include "cli/errors.h"
+#include "cli/binary.h"
+#include "cli/chip.h"
+#include "cli/param_file.h"
 
 namespace {
 

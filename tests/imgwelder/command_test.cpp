@@ -1,10 +1,10 @@
 // The program as its caller drives it: command lines run through the shell from a working
 // directory holding "output", standard output read whole.
-#include "support.hpp"
+#include "tests/imgwelder/support.h"
 
-#include "command_line.hpp"
-#include "messages.hpp"
-#include "text.hpp"
+#include "imgwelder/command_line.h"
+#include "imgwelder/messages.h"
+#include "imgwelder/text.h"
 
 #include <gtest/gtest.h>
 

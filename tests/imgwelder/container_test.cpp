@@ -1,7 +1,7 @@
 // Container reader, writer and listing, and unpacking into a directory, through the library.
-#include "container.hpp"
-#include "files.hpp"
-#include "support.hpp"
+#include "imgwelder/container.h"
+#include "imgwelder/files.h"
+#include "tests/imgwelder/support.h"
 
 #include <gtest/gtest.h>
 

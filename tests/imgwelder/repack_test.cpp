@@ -1,8 +1,8 @@
 // The repack plan against the module: for every container of tests/repack_plans.json, the options
 // imgwelder's library derives are the text the module's unpack gives (its "pack_params", checked
 // against the module itself by tests/module), word for word what the module passes to pack.
-#include "container.hpp"
-#include "pack.hpp"
+#include "imgwelder/container.h"
+#include "imgwelder/pack.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

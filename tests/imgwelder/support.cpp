@@ -1,4 +1,4 @@
-#include "support.hpp"
+#include "tests/imgwelder/support.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "fuzz/harness.h"
 
 namespace {
 

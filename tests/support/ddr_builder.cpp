@@ -1,8 +1,8 @@
-#include "ddr_builder.h"
+#include "tests/support/ddr_builder.h"
 
 #include <algorithm>
 
-#include "ddr_file.h"
+#include "tool/ddr_file.h"
 
 namespace vexdram::synth {
 

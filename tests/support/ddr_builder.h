@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "layout.h"
-#include "tq6951_dram.h"
+#include "tool/layout.h"
+#include "tool/tq6951_dram.h"
 
 namespace vexdram::synth {
 

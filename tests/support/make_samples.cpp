@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ddr_builder.h"
-#include "run.h"
+#include "tests/support/ddr_builder.h"
+#include "tool/run.h"
 
 namespace {
 

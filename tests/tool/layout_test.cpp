@@ -1,7 +1,7 @@
 // The block layouts, walked field by field through the whole read and write path of the core.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

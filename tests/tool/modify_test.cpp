@@ -6,7 +6,7 @@
 #include <functional>
 #include <set>
 
-#include "support.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "platform.h"
-#include "support.h"
+#include "tool/platform.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

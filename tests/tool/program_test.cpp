@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support.h"
+#include "tests/tool/support.h"
 
 extern char** environ;
 

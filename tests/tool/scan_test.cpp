@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

@@ -1,4 +1,4 @@
-#include "support.h"
+#include "tests/tool/support.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "layout.h"
-#include "tq6951_dram.h"
+#include "tool/layout.h"
+#include "tool/tq6951_dram.h"
 
 namespace tt {
 namespace {

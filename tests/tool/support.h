@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ddr_builder.h"
-#include "platform.h"
-#include "run.h"
+#include "tests/support/ddr_builder.h"
+#include "tool/platform.h"
+#include "tool/run.h"
 
 namespace tt {
 

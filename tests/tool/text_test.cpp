@@ -8,8 +8,8 @@
 #include <iterator>
 #include <random>
 
-#include "report.h"
-#include "support.h"
+#include "tool/report.h"
+#include "tests/tool/support.h"
 
 namespace tt {
 namespace {

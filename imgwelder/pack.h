@@ -3,7 +3,7 @@
 // own reader.
 #pragma once
 
-#include "container.hpp"
+#include "imgwelder/container.h"
 
 #include <array>
 #include <cstdint>

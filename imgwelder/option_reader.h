@@ -2,9 +2,9 @@
 // and by callers that build a container in-process the way `imgwelder pack` does).
 #pragma once
 
-#include "command_line.hpp"
-#include "messages.hpp"
-#include "text.hpp"
+#include "imgwelder/command_line.h"
+#include "imgwelder/messages.h"
+#include "imgwelder/text.h"
 
 #include <cstdint>
 #include <optional>
