@@ -20,7 +20,8 @@ std::string template_text() {
 
 std::string report_text() {
   vexdram::base_info info;
-  for (std::size_t n = 0; n < vexdram::base_info_tag_size; ++n) info[n] = static_cast<std::uint32_t>(n * 2654435761u);
+  for (std::size_t n = 0; n < vexdram::base_info_tag_size; ++n)
+    info[n] = static_cast<std::uint32_t>(n * 2654435761u);
   std::FILE* f = std::tmpfile();
   if (!f || vexdram::gen_info_from_bin(f, info) != 0) std::abort();
   std::string text(1 << 16, '\0');

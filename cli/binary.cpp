@@ -9,14 +9,13 @@
 #include "cli/chip.h"
 #include "cli/errors.h"
 #include "cli/files.h"
+#include "cli/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
-#include "cli/values.h"
 
 namespace vexdram::cli {
 namespace {
-
 
 // A run's state for a binary: the chip, and the older family's names in its path. The core
 // prints nothing for vexdram: what happened comes back as its outcome and in the context.
@@ -42,20 +41,16 @@ std::string block_failure(const block_outcome& o, std::uint32_t version) {
       return "no parameter block: no start tag 0x12345678 with a version word after it";
     case outcome::unsupported_version:
       return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
-    case outcome::index_cut:
-      return "the block's index runs past the end of the file";
+    case outcome::index_cut: return "the block's index runs past the end of the file";
     case outcome::record_cut:
     case outcome::section_cut:
     case outcome::skew_cut:
       return "the block's " + part_name(o) + " is empty or runs past the end of the file";
     case outcome::skew_version_cut:
       return "the block's skew section begins past the end of the file";
-    case outcome::ddr5_present:
-      return "the block has a DDR5 section, which is not supported";
-    case outcome::unwritten:
-      return "the block's " + part_name(o) + " could not be written whole";
-    case outcome::done:
-      break;
+    case outcome::ddr5_present: return "the block has a DDR5 section, which is not supported";
+    case outcome::unwritten: return "the block's " + part_name(o) + " could not be written whole";
+    case outcome::done: break;
   }
   return "the block could not be put on the disk";  // written whole, not synced
 }
@@ -80,14 +75,18 @@ decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
 class recording_file final : public ddr_file {
  public:
   explicit recording_file(ddr_file& inner) : inner_(inner) {}
-  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override { return inner_.read_at(pos, buf, n); }
+  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override {
+    return inner_.read_at(pos, buf, n);
+  }
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override {
     written.emplace_back(pos, pos + n);
     return inner_.write_at(pos, buf, n);
   }
   std::uint64_t size() const override { return inner_.size(); }
   bool sync() override { return true; }
-  std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override { return inner_.scan_for(pattern); }
+  std::optional<std::uint64_t> scan_for(std::uint32_t pattern) override {
+    return inner_.scan_for(pattern);
+  }
   std::vector<std::pair<std::uint64_t, std::uint64_t>> written;
 
  private:
@@ -96,7 +95,8 @@ class recording_file final : public ddr_file {
 
 // Merge, encode and write the edits with the core, as modify mode does for a parameter file
 // that gives the start tag and these values and leaves every other parameter blank.
-void modify(ddr_file& f, const std::string& chip, const std::string& path, const std::vector<edit>& edits) {
+void modify(ddr_file& f, const std::string& chip, const std::string& path,
+            const std::vector<edit>& edits) {
   run_context ctx = context_for(chip, path);
   base_info info_from_txt;
   info_from_txt.v.fill(blank_value);
@@ -112,14 +112,16 @@ void modify(ddr_file& f, const std::string& chip, const std::string& path, const
 }
 
 // The first difference between a and b outside the ranges written, or "" when there is none.
-std::string differs_outside(ddr_file& a, ddr_file& b, std::vector<std::pair<std::uint64_t, std::uint64_t>> written) {
+std::string differs_outside(ddr_file& a, ddr_file& b,
+                            std::vector<std::pair<std::uint64_t, std::uint64_t>> written) {
   if (a.size() != b.size()) return "its length changed";
   std::sort(written.begin(), written.end());
   const std::size_t block = static_cast<std::size_t>(std::min<std::uint64_t>(a.size(), 256u << 10));
   std::vector<std::uint8_t> x(block), y(block);
   for (std::uint64_t pos = 0; pos < a.size(); pos += block) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, a.size() - pos));
-    if (a.read_at(pos, x.data(), n) != n || b.read_at(pos, y.data(), n) != n) return "it cannot be read back";
+    if (a.read_at(pos, x.data(), n) != n || b.read_at(pos, y.data(), n) != n)
+      return "it cannot be read back";
     std::uint64_t at = pos;
     for (const auto& [from, to] : written) {
       if (to <= at || from >= pos + n) continue;
@@ -127,7 +129,8 @@ std::string differs_outside(ddr_file& a, ddr_file& b, std::vector<std::pair<std:
         return "bytes outside the block's sections changed";
       at = std::max(at, to);
     }
-    if (at < pos + n && std::memcmp(x.data() + (at - pos), y.data() + (at - pos), pos + n - at) != 0)
+    if (at < pos + n &&
+        std::memcmp(x.data() + (at - pos), y.data() + (at - pos), pos + n - at) != 0)
       return "bytes outside the block's sections changed";
   }
   return "";
@@ -154,7 +157,9 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
   if (st_.kind == type::folder) throw trouble{"is a directory", path};
   // A pipe may never end, nor a character device (/dev/zero); neither can be written back.
   if (st_.kind != type::regular && st_.kind != type::block_device)
-    throw trouble{"not a regular file or a block device (a pipe, a socket or a character device is not read)", path};
+    throw trouble{
+        "not a regular file or a block device (a pipe, a socket or a character device is not read)",
+        path};
   chip_ = resolve_chip(chip_option, path);
   file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
   if (!file_->ok()) throw trouble{"cannot open: " + os_error(), path};
@@ -193,11 +198,13 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     stored_ = stored_fields(d.ctx, d.at);
     overlap_ = overlapping_sections(d.ctx, d.at);
     if (d.ctx.skew_state == skew_found::other_sub_version)
-      notes_.push_back(note_prefix +
-                       "warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
+      notes_.push_back(
+          note_prefix +
+          "warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
   } catch (trouble& t) {
     if (t.file.empty()) t.file = path;
-    if (kind_ == kind::loader && unpacked_) t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
+    if (kind_ == kind::loader && unpacked_)
+      t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
     throw;
   }
 }
@@ -206,7 +213,9 @@ binary::~binary() = default;
 
 std::string binary::unwritable() const {
   // Writing one section back would change the other's values.
-  return overlap_.empty() ? "" : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
+  return overlap_.empty()
+             ? ""
+             : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
 }
 
 std::string binary::not_stored(param n) const {
@@ -214,19 +223,21 @@ std::string binary::not_stored(param n) const {
   const stored_field& w = stored_[n];
   const std::string section = w.in ? std::string(w.in->name) : "skew";
   switch (w.why) {
-    case storage::stored:
-      return "";
-    case storage::no_section:
-      return "not stored in this binary: it has no " + section + " section";
+    case storage::stored: return "";
+    case storage::no_section: return "not stored in this binary: it has no " + section + " section";
     case storage::version_lacks:
-      return "not stored in this binary: block version " + std::to_string(version_) + " has no place for it";
+      return "not stored in this binary: block version " + std::to_string(version_) +
+             " has no place for it";
     case storage::section_short:
       return "not stored in this binary: its " + section + " section is too short to hold it";
     case storage::skew_not_read:
-      return chip_ != "tq6951" ? "not stored for chip " + chip_ + ": the skew section is read for chip tq6951 only"
-                               : "not stored in this binary: it has no skew section of sub-version 1";
+      return chip_ != "tq6951"
+                 ? "not stored for chip " + chip_ +
+                       ": the skew section is read for chip tq6951 only"
+                 : "not stored in this binary: it has no skew section of sub-version 1";
     case storage::reads_as_zero:
-      return "not stored in a version " + std::to_string(version_) + " block: written, it always reads back as 0";
+      return "not stored in a version " + std::to_string(version_) +
+             " block: written, it always reads back as 0";
     case storage::short_form:
       return "not stored for this file name: the version-1 short form leaves the frequency words alone";
   }
@@ -240,7 +251,8 @@ std::string binary::refusal(const edit& e) const {
   if (w.why != storage::stored) return e.value == values_[e.n] ? "" : not_stored(e.n);
   if (!field_fits(w.width, e.value)) return too_wide(w.width);
   if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
-    return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) + " here); it cannot be set to 0";
+    return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) +
+           " here); it cannot be set to 0";
   return "";
 }
 
@@ -252,8 +264,8 @@ base_info binary::edited(const std::vector<edit>& edits) const {
 
 namespace {
 // A written file read back whole from the disk; "" in error when it holds exactly `bytes`.
-std::vector<std::uint8_t> read_back(const std::string& temp_path, const std::vector<std::uint8_t>& bytes,
-                                    std::string& error) {
+std::vector<std::uint8_t> read_back(const std::string& temp_path,
+                                    const std::vector<std::uint8_t>& bytes, std::string& error) {
   posix_ddr_file f(temp_path.c_str(), false);
   if (!f.ok()) {
     error = "it cannot be opened again: " + os_error();
@@ -280,7 +292,8 @@ std::string check_image(ddr_file& was, ddr_file& now, const base_info& want,
 }
 }  // namespace
 
-made binary::write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const {
+made binary::write_edited(platform::native_file fd, const std::string& temp_path,
+                          const std::vector<edit>& edits) const {
   const base_info want = edited(edits);
   if (kind_ == kind::ddr && bytes_.empty()) {
     // A large binary: copied into the new file by the kernel, edited there.
@@ -299,12 +312,16 @@ made binary::write_edited(platform::native_file fd, const std::string& temp_path
   }
   // A binary in memory, or a container's DDR image, edited in memory; a container is then packed
   // again as the module packs it.
-  const std::vector<std::uint8_t>& before = kind_ == kind::ddr ? bytes_ : *unpacked_->file((*unpacked_)["loader_471"]);
+  const std::vector<std::uint8_t>& before =
+      kind_ == kind::ddr ? bytes_ : *unpacked_->file((*unpacked_)["loader_471"]);
   auto image = std::make_shared<std::vector<std::uint8_t>>(before);
   memory_ddr_file mem(*image);
   recording_file rec(mem);
   modify(rec, chip_, path_, edits);
-  auto bytes = kind_ == kind::ddr ? image : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
+  auto bytes =
+      kind_ == kind::ddr
+          ? image
+          : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
   write_all(fd, *bytes);
   auto written = rec.written;
   return {[this, bytes, written, want, temp_path, &before]() -> std::string {
@@ -318,7 +335,8 @@ made binary::write_edited(platform::native_file fd, const std::string& temp_path
       return check_image(was, now, want, written, chip_, path_);
     }
     imgwelder::container c;
-    if (!imgwelder::read_container(back.data(), back.size(), c, error)) return "it does not unpack: " + error;
+    if (!imgwelder::read_container(back.data(), back.size(), c, error))
+      return "it does not unpack: " + error;
     try {
       module_unpack u = unpack_as_module(back, c, upper(chip_));
       std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
@@ -357,7 +375,8 @@ assignments check_assignments(const binary& b, const std::vector<std::string>& t
       continue;
     }
     for (const edit& earlier : out.edits)
-      if (earlier.n == e.n && earlier.value != e.value) out.problems.push_back(kv + ": " + key + " is given twice");
+      if (earlier.n == e.n && earlier.value != e.value)
+        out.problems.push_back(kv + ": " + key + " is given twice");
     out.edits.push_back(e);
   }
   return out;

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tool/catalogue.h"
 #include "cli/container.h"
-#include "tool/ddr_file.h"
 #include "cli/files.h"
+#include "tool/catalogue.h"
+#include "tool/ddr_file.h"
 #include "tool/platform.h"
 #include "tool/run.h"
 
@@ -59,7 +59,8 @@ class binary {
   base_info edited(const std::vector<edit>& edits) const;
   // Writes the edited file into fd (a new, empty temporary file at temp_path): the bytes of this
   // file with the edits made by the core, as vexdram_tool would make them. Throws trouble.
-  made write_edited(platform::native_file fd, const std::string& temp_path, const std::vector<edit>& edits) const;
+  made write_edited(platform::native_file fd, const std::string& temp_path,
+                    const std::vector<edit>& edits) const;
 
  private:
   std::string path_;

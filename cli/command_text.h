@@ -22,16 +22,19 @@ struct command {
 };
 
 inline constexpr command commands[] = {
-    {"show", "FILE [--json] [--chip CHIP]", "print the report of FILE, as vexdram_tool -g writes it",
+    {"show", "FILE [--json] [--chip CHIP]",
+     "print the report of FILE, as vexdram_tool -g writes it",
      "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
      "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
      "\"loader\"), the block version, \"parameters\", each key mapped to an unsigned integer, in "
      "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary "
      "does not store it, in the words set and apply refuse a value with."},
-    {"get", "FILE KEY... [--json] [--chip CHIP]", "print the values of KEYs, one a line, as the report writes them",
+    {"get", "FILE KEY... [--json] [--chip CHIP]",
+     "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
      "An unknown key is refused, naming the nearest keys."},
-    {"set", "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
+    {"set",
+     "FILE KEY=VALUE... (-o OUT | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "check every KEY=VALUE, print the changes, write them",
      "Checks every KEY=VALUE first; when any is wrong it lists every problem and writes nothing. "
      "Otherwise it writes the result, then prints each change as \"KEY: OLD -> NEW\" (a key given "
@@ -39,7 +42,8 @@ inline constexpr command commands[] = {
      "binary does not store (a missing section, a field its block version lacks, a skew lane of "
      "another chip) is refused with that reason; so is 0 for a tq6951 skew lane that holds another "
      "value, because 0 keeps a lane as it is."},
-    {"apply", "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
+    {"apply",
+     "PARAMS FILE... (-o OUT | --out-dir DIR | --in-place) [--force] [--wait SECONDS] [--dry-run] [--chip CHIP]",
      "write the values of a parameter file or report into each FILE; a parameter it does not name, or "
      "leaves blank, keeps the binary's value",
      "PARAMS is a parameter file or a report (name=value lines; a blank value keeps the binary's "
@@ -52,12 +56,14 @@ inline constexpr command commands[] = {
      "With several FILEs, every one is checked before any is written; --out-dir DIR writes each as "
      "DIR/its name. A value equal to the binary's own is always accepted, so any report applied to "
      "its own binary is accepted and changes nothing."},
-    {"diff", "A B [--json] [--chip CHIP]", "list KEY: A -> B for each parameter whose values differ",
+    {"diff", "A B [--json] [--chip CHIP]",
+     "list KEY: A -> B for each parameter whose values differ",
      "A and B are each a DDR binary, a loader container, a report or a parameter file. Lists "
      "\"KEY: A -> B\" for every parameter whose values differ; a parameter a parameter file leaves "
      "blank or does not name is no difference. When the name of one of them gives no chip, it is read "
      "for the chip the other's gives. Status 0: the same; 1: different; 2: trouble."},
-    {"template", "", "print the blank parameter file", "Prints the blank parameter file: every key with a blank value."},
+    {"template", "", "print the blank parameter file",
+     "Prints the blank parameter file: every key with a blank value."},
     {"keys", "[--json]", "print the catalogue",
      "Prints one line per parameter, tab-separated: the key, its group, its report format (hex or "
      "decimal), then for block versions 0-1, 2-4 and 5 its width and largest value (\"12/4095\"; "
@@ -80,15 +86,19 @@ inline constexpr option options[] = {
      "a chip name vexdram_tool accepts, in either case; without it, the longest chip name that the "
      "file's name contains, in either case"},
     {"show get diff keys", "--json", nullptr, "JSON on standard output"},
-    {"set apply", "-o,--out", "OUT", "write the result to OUT; an existing OUT is refused without --force, one that is not a regular file "
+    {"set apply", "-o,--out", "OUT",
+     "write the result to OUT; an existing OUT is refused without --force, one that is not a regular file "
      "always, and OUT may not be FILE itself"},
     {"apply", "--out-dir", "DIR", "write each FILE as DIR/its name"},
-    {"set apply", "--in-place", nullptr, "replace FILE itself (through a new file renamed over it); a FILE whose values all stay is left alone"},
-    {"set apply", "--force", nullptr, "replace an existing output; in place, replace a FILE that is read-only"},
+    {"set apply", "--in-place", nullptr,
+     "replace FILE itself (through a new file renamed over it); a FILE whose values all stay is left alone"},
+    {"set apply", "--force", nullptr,
+     "replace an existing output; in place, replace a FILE that is read-only"},
     {"set apply", "--wait", "SECONDS",
      "while another vexdram run holds the lock of a target, wait for it up to SECONDS (up to a day); "
      "without it, fail at once"},
-    {"set apply", "--dry-run", nullptr, "print the changes, or the refusals the run would meet, and write nothing"},
+    {"set apply", "--dry-run", nullptr,
+     "print the changes, or the refusals the run would meet, and write nothing"},
 };
 
 struct status {
@@ -97,17 +107,20 @@ struct status {
 };
 
 inline constexpr status statuses[] = {
-    {0, "done: every output is written, whole, with the values asked for; diff: A and B hold the same values"},
+    {0,
+     "done: every output is written, whole, with the values asked for; diff: A and B hold the same values"},
     {1, "diff: A and B differ"},
-    {2, "trouble: a usage error (with the usage on standard error), a file that cannot be read or is "
-        "no DDR binary or container, an unknown key or chip, a value refused, a target that is not a "
-        "regular file, a lock held by another run, a target changed by another program while it was "
-        "edited, a write that failed (a full disk, the file size limit); nothing was written (should "
-        "renaming the second of several outputs fail, the first is already in place, whole; should "
-        "printing the changes fail once all is written, the message says so)"},
-    {129, "ended by SIGHUP (as a shell reports it: 128 + the signal's number): every new file (a lock) "
-          "is removed, and every target is as it was, or whole with its new values when its rename "
-          "was done"},
+    {2,
+     "trouble: a usage error (with the usage on standard error), a file that cannot be read or is "
+     "no DDR binary or container, an unknown key or chip, a value refused, a target that is not a "
+     "regular file, a lock held by another run, a target changed by another program while it was "
+     "edited, a write that failed (a full disk, the file size limit); nothing was written (should "
+     "renaming the second of several outputs fail, the first is already in place, whole; should "
+     "printing the changes fail once all is written, the message says so)"},
+    {129,
+     "ended by SIGHUP (as a shell reports it: 128 + the signal's number): every new file (a lock) "
+     "is removed, and every target is as it was, or whole with its new values when its rename "
+     "was done"},
     {130, "ended by SIGINT, as for 129"},
     {143, "ended by SIGTERM, as for 129. SIGKILL cannot be caught: see WRITING"},
 };
@@ -172,7 +185,8 @@ inline constexpr const char* file_head =
     "when it contains ";
 inline constexpr const char* file_tail = " the short form of the version-1 record is written.";
 
-inline constexpr const char* help_option = "prints the usage, at every level: vexdram --help, vexdram set --help.";
+inline constexpr const char* help_option =
+    "prints the usage, at every level: vexdram --help, vexdram set --help.";
 inline constexpr const char* version_option = "prints the version.";
 inline constexpr const char* source_date_epoch =
     "the release time recorded in a loader container that vexdram writes, as for imgwelder.";

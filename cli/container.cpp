@@ -23,12 +23,9 @@ const char* no_repack = "the module could not unpack and pack this container aga
 // Why, in the words of a person who ran vexdram.
 std::string refused(imgwelder::repack_refusal why) {
   switch (why) {
-    case imgwelder::repack_refusal::none:
-      break;
-    case imgwelder::repack_refusal::chip_code:
-      return "its chip code is not 4 letters or digits";
-    case imgwelder::repack_refusal::table_past_end:
-      return "an entry table lies past its end";
+    case imgwelder::repack_refusal::none: break;
+    case imgwelder::repack_refusal::chip_code: return "its chip code is not 4 letters or digits";
+    case imgwelder::repack_refusal::table_past_end: return "an entry table lies past its end";
     case imgwelder::repack_refusal::first_loader_short:
       return "its first loader image is shorter than 224 bytes";
   }
@@ -56,12 +53,13 @@ std::string module_unpack::ddr_image() const {
   return path.substr(path.find('/') + 1);
 }
 
-module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const imgwelder::container& c,
-                               const std::string& chip) {
+module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
+                               const imgwelder::container& c, const std::string& chip) {
   module_unpack u;
-  for (const char* key : {"imgweld_tool_path", "pack_params", "loader_471", "loader_472", "loader_473_0",
-                          "loader_473_1", "loader_473_2", "loader_473_3", "loader_FlashBoost_path",
-                          "loader_FlashData_path", "loader_FlashBoot_path", "loader_file_path"})
+  for (const char* key :
+       {"imgweld_tool_path", "pack_params", "loader_471", "loader_472", "loader_473_0",
+        "loader_473_1", "loader_473_2", "loader_473_3", "loader_FlashBoost_path",
+        "loader_FlashData_path", "loader_FlashBoot_path", "loader_file_path"})
     u.dict.emplace_back(key, null_text);
   auto set = [&](const std::string& key, const std::string& value) {
     for (auto& [k, v] : u.dict)
@@ -76,7 +74,8 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const img
   // The listing, read line by line as the module reads it.
   const std::vector<std::string> lines = imgwelder::listing(c);
   auto line = [&](std::size_t i) {
-    if (i >= lines.size()) throw trouble{no_repack + std::string("its listing has no line ") + std::to_string(i)};
+    if (i >= lines.size())
+      throw trouble{no_repack + std::string("its listing has no line ") + std::to_string(i)};
     return image_path(lines[i]);
   };
   if (lines.size() == 8) {
@@ -108,11 +107,14 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const img
   for (const auto& table : c.tables)
     for (const imgwelder::image& img : table) u.files[img.name] = img.data;
   for (const char* name : module_files)
-    if (u.files.count(name)) throw trouble{std::string("the container holds an image named like the module's work file ") + name};
+    if (u.files.count(name))
+      throw trouble{std::string("the container holds an image named like the module's work file ") +
+                    name};
 
   // The packing options, from the header as the module reads it; the loader parameters of the
   // first loader image go back to the packer when programmed.
-  const imgwelder::repack_refusal why = imgwelder::plan_repack(bytes.data(), bytes.size(), c, chip, u.plan);
+  const imgwelder::repack_refusal why =
+      imgwelder::plan_repack(bytes.data(), bytes.size(), c, chip, u.plan);
   if (why != imgwelder::repack_refusal::none) throw trouble{no_repack + refused(why)};
   if (u.plan.loader_params)
     u.files["loader_param.bin"].assign(u.plan.loader_params->begin(), u.plan.loader_params->end());
@@ -120,7 +122,8 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const img
   return u;
 }
 
-std::vector<std::uint8_t> pack_as_module(module_unpack u, const std::vector<std::uint8_t>& ddr_image) {
+std::vector<std::uint8_t> pack_as_module(module_unpack u,
+                                         const std::vector<std::uint8_t>& ddr_image) {
   std::vector<std::uint8_t>* ddr = u.file(u["loader_471"]);
   if (!ddr) throw trouble{"the container holds no DDR image (471)"};
   *ddr = ddr_image;
@@ -159,7 +162,8 @@ std::vector<std::uint8_t> pack_as_module(module_unpack u, const std::vector<std:
   if (!imgwelder::build_pack(args, read, packed, out, error)) throw trouble{no_repack + error};
   // The module's options give no alignment but 6947's; vexdram keeps the one the container records.
   packed.alignment = u.plan.recorded_alignment;
-  if (!imgwelder::write_container(packed, bytes, error) || !imgwelder::listing_readable(packed, error))
+  if (!imgwelder::write_container(packed, bytes, error) ||
+      !imgwelder::listing_readable(packed, error))
     throw trouble{no_repack + error};
   return bytes;
 }

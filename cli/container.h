@@ -36,13 +36,14 @@ struct module_unpack {
 // What the module's unpack of this container (its bytes, parsed) gives, for this chip (as a host
 // passes it: the first two letters, upper case, choose the family of the repacked container).
 // Throws trouble when the module could not read the container's listing or header.
-module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes, const imgwelder::container& c,
-                               const std::string& chip);
+module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
+                               const imgwelder::container& c, const std::string& chip);
 
 // The container the module's pack writes from this unpack after the DDR image was replaced by
 // `ddr_image`: the FlashData image becomes a copy of it, then imgwelder's pack runs with the
 // unpack's options. Throws trouble when the pack would fail. The release time is the pack's
 // (SOURCE_DATE_EPOCH when set).
-std::vector<std::uint8_t> pack_as_module(module_unpack unpacked, const std::vector<std::uint8_t>& ddr_image);
+std::vector<std::uint8_t> pack_as_module(module_unpack unpacked,
+                                         const std::vector<std::uint8_t>& ddr_image);
 
 }  // namespace vexdram::cli

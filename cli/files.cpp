@@ -14,7 +14,8 @@ std::string os_error() { return platform::error_text(errno); }
 
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size) {
   if (platform::copy_data(from, to, size) != size)
-    throw trouble{"cannot copy into the new file: " + (errno != 0 ? os_error() : "the input ended early")};
+    throw trouble{"cannot copy into the new file: " +
+                  (errno != 0 ? os_error() : "the input ended early")};
 }
 
 void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes) {
@@ -37,7 +38,8 @@ bool looks_like_text(const std::string& path) {
   std::size_t got = 0;
   using type = platform::file_status::type;
   const auto st = platform::status_of(f);
-  if (st && !(st->kind == type::regular && st->id.size > param_file_limit) && st->kind != type::folder) {
+  if (st && !(st->kind == type::regular && st->id.size > param_file_limit) &&
+      st->kind != type::folder) {
     while (got < sizeof buf) {
       const std::ptrdiff_t n = platform::read_on(f, buf + got, sizeof buf - got);
       if (n <= 0) break;

@@ -29,7 +29,8 @@ bool looks_like_text(const std::string& path);
 
 // The error of the last failed system call, in words (the GNU C library's on every system).
 std::string os_error();
-// Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws trouble.
+// Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws
+// trouble.
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size);
 void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes);
 

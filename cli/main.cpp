@@ -8,23 +8,23 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
-#include <stdexcept>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
-#include "cli/command_text.h"
 #include "cli/binary.h"
 #include "cli/chip.h"
+#include "cli/command_text.h"
 #include "cli/errors.h"
-#include "imgwelder/option_reader.h"
 #include "cli/output.h"
-#include "tool/platform.h"
 #include "cli/param_file.h"
 #include "cli/values.h"
 #include "cli/writer.h"
+#include "imgwelder/option_reader.h"
+#include "tool/platform.h"
 
 namespace {
 
@@ -96,14 +96,17 @@ std::string target_for(const std::string& path, const destination& d) {
     if (st->kind != type::regular) throw trouble{"not a regular file: write it with -o OUT", path};
     // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
     if ((st->mode & 0222) == 0 && !d.force)
-      throw trouble{"is read-only (no write bit for anyone): give --force to replace it in place", path};
+      throw trouble{"is read-only (no write bit for anyone): give --force to replace it in place",
+                    path};
     return output_target(path);
   }
-  const std::string out = d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
+  const std::string out =
+      d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
   if (same_file(out, path)) throw trouble{out + " is the input itself: use --in-place", path};
   const std::string target = output_target(out);
   if (const auto st = platform::status_of(target)) {
-    if (st->kind != type::regular) throw trouble{"not a regular file: vexdram replaces only regular files", out};
+    if (st->kind != type::regular)
+      throw trouble{"not a regular file: vexdram replaces only regular files", out};
     if (!d.force) throw trouble{"exists: give --force to replace it", out};
   }
   return target;
@@ -111,15 +114,17 @@ std::string target_for(const std::string& path, const destination& d) {
 
 // Every input's target, checked and (unless a dry run) locked, before any input is read: the
 // locks are held from the read to the rename.
-std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& paths, const destination& d,
-                                    bool dry_run) {
+std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& paths,
+                                    const destination& d, bool dry_run) {
   std::vector<std::string> targets;
   // A dry run may name no destination: then there is nothing to check.
-  if (!d.in_place && d.out.empty() && d.out_dir.empty()) return std::vector<std::string>(paths.size());
+  if (!d.in_place && d.out.empty() && d.out_dir.empty())
+    return std::vector<std::string>(paths.size());
   std::set<std::string> seen;
   for (const std::string& path : paths) {
     targets.push_back(target_for(path, d));
-    if (!seen.insert(targets.back()).second) throw trouble{"two inputs would both be written there", targets.back()};
+    if (!seen.insert(targets.back()).second)
+      throw trouble{"two inputs would both be written there", targets.back()};
   }
   if (!dry_run)
     for (const std::string& t : targets) w.lock(t, d.wait);
@@ -137,8 +142,9 @@ void check_source_date_epoch() {
 
 // Writes every output at once (unless a dry run), then prints the changes of every input: what
 // is printed has been written.
-int write_all(writer& w, const std::vector<const binary*>& inputs, const std::vector<std::string>& targets,
-              const std::vector<std::vector<edit>>& edits, const destination& d, bool dry_run) {
+int write_all(writer& w, const std::vector<const binary*>& inputs,
+              const std::vector<std::string>& targets, const std::vector<std::vector<edit>>& edits,
+              const destination& d, bool dry_run) {
   std::string changes;
   std::vector<bool> changed(inputs.size(), false);
   for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -149,7 +155,8 @@ int write_all(writer& w, const std::vector<const binary*>& inputs, const std::ve
       if (old == e.value || said[e.n]) continue;
       said[e.n] = true;
       changed[i] = true;
-      changes += (inputs.size() > 1 ? escaped(inputs[i]->path()) + ": " : "") + change_line(e.n, old, e.value);
+      changes += (inputs.size() > 1 ? escaped(inputs[i]->path()) + ": " : "") +
+                 change_line(e.n, old, e.value);
     }
   }
   if (!dry_run) {
@@ -189,11 +196,13 @@ int set(const options& o, const destination& d) {
 }
 
 int apply(const options& o, const destination& d) {
-  if (!o.out.empty() && o.files.size() > 1) throw trouble{"-o names one output: give --out-dir DIR for several files"};
+  if (!o.out.empty() && o.files.size() > 1)
+    throw trouble{"-o names one output: give --out-dir DIR for several files"};
   const param_file pf = read_param_file(read_whole(o.params));
   const std::string params_name = o.params == "-" ? "standard input" : o.params;
   refusals bad;
-  for (const auto& p : pf.problems) bad.add(params_name, "line " + std::to_string(p.line) + ": " + p.reason);
+  for (const auto& p : pf.problems)
+    bad.add(params_name, "line " + std::to_string(p.line) + ": " + p.reason);
   bad.raise_if_any();
   writer w;
   const std::vector<std::string> targets = targets_of(w, o.files, d, o.dry_run);
@@ -208,10 +217,10 @@ int apply(const options& o, const destination& d) {
       if (v.n == p::start_tag) continue;
       const edit e{v.n, v.number, v.line};
       if (const std::string why = inputs.back()->refusal(e); !why.empty())
-        bad.add(f, params_name + " line " + std::to_string(v.line) + ": " + std::string(base_info_tag[v.n]) + "=" +
-                       report_text(v.n, v.number) + ": " + why);
-      else
-        edits.back().push_back(e);
+        bad.add(f, params_name + " line " + std::to_string(v.line) + ": " +
+                       std::string(base_info_tag[v.n]) + "=" + report_text(v.n, v.number) + ": " +
+                       why);
+      else edits.back().push_back(e);
     }
   }
   bad.raise_if_any();
@@ -225,7 +234,8 @@ side side_of(const std::string& path, const std::string& chip) {
   if (looks_like_text(path)) {
     const param_file pf = read_param_file(read_whole(path));
     refusals bad;
-    for (const auto& p : pf.problems) bad.add(path, "line " + std::to_string(p.line) + ": " + p.reason);
+    for (const auto& p : pf.problems)
+      bad.add(path, "line " + std::to_string(p.line) + ": " + p.reason);
     bad.raise_if_any();
     for (const param_file::value& v : pf.values) s.values[v.n] = v.number;
     return s;
@@ -267,14 +277,16 @@ const text::command& about(const std::string& name) {
 }
 const char* help_of(const std::string& command, const std::string& names) {
   for (const text::option& o : text::options)
-    if (names == o.names && (" " + std::string(o.commands) + " ").find(" " + command + " ") != std::string::npos)
+    if (names == o.names &&
+        (" " + std::string(o.commands) + " ").find(" " + command + " ") != std::string::npos)
       return o.help;
   throw std::logic_error("no text for the option " + names + " of " + command);
 }
 
 std::string statuses() {
   std::string out = "Statuses:";
-  for (const text::status& s : text::statuses) out += "\n  " + std::to_string(s.code) + "  " + s.meaning;
+  for (const text::status& s : text::statuses)
+    out += "\n  " + std::to_string(s.code) + "  " + s.meaning;
   return out;
 }
 
@@ -305,20 +317,27 @@ int main(int argc_given, char** argv_given) {
   auto json = [&](CLI::App* c) { c->add_flag("--json", o.json, help_of(c->get_name(), "--json")); };
   auto writes = [&](CLI::App* c) {
     const std::string name = c->get_name();
-    CLI::Option* out = c->add_option("-o,--out", o.out, help_of(name, "-o,--out"))->type_name("OUT");
+    CLI::Option* out =
+        c->add_option("-o,--out", o.out, help_of(name, "-o,--out"))->type_name("OUT");
     CLI::Option* in = c->add_flag("--in-place", o.in_place, help_of(name, "--in-place"));
     if (name == "apply")
-      c->add_option("--out-dir", o.out_dir, help_of(name, "--out-dir"))->type_name("DIR")->excludes(out)->excludes(in);
+      c->add_option("--out-dir", o.out_dir, help_of(name, "--out-dir"))
+          ->type_name("DIR")
+          ->excludes(out)
+          ->excludes(in);
     out->excludes(in);
     c->add_flag("--force", o.force, help_of(name, "--force"));
     c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
-    c->add_option("--wait", o.wait, help_of(name, "--wait"))->type_name("SECONDS")->check(CLI::Range(0.0, 86400.0).description(""));
+    c->add_option("--wait", o.wait, help_of(name, "--wait"))
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 86400.0).description(""));
   };
 
   // Only the command asked for is described to CLI11 (describing them all costs more than the
   // rest of a `get`); every one when the first argument names none (top-level help, a mistake).
   bool known = false;
-  for (const text::command& c : text::commands) known = known || (argc > 1 && std::string(argv[1]) == c.name);
+  for (const text::command& c : text::commands)
+    known = known || (argc > 1 && std::string(argv[1]) == c.name);
   auto wanted = [&](const char* name) { return !known || std::string(argv[1]) == name; };
 
   if (wanted("show")) {
@@ -372,7 +391,8 @@ int main(int argc_given, char** argv_given) {
     return printed(app.exit(e));
   } catch (const CLI::ParseError& e) {
     if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
-      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", escaped(argv[1]).c_str(), app.help().c_str());
+      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", escaped(argv[1]).c_str(),
+                   app.help().c_str());
       return status_trouble;
     }
     return usage_error(app, e);
@@ -384,8 +404,10 @@ int main(int argc_given, char** argv_given) {
     if (app.get_subcommands().front()->count("--chip") > 0 && o.chip.empty())
       throw trouble{"--chip: an empty chip name ('vexdram chips' lists them)"};
     if (!o.chip.empty()) resolve_chip(o.chip, "");
-    if ((name == "set" || name == "apply") && !o.dry_run && o.out.empty() && o.out_dir.empty() && !o.in_place)
-      throw trouble{name + ": nothing is written without -o OUT" + (name == "apply" ? ", --out-dir DIR" : std::string()) +
+    if ((name == "set" || name == "apply") && !o.dry_run && o.out.empty() && o.out_dir.empty() &&
+        !o.in_place)
+      throw trouble{name + ": nothing is written without -o OUT" +
+                    (name == "apply" ? ", --out-dir DIR" : std::string()) +
                     " or --in-place (or --dry-run)"};
     int status = status_ok;
     if (name == "show") status = show(o);
@@ -394,7 +416,8 @@ int main(int argc_given, char** argv_given) {
     else if (name == "apply") status = apply(o, d);
     else if (name == "diff") status = diff(o);
     else if (name == "template") status = print(template_text()) ? status_ok : status_trouble;
-    else if (name == "keys") status = print(o.json ? keys_json() : keys_text()) ? status_ok : status_trouble;
+    else if (name == "keys")
+      status = print(o.json ? keys_json() : keys_text()) ? status_ok : status_trouble;
     else if (name == "chips") status = print(chips_text()) ? status_ok : status_trouble;
     if (std::fflush(stdout) != 0) throw trouble{"cannot write to standard output"};
     return status;

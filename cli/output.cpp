@@ -4,12 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/values.h"
 #include "tool/layout.h"
 #include "tool/places.h"
 #include "tool/platform.h"
 #include "tool/report.h"
 #include "tool/run.h"
-#include "cli/values.h"
 
 namespace vexdram::cli {
 namespace {
@@ -26,7 +26,9 @@ std::string printed(Write write) {
 }
 
 // A byte of a file name that is not UTF-8 is written as U+FFFD: the JSON stays valid for any name.
-std::string dump(const json& j) { return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
+std::string dump(const json& j) {
+  return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
 
 // The column of a block-version class in `keys`: "-", or the width and largest value.
 struct cell {
@@ -35,7 +37,8 @@ struct cell {
 };
 std::string cell_text(const cell& c) {
   if (c.width == 0) return "-";
-  return std::to_string(c.width) + "/" + std::to_string(width_max(c.width)) + (c.tq6951 ? " tq6951" : "");
+  return std::to_string(c.width) + "/" + std::to_string(width_max(c.width)) +
+         (c.tq6951 ? " tq6951" : "");
 }
 // Versions 0-1, 2-4 and 5. A place written but always read back as 0 is no place to set.
 std::array<cell, 3> cells(std::size_t n) {
@@ -66,8 +69,12 @@ std::string show_json(const binary& b) {
     const std::string why = b.not_stored(static_cast<param>(n));
     storage[key] = why.empty() ? "stored" : why;
   }
-  return dump({{"file", b.path()}, {"chip", b.chip()}, {"kind", kind_name(b.what())},
-               {"version", b.version()}, {"parameters", params}, {"storage", storage}});
+  return dump({{"file", b.path()},
+               {"chip", b.chip()},
+               {"kind", kind_name(b.what())},
+               {"version", b.version()},
+               {"parameters", params},
+               {"storage", storage}});
 }
 
 std::string get_text(const base_info& values, const std::vector<param>& keys) {
@@ -83,13 +90,15 @@ std::string get_json(const base_info& values, const std::vector<param>& keys) {
 }
 
 std::string change_line(param n, std::uint32_t old_value, std::uint32_t new_value) {
-  return std::string(base_info_tag[n]) + ": " + report_text(n, old_value) + " -> " + report_text(n, new_value) + "\n";
+  return std::string(base_info_tag[n]) + ": " + report_text(n, old_value) + " -> " +
+         report_text(n, new_value) + "\n";
 }
 
 std::vector<param> differences(const side& a, const side& b) {
   std::vector<param> out;
   for (std::size_t n = 0; n < base_info_tag_size; ++n)
-    if (a.values[n] && b.values[n] && *a.values[n] != *b.values[n]) out.push_back(static_cast<param>(n));
+    if (a.values[n] && b.values[n] && *a.values[n] != *b.values[n])
+      out.push_back(static_cast<param>(n));
   return out;
 }
 
@@ -101,7 +110,8 @@ std::string diff_text(const side& a, const side& b, const std::vector<param>& di
 
 std::string diff_json(const side& a, const side& b, const std::vector<param>& differ) {
   json d = json::object();
-  for (param n : differ) d[std::string(base_info_tag[n])] = {{"a", *a.values[n]}, {"b", *b.values[n]}};
+  for (param n : differ)
+    d[std::string(base_info_tag[n])] = {{"a", *a.values[n]}, {"b", *b.values[n]}};
   return dump({{"a", a.name}, {"b", b.name}, {"same", differ.empty()}, {"differences", d}});
 }
 
@@ -123,7 +133,9 @@ std::string chips_text() {
   return out;
 }
 
-std::string template_text() { return printed([](std::FILE* f) { write_template(f); }); }
+std::string template_text() {
+  return printed([](std::FILE* f) { write_template(f); });
+}
 
 bool print(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
@@ -134,14 +146,16 @@ std::string escaped(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     // C1 controls (U+0080 to U+009F, 0xC2 0x80-0x9F in UTF-8) steer some terminals as ESC does.
-    const bool c1 = c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
+    const bool c1 = c == 0xc2 && i + 1 < text.size() &&
+                    (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
     if (c == '\n') out += "\\n";
     else if (c == '\r') out += "\\r";
     else if (c == '\t') out += "\\t";
     else if (c >= 0x20 && c != 0x7f && !c1) out += static_cast<char>(c);
     else {
       char hex[9];
-      std::snprintf(hex, sizeof hex, c1 ? "\\x%02x\\x%02x" : "\\x%02x", c, static_cast<unsigned char>(text[i + c1]));
+      std::snprintf(hex, sizeof hex, c1 ? "\\x%02x\\x%02x" : "\\x%02x", c,
+                    static_cast<unsigned char>(text[i + c1]));
       out += hex;
       i += c1;
     }
@@ -150,7 +164,8 @@ std::string escaped(const std::string& text) {
 }
 
 void say(const std::string& file, const std::string& text) {
-  std::fprintf(stderr, "vexdram: %s%s%s\n", escaped(file).c_str(), file.empty() ? "" : ": ", escaped(text).c_str());
+  std::fprintf(stderr, "vexdram: %s%s%s\n", escaped(file).c_str(), file.empty() ? "" : ": ",
+               escaped(text).c_str());
 }
 
 }  // namespace vexdram::cli

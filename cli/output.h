@@ -41,7 +41,8 @@ bool print(const std::string& text);
 // text with its control characters written as \n, \r, \t or \xHH, so that it stays one line and
 // sends the terminal nothing but text.
 std::string escaped(const std::string& text);
-// One message line on standard error (control characters escaped): "vexdram: FILE: text" ("vexdram: text" without a file).
+// One message line on standard error (control characters escaped): "vexdram: FILE: text" ("vexdram:
+// text" without a file).
 void say(const std::string& file, const std::string& text);
 
 }  // namespace vexdram::cli

@@ -7,10 +7,10 @@
 
 #include "cli/errors.h"
 #include "cli/files.h"
+#include "cli/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
-#include "cli/values.h"
 
 namespace vexdram::cli {
 
@@ -18,16 +18,18 @@ namespace {
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 constexpr const char* bare_cr = "a carriage return inside the line: only a line feed ends a line";
 constexpr const char* has_nul = "it holds a NUL byte";
-static_assert(param_line_limit == line_buffer_size - 1, "the lines vexdram_tool's reader takes whole");
-const std::string too_long =
-    "longer than " + std::to_string(param_line_limit) + " bytes: vexdram_tool would read it in pieces";
+static_assert(param_line_limit == line_buffer_size - 1,
+              "the lines vexdram_tool's reader takes whole");
+const std::string too_long = "longer than " + std::to_string(param_line_limit) +
+                             " bytes: vexdram_tool would read it in pieces";
 }  // namespace
 
 param_file read_param_file(std::string_view text, bool name_nearest) {
   param_file out;
   std::vector<std::size_t> given_on(base_info_tag_size, 0);
   // vexdram_tool's reader finds the first line's key after a byte-order mark: so does this one.
-  if (text.substr(0, byte_order_mark.size()) == byte_order_mark) text.remove_prefix(byte_order_mark.size());
+  if (text.substr(0, byte_order_mark.size()) == byte_order_mark)
+    text.remove_prefix(byte_order_mark.size());
   std::size_t number = 0;
   for (std::size_t at = 0; at < text.size();) {
     // Only a line feed ends a line, as for vexdram_tool's reader; a CR before it (or before the
@@ -38,7 +40,8 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
     at = end + 1;
     ++number;
     auto problem = [&](std::string reason) { out.problems.push_back({number, std::move(reason)}); };
-    // vexdram_tool reads at most 1023 bytes of a line at a time; the rest would be a line of its own.
+    // vexdram_tool reads at most 1023 bytes of a line at a time; the rest would be a line of its
+    // own.
     if (line.size() > param_line_limit) {
       problem(too_long);
       continue;
@@ -70,7 +73,8 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
       // Blank keeps the binary's value; vexdram_tool's reader takes the last line of a key, so a
       // blank after a value would undo it there.
       if (given_on[*n] != 0)
-        problem(std::string(key) + " is left blank after a value on line " + std::to_string(given_on[*n]));
+        problem(std::string(key) + " is left blank after a value on line " +
+                std::to_string(given_on[*n]));
       continue;
     }
     const typed v = parse_value(value);
@@ -86,7 +90,9 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
       bool same = false;
       for (const auto& g : out.values)
         if (g.n == *n) same = g.number == *v.value;
-      if (!same) problem(std::string(key) + " is given again (first on line " + std::to_string(given_on[*n]) + ")");
+      if (!same)
+        problem(std::string(key) + " is given again (first on line " +
+                std::to_string(given_on[*n]) + ")");
       continue;
     }
     given_on[*n] = number;
@@ -97,7 +103,8 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
 
 std::string read_whole(const std::string& path) {
   const bool standard = path == "-";
-  const platform::native_file f = standard ? platform::standard_input() : platform::open_to_read(path);
+  const platform::native_file f =
+      standard ? platform::standard_input() : platform::open_to_read(path);
   if (f == platform::no_file) throw trouble{"cannot open: " + os_error(), path};
   std::string out;
   try {

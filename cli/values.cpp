@@ -13,7 +13,8 @@ namespace vexdram::cli {
 namespace {
 
 constexpr const char* need_value = "a value is needed";
-constexpr const char* not_whole = "not a whole number: decimal digits, or 0x and hexadecimal digits";
+constexpr const char* not_whole =
+    "not a whole number: decimal digits, or 0x and hexadecimal digits";
 constexpr const char* too_large = "larger than 32 bits";
 constexpr const char* bad_negative =
     "a negative value is taken only from -2147483648 to -1, as the report writes 32-bit values";
@@ -25,14 +26,13 @@ int hex_digit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-bool all_digits(std::string_view t) {
-  return !t.empty() && std::all_of(t.begin(), t.end(), digit);
-}
+bool all_digits(std::string_view t) { return !t.empty() && std::all_of(t.begin(), t.end(), digit); }
 
 // Decimal digits as a number, saturated above 2^32 (the caller only asks "does it fit").
 std::uint64_t decimal(std::string_view t) {
   std::uint64_t v = 0;
-  for (char c : t) v = std::min<std::uint64_t>(v * 10 + static_cast<unsigned>(c - '0'), std::uint64_t{1} << 33);
+  for (char c : t)
+    v = std::min<std::uint64_t>(v * 10 + static_cast<unsigned>(c - '0'), std::uint64_t{1} << 33);
   return v;
 }
 
@@ -71,7 +71,8 @@ typed parse_value(std::string_view text) {
 }
 
 std::string too_wide(unsigned width) {
-  return "does not fit its " + std::to_string(width) + "-bit field (largest " + std::to_string(width_max(width)) + ")";
+  return "does not fit its " + std::to_string(width) + "-bit field (largest " +
+         std::to_string(width_max(width)) + ")";
 }
 
 std::string report_text(std::size_t n, std::uint32_t value) {
@@ -100,7 +101,8 @@ std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t cou
   std::stable_sort(scored.begin(), scored.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string_view> out;
-  for (std::size_t i = 0; i < count && i < scored.size(); ++i) out.push_back(base_info_tag[scored[i].second]);
+  for (std::size_t i = 0; i < count && i < scored.size(); ++i)
+    out.push_back(base_info_tag[scored[i].second]);
   return out;
 }
 

@@ -19,7 +19,8 @@ std::string dir_of(const std::string& path) {
   const std::size_t slash = os::last_separator(path);
   if (slash == std::string::npos) return ".";
   // the root, or a drive's root ("C:\")
-  return slash == 0 || (slash == 2 && path[1] == ':') ? path.substr(0, slash + 1) : path.substr(0, slash);
+  return slash == 0 || (slash == 2 && path[1] == ':') ? path.substr(0, slash + 1)
+                                                      : path.substr(0, slash);
 }
 std::string name_of(const std::string& path) {
   const std::size_t slash = os::last_separator(path);
@@ -41,7 +42,8 @@ std::string lock_name(const std::string& target) {
   for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return beside(target, name.substr(0, os::name_max - std::strlen(suffix) - 17) + "~" + hex + suffix);
+  return beside(target,
+                name.substr(0, os::name_max - std::strlen(suffix) - 17) + "~" + hex + suffix);
 }
 
 // Removes from dir the locks of processes that no longer exist (a run killed with SIGKILL leaves
@@ -70,7 +72,8 @@ void writer::lock(const std::string& target, double wait_seconds) {
   const std::string dir = dir_of(target);
   if (swept_.insert(dir).second) remove_leftovers(dir);
   const std::string name = lock_name(target);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait_seconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(wait_seconds);
   for (bool removed = false;;) {
     // The lock file, empty: made only where no file is (EEXIST: another run holds it).
     if (const os::native_file f = os::create_new(name); f != os::no_file) {
@@ -82,7 +85,8 @@ void writer::lock(const std::string& target, double wait_seconds) {
       if (!tracked) throw trouble{"too many files at once, or out of memory", target};
       return;
     }
-    if (errno != EEXIST) throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
+    if (errno != EEXIST)
+      throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
     const long holder = os::lock_owner(name);
     if (holder > 0 && !os::process_exists(holder) && !removed) {
       remove_leftovers(dir, name_of(name));  // its process no longer exists
@@ -91,10 +95,12 @@ void writer::lock(const std::string& target, double wait_seconds) {
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       if (holder == 0)
-        throw trouble{"exists: another vexdram run is writing " + target +
-                          ", or it was left by another program or a killed run: remove it if none is writing",
-                      name};
-      throw trouble{"another vexdram run (process " + std::to_string(holder) + ") is writing " + target +
+        throw trouble{
+            "exists: another vexdram run is writing " + target +
+                ", or it was left by another program or a killed run: remove it if none is writing",
+            name};
+      throw trouble{"another vexdram run (process " + std::to_string(holder) + ") is writing " +
+                        target +
                         (wait_seconds > 0 ? ": it still was after the time --wait gave"
                                           : ": give --wait SECONDS to wait for it"),
                     name};
@@ -104,21 +110,23 @@ void writer::lock(const std::string& target, double wait_seconds) {
   }
 }
 
-void writer::add(const std::string& target, const os::file_status& like, bool keep_owner, const filler& fill,
-                 const os::file_status* read_as, bool replace) {
+void writer::add(const std::string& target, const os::file_status& like, bool keep_owner,
+                 const filler& fill, const os::file_status* read_as, bool replace) {
   if (!locks_.count(target)) lock(target);
   const std::string temp = locks_[target];
   const os::native_file f = os::open_to_write(temp);  // made empty by lock()
   if (f == os::no_file)
     throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target};
-  outputs_.push_back({target, temp, nullptr, replace, read_as != nullptr, read_as ? read_as->id : like.id});
+  outputs_.push_back(
+      {target, temp, nullptr, replace, read_as != nullptr, read_as ? read_as->id : like.id});
   // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
   struct closer {
     os::native_file f;
     ~closer() { os::close_file(f); }
   } const closed{f};
   // The new file is the caller's; in place it keeps the input's owner where the caller may give it.
-  if (!os::give_mode(f, like, keep_owner)) throw trouble{"cannot set the new file's mode: " + os_error(), target};
+  if (!os::give_mode(f, like, keep_owner))
+    throw trouble{"cannot set the new file's mode: " + os_error(), target};
   outputs_.back().check = fill(f, temp);
 }
 
@@ -131,7 +139,8 @@ void writer::commit() {
     throw trouble{"cannot sync the new file: " + os_error(), outputs_[failed].target};
   for (const output& o : outputs_) {
     const std::string wrong = o.check ? o.check() : "";
-    if (!wrong.empty()) throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target};
+    if (!wrong.empty())
+      throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target};
   }
   // Another program may have written a target since it was read: its bytes are not lost.
   for (const output& o : outputs_)
@@ -150,7 +159,8 @@ void writer::commit() {
     dirs.insert(dir_of(o.target));
   }
   for (const std::string& d : dirs)
-    if (!os::sync_folder(d)) throw trouble{"written, but its directory could not be synced: " + os_error(), d};
+    if (!os::sync_folder(d))
+      throw trouble{"written, but its directory could not be synced: " + os_error(), d};
 }
 
 std::string output_target(const std::string& path) {

@@ -26,7 +26,8 @@ class writer {
  public:
   // Writes the new content into f (a new, empty file at temp) and returns its check: "" when the
   // file, read back from the disk, holds what it should.
-  using filler = std::function<std::function<std::string()>(platform::native_file f, const std::string& temp)>;
+  using filler =
+      std::function<std::function<std::string()>(platform::native_file f, const std::string& temp)>;
   struct output {
     std::string target;  // what the new file is renamed over
     std::string temp;    // the new file: the target's lock
@@ -48,15 +49,15 @@ class writer {
   // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
   // when it was read, checked again just before the rename. replace: false publishes without
   // replacing anything. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const platform::file_status& like, bool keep_owner, const filler& fill,
-           const platform::file_status* read_as = nullptr, bool replace = true);
+  void add(const std::string& target, const platform::file_status& like, bool keep_owner,
+           const filler& fill, const platform::file_status* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();
 
  private:
   std::vector<output> outputs_;
   std::map<std::string, std::string> locks_;  // target -> its lock, until renamed
-  std::set<std::string> swept_;  // directories whose leftovers were removed
+  std::set<std::string> swept_;               // directories whose leftovers were removed
 };
 
 // Where an output named by the user is written: the file a symlink leads to, when it leads to

@@ -89,8 +89,10 @@ Everything is printed on standard output. Exit status:
 
 void write_guide(std::FILE* g) {
   std::string head = intro;
-  head.replace(head.find("@SUMMARY@\n"), 10,
-               wrap(std::string(text::summary) + " The parameter reference (section 6) lists all of them.", guide_width, "", ""));
+  head.replace(
+      head.find("@SUMMARY@\n"), 10,
+      wrap(std::string(text::summary) + " The parameter reference (section 6) lists all of them.",
+           guide_width, "", ""));
   std::fputs(head.c_str(), g);
   for (const text::invocation& i : text::invocations) {
     const std::string line = std::string("    vexdram_tool ") + i.args;
@@ -105,19 +107,25 @@ void write_guide(std::FILE* g) {
   std::fputs("\nCHIP is one of the supported chip names, exactly as written (lower case):\n", g);
   std::fputs(wrap(chip_list(), guide_width, "    ", "    ").c_str(), g);
   std::fputs("\n", g);
-  std::fputs(wrap(text::chip_role_head + older_names() + text::chip_role_tail, guide_width, "", "").c_str(), g);
+  std::fputs(wrap(text::chip_role_head + older_names() + text::chip_role_tail, guide_width, "", "")
+                 .c_str(),
+             g);
   std::fputs(modes, g);
 
-  std::fputs(wrap(std::string(text::param_file_intro) + " The rules:", guide_width, "", "").c_str(), g);
+  std::fputs(wrap(std::string(text::param_file_intro) + " The rules:", guide_width, "", "").c_str(),
+             g);
   std::fputs("\n", g);
-  for (const char* rule : text::param_rules) std::fputs(wrap(rule, guide_width, "  * ", "    ").c_str(), g);
+  for (const char* rule : text::param_rules)
+    std::fputs(wrap(rule, guide_width, "  * ", "    ").c_str(), g);
   std::fputs("\n", g);
   std::fputs(wrap(text::report_as_param_file, guide_width, "", "").c_str(), g);
   std::fputs("\n3. The report\n-------------\n\n", g);
   std::fputs(wrap(text::report_format, guide_width, "", "").c_str(), g);
   std::fputs(block, g);
   for (const text::status_text& s : text::statuses)
-    std::fputs(wrap(s.when, guide_width, "    " + std::to_string(s.status) + "   ", "        ").c_str(), g);
+    std::fputs(
+        wrap(s.when, guide_width, "    " + std::to_string(s.status) + "   ", "        ").c_str(),
+        g);
   std::fputs("\n", g);
 
   for (const text::message& m : text::messages) {
@@ -125,20 +133,24 @@ void write_guide(std::FILE* g) {
     if (*m.when) std::fputs(wrap(m.when, guide_width, "        ", "        ").c_str(), g);
   }
 
-  std::fputs("\n6. Parameter reference\n-----------------------\n\n"
-             "Number, key, report format, and where the parameter is stored: the section, its word\n"
-             "(counted from 0 in the section), the bits, and the block versions that carry it. A\n"
-             "parameter with no place in a version reads as 0 there and is never written.\n\n", g);
+  std::fputs(
+      "\n6. Parameter reference\n-----------------------\n\n"
+      "Number, key, report format, and where the parameter is stored: the section, its word\n"
+      "(counted from 0 in the section), the bits, and the block versions that carry it. A\n"
+      "parameter with no place in a version reads as 0 there and is never written.\n\n",
+      g);
   const auto& where = parameter_places();
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     const std::string key(base_info_tag[n]);
     if (n == 0) {
-      std::fprintf(g, "%3zu  %s  (hex)\n       the block's start pattern, 0x12345678; not a stored field\n",
-                   n, key.c_str());
+      std::fprintf(
+          g, "%3zu  %s  (hex)\n       the block's start pattern, 0x12345678; not a stored field\n",
+          n, key.c_str());
       continue;
     }
     std::fprintf(g, "%3zu  %s  (%s)\n", n, key.c_str(), report_in_hex(n) ? "hex" : "decimal");
-    if (where[n].empty()) std::fputs("       not stored in any block form the tool reads or writes\n", g);
+    if (where[n].empty())
+      std::fputs("       not stored in any block form the tool reads or writes\n", g);
     for (const place& p : where[n]) std::fprintf(g, "       %s\n", guide_place(p).c_str());
   }
 }

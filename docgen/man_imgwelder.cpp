@@ -37,14 +37,16 @@ void write_man_imgwelder(std::FILE* f) {
       std::fprintf(f, ".SS %s\n", command);
     }
     man_tagged(f, bold(o.name) + (o.value ? " " + italic(o.value) : ""),
-               std::string(o.meaning) + (o.times == iw::use::required     ? " (required)."
-                                         : o.times == iw::use::repeatable ? "; may be given more than once."
-                                                                          : "."));
+               std::string(o.meaning) + (o.times == iw::use::required ? " (required)."
+                                         : o.times == iw::use::repeatable
+                                             ? "; may be given more than once."
+                                             : "."));
   }
   std::fputs(".SH OUTPUT\n", f);
   std::fputs(roff(iw::text::output).c_str(), f);
   std::fputs("\n.SH \"EXIT STATUS\"\n", f);
-  for (const iw::status_desc& s : iw::exit_statuses) man_tagged(f, bold(std::to_string(s.status)), s.meaning);
+  for (const iw::status_desc& s : iw::exit_statuses)
+    man_tagged(f, bold(std::to_string(s.status)), s.meaning);
   std::fputs(".SH DIAGNOSTICS\n", f);
   man_messages(f, iw::msg::messages, std::size(iw::msg::messages));
   std::fputs(".SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n", f);

@@ -22,7 +22,8 @@ void write_man_vexdram(std::FILE* f) {
   std::fputs(".SH OPTIONS\n", f);
   for (const t::option& o : t::options) {
     std::string names = o.names;
-    for (std::size_t comma = names.find(','); comma != std::string::npos; comma = names.find(',', comma + 2))
+    for (std::size_t comma = names.find(','); comma != std::string::npos;
+         comma = names.find(',', comma + 2))
       names.replace(comma, 1, ", ");
     man_tagged(f, bold(names) + (o.value ? " " + italic(o.value) : ""),
                std::string(o.help) + " (" + o.commands + ").");

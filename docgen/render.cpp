@@ -39,7 +39,9 @@ std::string bits(unsigned lo, unsigned width) {
 std::string older_names() {
   std::string older;
   for (std::size_t i = 0; i < older_family_names.size(); ++i)
-    older += std::string(i == 0 ? "" : i + 1 == older_family_names.size() ? " or " : ", ") +
+    older += std::string(i == 0                               ? ""
+                         : i + 1 == older_family_names.size() ? " or "
+                                                              : ", ") +
              older_family_names[i];
   return older;
 }
@@ -66,7 +68,8 @@ std::string bold(const std::string& text) { return "\\fB" + roff(text) + "\\fR";
 std::string italic(const std::string& text) { return "\\fI" + roff(text) + "\\fR"; }
 
 void man_header(std::FILE* f, const char* title, const char* name, const char* summary) {
-  std::fprintf(f, ".\\\" Written by gen_docs from the program's own tables; regenerate, do not edit.\n");
+  std::fprintf(
+      f, ".\\\" Written by gen_docs from the program's own tables; regenerate, do not edit.\n");
   std::fprintf(f, ".TH %s 1 \"\" \"vexdram %s\" \"User Commands\"\n", title, VEXDRAM_VERSION);
   std::fputs(".nh\n.ad l\n", f);  // paths and key names read badly hyphenated
   std::fprintf(f, ".SH NAME\n%s \\- %s\n", name, roff(summary).c_str());

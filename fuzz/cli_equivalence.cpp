@@ -11,14 +11,14 @@
 #include <iterator>
 #include <memory>
 
-#include "cli/errors.h"
-#include "fuzz/harness.h"
-#include "tool/param_text.h"
 #include "cli/binary.h"
-#include "tool/report.h"
-#include "tool/run.h"
+#include "cli/errors.h"
 #include "cli/values.h"
 #include "cli/writer.h"
+#include "fuzz/harness.h"
+#include "tool/param_text.h"
+#include "tool/report.h"
+#include "tool/run.h"
 
 namespace vexdram::fuzz {
 namespace {
@@ -69,7 +69,8 @@ std::vector<std::uint8_t> cli_input(std::uint8_t flags, const std::vector<cli_ed
   return out;
 }
 
-std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, const std::string& scratch) {
+std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size,
+                                  const std::string& scratch) {
   if (size < 2) return "";
   const std::uint8_t flags = data[0];
   const std::size_t count = std::min<std::size_t>(data[1], 8);
@@ -114,8 +115,9 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, co
     refused = !checked.problems.empty();
     if (!refused) try {
         cli::writer w;
-        w.add(out, b->status(), false,
-              [&](int fd, const std::string& temp) { return b->write_edited(fd, temp, edits).check; });
+        w.add(out, b->status(), false, [&](int fd, const std::string& temp) {
+          return b->write_edited(fd, temp, edits).check;
+        });
         w.commit();
       } catch (const cli::trouble& t) {
         return "an accepted edit could not be written: " + t.text;

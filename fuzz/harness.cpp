@@ -12,10 +12,10 @@
 #include <set>
 #include <sstream>
 
-#include "imgwelder/container.h"
-#include "imgwelder/files.h"
 #include "cli/binary.h"
 #include "cli/param_file.h"
+#include "imgwelder/container.h"
+#include "imgwelder/files.h"
 #include "imgwelder/pack.h"
 #include "tool/run.h"
 
@@ -46,8 +46,9 @@ struct string_file {
   }
   static int seek(void* self, off64_t* off, int whence) {
     auto& f = *static_cast<string_file*>(self);
-    const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(f.pos)
-                                                                     : static_cast<off64_t>(f.data.size());
+    const off64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<off64_t>(f.pos)
+                                              : static_cast<off64_t>(f.data.size());
     if (base + *off < 0) return -1;
     f.pos = static_cast<std::size_t>(*off = base + *off);
     return 0;
@@ -96,17 +97,17 @@ struct section_room {
   bool bounded;
 };
 constexpr section_room rooms[] = {
-    {1, 8, 8, false},     // global
-    {2, 9, 11, false},    // ddr2
-    {3, 9, 11, false},    // ddr3
-    {4, 9, 11, false},    // ddr4
-    {6, 9, 11, false},    // lp2
-    {7, 9, 11, false},    // lp3
-    {8, 13, 13, false},   // lp4
-    {9, 13, 13, false},   // lp5
-    {11, 8, 8, false},    // dq map
-    {12, 13, 13, true},   // lp4x
-    {13, 8, 8, true},     // hash
+    {1, 8, 8, false},    // global
+    {2, 9, 11, false},   // ddr2
+    {3, 9, 11, false},   // ddr3
+    {4, 9, 11, false},   // ddr4
+    {6, 9, 11, false},   // lp2
+    {7, 9, 11, false},   // lp3
+    {8, 13, 13, false},  // lp4
+    {9, 13, 13, false},  // lp5
+    {11, 8, 8, false},   // dq map
+    {12, 13, 13, true},  // lp4x
+    {13, 8, 8, true},    // hash
 };
 constexpr std::size_t skew_entry = 10;
 constexpr std::uint64_t skew_room = 28;
@@ -323,8 +324,10 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
     if (states[n] == 0) continue;
     ++touched;
     if (n >= base_info_tag_size) return at("state set past the catalogue", n);
-    if (states[n] != state_given && states[n] != state_keep) return at("state other than 1 or 2", n);
-    if (states[n] == state_keep && info[n] != blank_value) return at("kept entry without the blank value", n);
+    if (states[n] != state_given && states[n] != state_keep)
+      return at("state other than 1 or 2", n);
+    if (states[n] == state_keep && info[n] != blank_value)
+      return at("kept entry without the blank value", n);
   }
   if (touched > accepted) return "more entries touched than lines accepted";
 
@@ -370,7 +373,8 @@ namespace {
 // The plan a host derives to pack a container again: its text splits into its words, and when
 // pack can record the container's flags, packing the plan with the container's images keeps the
 // header's tag, version, chip code and flags.
-std::string check_repack_plan(const std::vector<std::uint8_t>& bytes, const imgwelder::container& c) {
+std::string check_repack_plan(const std::vector<std::uint8_t>& bytes,
+                              const imgwelder::container& c) {
   using namespace imgwelder;
   repack_plan plan;
   if (plan_repack(bytes.data(), bytes.size(), c, "TQ", plan) != repack_refusal::none) return {};
@@ -391,18 +395,21 @@ std::string check_repack_plan(const std::vector<std::uint8_t>& bytes, const imgw
     }
   args.insert(args.end(), {"-o", "again.bin"});
   const std::vector<std::uint8_t> params =
-      plan.loader_params ? std::vector<std::uint8_t>(plan.loader_params->begin(), plan.loader_params->end())
-                         : std::vector<std::uint8_t>{};
+      plan.loader_params
+          ? std::vector<std::uint8_t>(plan.loader_params->begin(), plan.loader_params->end())
+          : std::vector<std::uint8_t>{};
   files[param_file] = &params;
-  const file_reader read = [&](const std::string& path, std::vector<std::uint8_t>& out, std::string&) {
+  const file_reader read = [&](const std::string& path, std::vector<std::uint8_t>& out,
+                               std::string&) {
     out = *files.at(path);
     return true;
   };
   container again;
   std::string out, error;
   if (!build_pack(args, read, again, out, error)) return "pack refuses the repack plan: " + error;
-  if (again.ldr_tag != c.ldr_tag || again.version[0] != c.version[0] || again.version[1] != c.version[1] ||
-      again.chip_code != c.chip_code || again.rc4_flag != c.rc4_flag || again.rc4_off_471 != c.rc4_off_471 ||
+  if (again.ldr_tag != c.ldr_tag || again.version[0] != c.version[0] ||
+      again.version[1] != c.version[1] || again.chip_code != c.chip_code ||
+      again.rc4_flag != c.rc4_flag || again.rc4_off_471 != c.rc4_off_471 ||
       again.crc_off != c.crc_off)
     return "the container packed from the repack plan has another header";
   return {};
@@ -416,13 +423,15 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
   container raw;
   std::string error;
   const bool raw_ok = read_container(data, size, raw, error);
-  if (!raw_ok && (error.find("Error") == std::string::npos || error.find('\n') != std::string::npos))
+  if (!raw_ok &&
+      (error.find("Error") == std::string::npos || error.find('\n') != std::string::npos))
     return "failure message is not one line with \"Error\": " + error;
 
   std::vector<std::uint8_t> bytes(data, data + size);
   if (size >= hdr::length + crc_length && bytes[hdr::crc_off] == 0) {
     const std::uint32_t crc = crc32(bytes.data(), size - crc_length);
-    for (std::size_t i = 0; i < 4; ++i) bytes[size - crc_length + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+      bytes[size - crc_length + i] = static_cast<std::uint8_t>(crc >> (8 * i));
   }
   container c;
   const bool ok = read_container(bytes.data(), bytes.size(), c, error);
@@ -440,12 +449,9 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
   const std::vector<std::string> out = names_in(dir);
   if (!(around.empty() || (around.size() == 1 && around[0] == "out")))
     fault = "unpack wrote outside its directory";
-  else if (unpacked != ok)
-    fault = "unpack and the reader disagree: " + error;
-  else if (!ok && !made && !around.empty())
-    fault = "a rejected container created the directory";
-  else if (!ok && !out.empty())
-    fault = "a rejected container left files";
+  else if (unpacked != ok) fault = "unpack and the reader disagree: " + error;
+  else if (!ok && !made && !around.empty()) fault = "a rejected container created the directory";
+  else if (!ok && !out.empty()) fault = "a rejected container left files";
   if (fault.empty() && unpacked) {
     std::map<std::string, const std::vector<std::uint8_t>*> want;
     for (const auto& table : c.tables)
@@ -457,7 +463,8 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
       if (fault.empty() && file_bytes(dir + "/" + w.first) != *w.second)
         fault = "image file " + w.first + " differs from its data";
     for (const std::string& l : lines)
-      if (fault.empty() && l.find("Error") != std::string::npos) fault = "listing line with \"Error\"";
+      if (fault.empty() && l.find("Error") != std::string::npos)
+        fault = "listing line with \"Error\"";
   }
   std::error_code ec;
   fs::remove_all(dir, ec);

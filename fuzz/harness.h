@@ -59,7 +59,8 @@ std::vector<std::uint8_t> cli_input(std::uint8_t flags, const std::vector<cli_ed
 // vexdram's set (checks, the core's edit, the all-or-nothing writer and its read-back check,
 // into scratch) against vexdram_tool's modify mode in memory with the template holding the
 // same values: the same bytes, or refused with nothing written.
-std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size, const std::string& scratch);
+std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size,
+                                  const std::string& scratch);
 
 // A fresh scratch directory for check_imgwelder_unpack (tmpfs when there is one: unpack syncs
 // every file). Empty on failure.

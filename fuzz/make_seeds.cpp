@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/harness.h"
 #include "imgwelder/container.h"
 #include "tests/support/ddr_builder.h"
-#include "fuzz/harness.h"
 #include "tool/run.h"
 
 namespace {
@@ -143,7 +143,8 @@ std::vector<bytes> containers() {
     image i;
     i.name = name;
     i.delay = size % 7;
-    for (std::size_t k = 0; k < size; ++k) i.data.push_back(static_cast<std::uint8_t>(fill + k * 13));
+    for (std::size_t k = 0; k < size; ++k)
+      i.data.push_back(static_cast<std::uint8_t>(fill + k * 13));
     return i;
   };
   std::vector<container> cs;
@@ -168,7 +169,8 @@ std::vector<bytes> containers() {
   container many;
   many.tables[0] = {img("a1.bin", 8, 5), img("a2.bin", 0, 6), img("a3.bin", 9, 7)};
   many.tables[1] = {img("b1.bin", 4, 8), img("b2.bin", 5, 9)};
-  for (int i = 0; i < 5; ++i) many.tables[2].push_back(img("l" + std::to_string(i) + ".img", 6 + i, 10));
+  for (int i = 0; i < 5; ++i)
+    many.tables[2].push_back(img("l" + std::to_string(i) + ".img", 6 + i, 10));
   cs.push_back(many);
   many.crc_off = 2;
   many.alignment = 8;
@@ -202,18 +204,25 @@ int main(int argc, char** argv) {
     const std::size_t chip = k % 4;
     const std::string report = report_of(bin, fuzz::tool_chips[chip]);
     if (k % 5 == 0) text.add(report);
-    if (k % 16 == 0) tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), report, bin));
+    if (k % 16 == 0)
+      tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), report, bin));
     tool.add(fuzz::tool_input(fuzz::chip_flags(0), "", bin));
-    tool.add(fuzz::tool_input(fuzz::flag_round_trip | fuzz::chip_flags(chip) | (k & 2 ? fuzz::flag_older_family : 0), "", bin));
-    tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), sampled(report, 12, k), bin));
-    tool.add(fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(0) | (k & 1 ? fuzz::flag_older_family : 0),
-                              hand[2 + k % 4], bin));
+    tool.add(fuzz::tool_input(
+        fuzz::flag_round_trip | fuzz::chip_flags(chip) | (k & 2 ? fuzz::flag_older_family : 0), "",
+        bin));
+    tool.add(
+        fuzz::tool_input(fuzz::flag_modify | fuzz::chip_flags(chip), sampled(report, 12, k), bin));
+    tool.add(fuzz::tool_input(
+        fuzz::flag_modify | fuzz::chip_flags(0) | (k & 1 ? fuzz::flag_older_family : 0),
+        hand[2 + k % 4], bin));
     // Edits across the catalogue, written in every form, some narrowed to fit.
     std::vector<fuzz::cli_edit> edits;
     for (std::size_t i = 0; i < 1 + k % 4; ++i)
       edits.push_back({static_cast<std::uint16_t>((k * 37 + i * 101) % base_info_tag_size),
-                       static_cast<std::uint32_t>(k * 2654435761u + i), static_cast<std::uint8_t>((k + i) % 32)});
-    cli.add(fuzz::cli_input(fuzz::chip_flags(chip) | (k & 1 ? fuzz::flag_older_family : 0), edits, bin));
+                       static_cast<std::uint32_t>(k * 2654435761u + i),
+                       static_cast<std::uint8_t>((k + i) % 32)});
+    cli.add(fuzz::cli_input(fuzz::chip_flags(chip) | (k & 1 ? fuzz::flag_older_family : 0), edits,
+                            bin));
     ++k;
   }
   for (const bytes& b : containers()) unpack.add(b);
@@ -231,7 +240,7 @@ int main(int argc, char** argv) {
 
   const bool ok = tool.ok && text.ok && unpack.ok && cli.ok && dict_ok;
   if (!ok) std::fprintf(stderr, "make_seeds: cannot write to %s\n", root.c_str());
-  std::printf("make_seeds: %d tool runs, %d texts, %d containers, %d edits\n", tool.count, text.count,
-              unpack.count, cli.count);
+  std::printf("make_seeds: %d tool runs, %d texts, %d containers, %d edits\n", tool.count,
+              text.count, unpack.count, cli.count);
   return ok ? 0 : 1;
 }

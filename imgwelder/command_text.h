@@ -33,4 +33,4 @@ inline constexpr const char* source_date_epoch =
     "seconds since 1970 (UTC) to record as the release time of a packed container "
     "instead of the clock's, for reproducible containers.";
 
-} // namespace imgwelder::text
+}  // namespace imgwelder::text

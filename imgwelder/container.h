@@ -13,41 +13,41 @@ namespace imgwelder {
 // Header fields, byte offsets. The first 47 bytes are what loader readers decode
 // ("<4sH4BI7s4sBIBBIBBIBBBBB"); the rest up to header_length is ours.
 namespace hdr {
-constexpr std::size_t tag = 0;            // 4 bytes, "BOOT" or "LDR "
-constexpr std::size_t size = 4;           // u16, the header length
-constexpr std::size_t version = 6;        // 4 bytes: minor, major, 0, 0
-constexpr std::size_t merge_version = 10; // u32
-constexpr std::size_t release_time = 14;  // u16 year, u8 month, day, hour, minute, second
-constexpr std::size_t chip = 21;          // 4 bytes, the chip code reversed
-constexpr std::size_t tables = 25;        // 3 x (u8 count, u32 offset, u8 entry size)
+constexpr std::size_t tag = 0;             // 4 bytes, "BOOT" or "LDR "
+constexpr std::size_t size = 4;            // u16, the header length
+constexpr std::size_t version = 6;         // 4 bytes: minor, major, 0, 0
+constexpr std::size_t merge_version = 10;  // u32
+constexpr std::size_t release_time = 14;   // u16 year, u8 month, day, hour, minute, second
+constexpr std::size_t chip = 21;           // 4 bytes, the chip code reversed
+constexpr std::size_t tables = 25;         // 3 x (u8 count, u32 offset, u8 entry size)
 constexpr std::size_t table_stride = 6;
 constexpr std::size_t sign_flag = 43;
 constexpr std::size_t rc4_flag = 44;
 constexpr std::size_t rc4_off_471 = 45;
 constexpr std::size_t crc_off = 46;
-constexpr std::size_t chip_family = 47;   // 'Q' or 'N'
-constexpr std::size_t alignment = 48;     // u32, image data alignment in bytes
+constexpr std::size_t chip_family = 47;  // 'Q' or 'N'
+constexpr std::size_t alignment = 48;    // u32, image data alignment in bytes
 // 52..101 reserved, zero. Byte 53 must stay zero: an empty table has offset 0, and a reader
 // that takes byte 53 at a table offset as the entry's delay then reads 0.
 constexpr std::size_t length = 0x66;
-} // namespace hdr
+}  // namespace hdr
 
 // Entry record, byte offsets within one record.
 namespace ent {
-constexpr std::size_t record_size = 0;    // u8, ent::length
-constexpr std::size_t type = 1;           // u32, table_type[]
-constexpr std::size_t name = 5;           // 40 bytes, ASCII, NUL padded
+constexpr std::size_t record_size = 0;  // u8, ent::length
+constexpr std::size_t type = 1;         // u32, table_type[]
+constexpr std::size_t name = 5;         // 40 bytes, ASCII, NUL padded
 constexpr std::size_t name_length = 40;
-constexpr std::size_t data_offset = 45;   // u32, from the start of the file
-constexpr std::size_t data_size = 49;     // u32
-constexpr std::size_t data_delay = 53;    // u32; byte 53 is what loader readers take as the delay
+constexpr std::size_t data_offset = 45;  // u32, from the start of the file
+constexpr std::size_t data_size = 49;    // u32
+constexpr std::size_t data_delay = 53;   // u32; byte 53 is what loader readers take as the delay
 constexpr std::size_t length = 57;
-} // namespace ent
+}  // namespace ent
 
-constexpr std::size_t table_count = 3;     // 471, 472, loader, in this order everywhere
+constexpr std::size_t table_count = 3;  // 471, 472, loader, in this order everywhere
 constexpr std::array<std::uint32_t, table_count> table_type{0x01, 0x02, 0x04};
 constexpr std::array<const char*, table_count> table_label{"471", "472", "loader"};
-constexpr std::size_t max_entries = 255;   // the count is one byte
+constexpr std::size_t max_entries = 255;  // the count is one byte
 constexpr std::uint32_t max_alignment = 4096;
 constexpr std::size_t crc_length = 4;
 
@@ -56,24 +56,24 @@ constexpr std::array<std::size_t, 2> loader_param_offsets{124, 212};
 constexpr std::size_t loader_param_length = 16;
 
 struct image {
-    std::string name;
-    std::uint32_t delay = 0;
-    std::vector<std::uint8_t> data;
+  std::string name;
+  std::uint32_t delay = 0;
+  std::vector<std::uint8_t> data;
 };
 
 struct container {
-    bool ldr_tag = false;                        // "LDR " instead of "BOOT"
-    std::array<std::uint8_t, 4> version{0, 1, 0, 0}; // minor, major, 0, 0
-    std::uint32_t merge_version = 0;
-    std::array<std::uint8_t, 7> release_time{};
-    std::array<char, 4> chip_code{'0', '0', '0', '0'}; // as written on the command line
-    char chip_family = 'Q';
-    std::uint8_t sign_flag = 0;
-    std::uint8_t rc4_flag = 0;
-    std::uint8_t rc4_off_471 = 0;
-    std::uint8_t crc_off = 0;                    // 0: the file ends in a CRC-32 of what precedes it
-    std::uint32_t alignment = 1;
-    std::array<std::vector<image>, table_count> tables;
+  bool ldr_tag = false;                             // "LDR " instead of "BOOT"
+  std::array<std::uint8_t, 4> version{0, 1, 0, 0};  // minor, major, 0, 0
+  std::uint32_t merge_version = 0;
+  std::array<std::uint8_t, 7> release_time{};
+  std::array<char, 4> chip_code{'0', '0', '0', '0'};  // as written on the command line
+  char chip_family = 'Q';
+  std::uint8_t sign_flag = 0;
+  std::uint8_t rc4_flag = 0;
+  std::uint8_t rc4_off_471 = 0;
+  std::uint8_t crc_off = 0;  // 0: the file ends in a CRC-32 of what precedes it
+  std::uint32_t alignment = 1;
+  std::array<std::vector<image>, table_count> tables;
 };
 
 // Parses and checks a whole container; on failure `error` holds one line with "Error".
@@ -109,4 +109,4 @@ std::uint32_t get_le(const std::uint8_t* p, std::size_t width);
 std::array<std::uint8_t, 7> make_release_time(unsigned year, unsigned month, unsigned day,
                                               unsigned hour, unsigned minute, unsigned second);
 
-} // namespace imgwelder
+}  // namespace imgwelder

@@ -12,7 +12,8 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::str
 
 // Writes through a temporary file beside `path` and renames it into place, so `path` is either
 // untouched or complete.
-bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
+bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                       std::string& error);
 
 // Checks the whole container, then writes every image into `dir` (created if missing, one
 // level) under its own name, each through a temporary file. On failure no image is written
@@ -20,4 +21,4 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
 bool unpack_to_directory(const std::uint8_t* data, std::size_t size, const std::string& dir,
                          std::vector<std::string>& lines, std::string& error);
 
-} // namespace imgwelder
+}  // namespace imgwelder

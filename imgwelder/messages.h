@@ -22,7 +22,8 @@ constexpr const char* too_many = "Error: more than 255 images in the %s table";
 constexpr const char* bad_alignment = "Error: alignment must be a power of two from 1 to 4096";
 constexpr const char* too_large = "Error: container would exceed 4 GiB";
 constexpr const char* no_loader_image = "Error: loader parameters need a loader image";
-constexpr const char* loader_image_short = "Error: first loader image is too short for loader parameters";
+constexpr const char* loader_image_short =
+    "Error: first loader image is too short for loader parameters";
 constexpr const char* empty_listing_slot =
     "Error: listing slot %s would have no image (471=%u 472=%u loader=%u), but hosts read it as one";
 
@@ -39,10 +40,12 @@ constexpr const char* unknown_option = "Error: unknown option %s";
 constexpr const char* missing_value = "Error: option %s needs a value";
 constexpr const char* repeated_option = "Error: option %s given twice";
 constexpr const char* missing_option = "Error: option %s is required";
-constexpr const char* bad_chip = "Error: chip code must be -TQ or -TN followed by 4 letters or digits";
+constexpr const char* bad_chip =
+    "Error: chip code must be -TQ or -TN followed by 4 letters or digits";
 constexpr const char* bad_version = "Error: version must be MAJOR.MINOR, each 0 to 255";
 constexpr const char* bad_number = "Error: option %s needs a number from 0 to %u";
-constexpr const char* bad_loader_param_file = "Error: loader parameter file must hold exactly 16 bytes";
+constexpr const char* bad_loader_param_file =
+    "Error: loader parameter file must hold exactly 16 bytes";
 constexpr const char* unsafe_image_file = "Error: image file name not usable in a container: %s";
 
 // success
@@ -51,8 +54,8 @@ constexpr const char* packed = "packed %u images, %u bytes";
 // Every text above with when it appears, for the manual page. A row without a "when" shares the
 // one of the next row that has it.
 struct message_desc {
-    const char* text;
-    const char* when;
+  const char* text;
+  const char* when;
 };
 
 inline constexpr message_desc messages[] = {
@@ -65,7 +68,8 @@ inline constexpr message_desc messages[] = {
     {bad_entry, "unpack: an entry's record size, type or name padding is wrong"},
     {data_outside, "unpack: an image reaches past the end of the file"},
     {overlap, "unpack: header, tables and images overlap"},
-    {unsafe_name, "unpack: a stored image name breaks the name rule (%s: the table, %u: the entry)"},
+    {unsafe_name,
+     "unpack: a stored image name breaks the name rule (%s: the table, %u: the entry)"},
     {duplicate_name, "two image names of one container are the same but for letter case"},
     {too_many, "pack: more than 255 images for one table"},
     {bad_alignment, "pack: -a is not a power of two from 1 to 4096"},
@@ -95,4 +99,4 @@ inline constexpr message_desc messages[] = {
     {packed, "pack: the container is written"},
 };
 
-} // namespace imgwelder::msg
+}  // namespace imgwelder::msg

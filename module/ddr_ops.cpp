@@ -87,11 +87,13 @@ bool reports_write_failure(const py::object& output) {
   if (text == nullptr) throw py::error_already_set();
   const std::string_view all(text, static_cast<std::size_t>(size));
   // The line boundaries of splitlines(), as UTF-8.
-  static constexpr std::string_view breaks[] = {"\r\n", "\n", "\r", "\x0b", "\x0c", "\x1c", "\x1d",
-                                                "\x1e", "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"};
+  static constexpr std::string_view breaks[] = {"\r\n",     "\n",           "\r",          "\x0b",
+                                                "\x0c",     "\x1c",         "\x1d",        "\x1e",
+                                                "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"};
   std::size_t start = 0;
   auto failed = [](std::string_view line) {
-    return line.size() >= 6 && line.substr(0, 6) == "write " && line.substr(line.size() - 5) == " fail";
+    return line.size() >= 6 && line.substr(0, 6) == "write " &&
+           line.substr(line.size() - 5) == " fail";
   };
   for (std::size_t at = 0; at < all.size();) {
     // Printable ASCII, nearly every byte, is never a line boundary.
@@ -122,10 +124,10 @@ bool reports_write_failure(const py::object& output) {
 // texts were most of what the operation cost besides the tool); anything else is joined by the
 // interpreter's own "+", so its errors (a number key, say) are the interpreter's.
 py::object parameter_text(const py::object& res_dict) {
-  bool plain = true;               // every line so far is plain text, kept in `fast`
-  std::string fast;                // those lines, each ending in a line feed
-  std::vector<std::size_t> ends;   // where each of them ends in `fast`
-  py::list lines;                  // once a line is not plain: every line, as texts
+  bool plain = true;              // every line so far is plain text, kept in `fast`
+  std::string fast;               // those lines, each ending in a line feed
+  std::vector<std::size_t> ends;  // where each of them ends in `fast`
+  py::list lines;                 // once a line is not plain: every line, as texts
   const py::str eq("=");
   for (py::handle key : res_dict) {
     py::object value = steal_or_throw(PyObject_GetItem(res_dict.ptr(), key.ptr()));
@@ -134,7 +136,10 @@ py::object parameter_text(const py::object& res_dict) {
       const char* k = PyUnicode_AsUTF8AndSize(key.ptr(), &kn);
       const char* v = k ? PyUnicode_AsUTF8AndSize(value.ptr(), &vn) : nullptr;
       if (v) {
-        fast.append(k, static_cast<std::size_t>(kn)).append("=").append(v, static_cast<std::size_t>(vn)).append("\n");
+        fast.append(k, static_cast<std::size_t>(kn))
+            .append("=")
+            .append(v, static_cast<std::size_t>(vn))
+            .append("\n");
         ends.push_back(fast.size());
         continue;
       }
@@ -143,14 +148,15 @@ py::object parameter_text(const py::object& res_dict) {
     if (plain) {  // the plain lines so far become texts
       plain = false;
       for (std::size_t i = 0, from = 0; i < ends.size(); from = ends[i++])
-        lines.append(steal_or_throw(
-            PyUnicode_DecodeUTF8(fast.data() + from, static_cast<Py_ssize_t>(ends[i] - from - 1), nullptr)));
+        lines.append(steal_or_throw(PyUnicode_DecodeUTF8(
+            fast.data() + from, static_cast<Py_ssize_t>(ends[i] - from - 1), nullptr)));
     }
     lines.append(borrow(key.ptr()) + eq + value);
   }
   if (plain) {
     fast += "end";
-    return steal_or_throw(PyUnicode_DecodeUTF8(fast.data(), static_cast<Py_ssize_t>(fast.size()), nullptr));
+    return steal_or_throw(
+        PyUnicode_DecodeUTF8(fast.data(), static_cast<Py_ssize_t>(fast.size()), nullptr));
   }
   lines.append(py::str("end"));
   return py::str("\n").attr("join")(lines);
@@ -200,9 +206,8 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* path_o = nullptr;
   PyObject* chip_name_o = nullptr;
   PyObject* chip_other_o = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:get_ddr_params",
-                                   const_cast<char**>(kwlist), &path_o, &chip_name_o,
-                                   &chip_other_o))
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:get_ddr_params", const_cast<char**>(kwlist),
+                                   &path_o, &chip_name_o, &chip_other_o))
     return nullptr;
   return guarded([&]() -> py::object {
     const py::object path = borrow(path_o);
@@ -261,8 +266,8 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* chip_other_o = nullptr;
   PyObject* rename_o = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOO:update_ddr_bin",
-                                   const_cast<char**>(kwlist), &res_dict_o, &path_o,
-                                   &chip_name_o, &chip_other_o, &rename_o))
+                                   const_cast<char**>(kwlist), &res_dict_o, &path_o, &chip_name_o,
+                                   &chip_other_o, &rename_o))
     return nullptr;
   return guarded([&]() -> py::object {
     const py::object res_dict = borrow(res_dict_o);
@@ -291,8 +296,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
       const py::int_ minus4(-4);
       if (slice(path, minus4, py::none()).equal(py::str(".bin")))
         new_path = slice(path, py::none(), minus4) + py::str("_new.bin");
-      else
-        new_path = path + py::str("_new.bin");
+      else new_path = path + py::str("_new.bin");
       ns()["shutil"].attr("copy")(path, new_path);
     }
 
@@ -307,7 +311,8 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);
     } else if (!contains(run.output, py::str("modify end")) ||
-               contains(run.output, py::str("chip name error")) || reports_write_failure(run.output)) {
+               contains(run.output, py::str("chip name error")) ||
+               reports_write_failure(run.output)) {
       log_error(py::str("vexdram_tool did not modify ") + quoted(new_path) + py::str(":\n") +
                 run.output);
     }
@@ -317,8 +322,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* cpmpare_ddr_param(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* kwlist[] = {nullptr};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":cpmpare_ddr_param",
-                                   const_cast<char**>(kwlist)))
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":cpmpare_ddr_param", const_cast<char**>(kwlist)))
     return nullptr;
   return guarded([&]() -> py::object {
     py::dict res_dict_diff;
@@ -333,8 +337,8 @@ PyObject* cpmpare_ddr_param(PyObject*, PyObject* args, PyObject* kwargs) {
       // A key the new file lacks raises KeyError with that key.
       py::object new_value = steal_or_throw(PyObject_GetItem(res_dict_new.ptr(), key.ptr()));
       if (old_value.not_equal(new_value)) {
-        ret_str = ret_str + key + py::str(": ") + old_value + py::str(" => ") + new_value +
-                  py::str("\n");
+        ret_str =
+            ret_str + key + py::str(": ") + old_value + py::str(" => ") + new_value + py::str("\n");
         res_dict_diff[key] = new_value;
       }
     }

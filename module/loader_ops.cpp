@@ -31,10 +31,18 @@ constexpr const char* msg_cfg_missing = "get_cfg_file error, file_path not exist
 
 // The twelve entries every unpack result starts with, in their order.
 constexpr const char* unpack_keys[] = {
-    "imgweld_tool_path",      "pack_params",           "loader_471",
-    "loader_472",             "loader_473_0",          "loader_473_1",
-    "loader_473_2",           "loader_473_3",          "loader_FlashBoost_path",
-    "loader_FlashData_path",  "loader_FlashBoot_path", "loader_file_path",
+    "imgweld_tool_path",
+    "pack_params",
+    "loader_471",
+    "loader_472",
+    "loader_473_0",
+    "loader_473_1",
+    "loader_473_2",
+    "loader_473_3",
+    "loader_FlashBoost_path",
+    "loader_FlashData_path",
+    "loader_FlashBoot_path",
+    "loader_file_path",
 };
 
 // Header items 9..17 are reported as integers, 18..21 as decimal text.
@@ -93,8 +101,8 @@ py::object read_header(const py::object& path) {
   result["stReleaseTime"] = text_of(items[7]);
   // The chip code is stored lowest character first.
   py::object chip = stripped(items[8]);
-  result["emSupportChip"] = chip[py::int_(3)] + chip[py::int_(2)] + chip[py::int_(1)] +
-                            chip[py::int_(0)];
+  result["emSupportChip"] =
+      chip[py::int_(3)] + chip[py::int_(2)] + chip[py::int_(1)] + chip[py::int_(0)];
   for (size_t i = 0; i < std::size(entry_table_keys); ++i)
     result[entry_table_keys[i]] = items[9 + i];
   for (size_t i = 0; i < std::size(flag_keys); ++i) result[flag_keys[i]] = text_of(items[18 + i]);
@@ -104,8 +112,7 @@ py::object read_header(const py::object& path) {
   py::object rc4 = as_int(result["ucRc4Flag"]);
   py::object rc4_off = as_int(result["uc471Rc4Off"]);
   py::object crc_off = as_int(result["ucCrcOff"]);
-  result["ucRc4Params"] =
-      text_of((crc_off << py::int_(2)) | (rc4_off << py::int_(1)) | rc4);
+  result["ucRc4Params"] = text_of((crc_off << py::int_(2)) | (rc4_off << py::int_(1)) | rc4);
 
   result["471_dwDataDelay"] = data_delay(file, result["dw471EntryOffset"]);
   result["472_dwDataDelay"] = data_delay(file, result["dw472EntryOffset"]);
@@ -225,7 +232,8 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
                                      const_cast<char**>(keywords), &path_arg, &chip_arg))
       throw py::error_already_set();
     py::object path = py::reinterpret_borrow<py::object>(path_arg);
-    py::object chip_name = chip_arg ? py::reinterpret_borrow<py::object>(chip_arg) : py::str("NULL");
+    py::object chip_name =
+        chip_arg ? py::reinterpret_borrow<py::object>(chip_arg) : py::str("NULL");
 
     py::dict params;
     for (const char* key : unpack_keys) params[key] = null_text;
@@ -244,10 +252,11 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
 
     // Logged as the command line it stands for; run as an argument vector, so no path can reach
     // a shell.
-    py::object command = tool + py::str(" unpack -i ") + quoted(path) + py::str(" -o ") +
-                         py::str(output_dir_name);
+    py::object command =
+        tool + py::str(" unpack -i ") + quoted(path) + py::str(" -o ") + py::str(output_dir_name);
     log_debug(py::str("cmd_str: ") + command);
-    tool_run run = run_tool(py::list(py::make_tuple(tool, "unpack", "-i", path, "-o", output_dir_name)));
+    tool_run run =
+        run_tool(py::list(py::make_tuple(tool, "unpack", "-i", path, "-o", output_dir_name)));
     if (!run.started) {
       log_error(run.failure);
       log_error(py::str(msg_unpack_error));
@@ -272,7 +281,8 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
 
     py::object options = pack_options(header, chip_name);
     py::object first_loader = params["loader_473_0"];
-    if (first_loader.not_equal(py::str(null_text))) options = add_loader_params(first_loader, options);
+    if (first_loader.not_equal(py::str(null_text)))
+      options = add_loader_params(first_loader, options);
     params["pack_params"] = options;
     return std::move(params);
   });
@@ -294,8 +304,7 @@ PyObject* loader_pack(PyObject*, PyObject* args, PyObject* kwargs) {
       py::object ext = out[py::slice(-4, std::nullopt, std::nullopt)];
       if (ext.equal(py::str(".bin")))
         out = py::object(out[py::slice(std::nullopt, -4, std::nullopt)]) + py::str("_new.bin");
-      else
-        out = out + py::str("_new.bin");
+      else out = out + py::str("_new.bin");
     }
 
     // The 471 image also serves as the FlashData image of the new container.

@@ -14,7 +14,9 @@ inline void say(const run_context& ctx, const char* text) {
   if (ctx.out) std::fputs(text, ctx.out);
 }
 
-inline block_outcome failed(outcome what, std::optional<step> in = std::nullopt) { return {what, in}; }
+inline block_outcome failed(outcome what, std::optional<step> in = std::nullopt) {
+  return {what, in};
+}
 
 inline bool v1_layout(std::uint32_t version) { return version <= 1; }
 inline bool has_index(std::uint32_t version) { return version >= 2 && version <= 5; }
@@ -27,7 +29,8 @@ inline std::uint64_t section_pos(std::uint64_t bin_skew_offset, std::uint8_t off
 inline std::uint32_t* record(block_image& img, const section_desc& d, std::uint32_t version) {
   return img.data() + section_image_pos(d, version);
 }
-inline const std::uint32_t* record(const block_image& img, const section_desc& d, std::uint32_t version) {
+inline const std::uint32_t* record(const block_image& img, const section_desc& d,
+                                   std::uint32_t version) {
   return img.data() + section_image_pos(d, version);
 }
 

@@ -50,7 +50,8 @@ block_outcome read_skew(run_context& ctx, ddr_file& bin, const sdram_head_info_i
 
 }  // namespace
 
-block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at) {
+block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern,
+                           block_location& at) {
   const std::optional<std::uint64_t> tag = find_start_tag(bin, pattern);
   std::uint32_t version = 0;
   if (!tag || !read_words(bin, *tag + 4, &version, 1)) return failed(outcome::no_block);
@@ -60,8 +61,10 @@ block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t patter
   if (v1_layout(version)) return {};
   if (!has_index(version)) return failed(outcome::unsupported_version);
   std::uint8_t raw[index_bytes];
-  if (bin.read_at(at.bin_skew_offset + 4, raw, index_bytes) != index_bytes) return failed(outcome::index_cut);
-  for (std::size_t e = 0; e < index_entry_count; ++e) at.index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
+  if (bin.read_at(at.bin_skew_offset + 4, raw, index_bytes) != index_bytes)
+    return failed(outcome::index_cut);
+  for (std::size_t e = 0; e < index_entry_count; ++e)
+    at.index.entry[e] = {raw[2 * e], raw[2 * e + 1]};
   return {};
 }
 
@@ -155,7 +158,8 @@ int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
         continue;
       const std::size_t written = skew_words(index);
       for (const skew_type& t : skew_types())
-        if (t.record_word < written) warn_if_truncated(ctx.out, t.freq, info[t.freq], skew_freq_bits);
+        if (t.record_word < written)
+          warn_if_truncated(ctx.out, t.freq, info[t.freq], skew_freq_bits);
       encode_skew_freqs(info, ctx.reserved, ctx.skew);
       tq6951_mdf_ca_skew(info, ctx.skew, written, ctx.out);
       continue;
@@ -193,8 +197,9 @@ block_outcome write_sections(run_context& ctx, ddr_file& filebin, std::uint64_t 
     const section_desc& d = section_info(step_section(s));
     if (!section_present(d, index)) continue;
     const std::uint8_t words = section_words(d, index, ctx.version);
-    const std::size_t wrote = write_words(
-        filebin, section_pos(bin_skew_offset, index[d.entry].offset), record(write_in, d, ctx.version), words);
+    const std::size_t wrote =
+        write_words(filebin, section_pos(bin_skew_offset, index[d.entry].offset),
+                    record(write_in, d, ctx.version), words);
     if (words == 0 || wrote != std::size_t{words} * 4) {
       unwritten(s);
       // A DQ map that cannot be written does not stop the others.
@@ -219,7 +224,8 @@ block_outcome modify_block(run_context& ctx, base_info& info_from_txt, ddr_file&
     const std::size_t words = v1_record_words - first;
     const std::uint64_t room = pos < bin.size() ? bin.size() - pos : 0;
     const std::size_t expect = static_cast<std::size_t>(room < words * 4 ? room : words * 4);
-    if (write_words(bin, pos, write_in.data() + first, words) != expect) o.what = outcome::unwritten;
+    if (write_words(bin, pos, write_in.data() + first, words) != expect)
+      o.what = outcome::unwritten;
   } else {
     o = write_sections(ctx, bin, at.bin_skew_offset, write_in, at.index);
   }

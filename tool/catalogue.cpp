@@ -32,7 +32,11 @@ constexpr key_table make_table() {
 }
 // Pairs (i, j) where key i occurs inside the longer key j; ordered stays true when every such
 // key i comes after key j, which lets a line for the longer key reach its own parameter.
-struct containment { std::size_t pairs = 0; bool ordered = true; bool unique = true; };
+struct containment {
+  std::size_t pairs = 0;
+  bool ordered = true;
+  bool unique = true;
+};
 constexpr containment check_containment() {
   const key_table t = make_table();
   containment c;
@@ -61,7 +65,8 @@ constexpr containment check_containment() {
   }
   for (std::size_t i = 0; i < base_info_tag_size; ++i)
     for (std::size_t k = t.hash[i] % slots; t.slot[k] != 0; k = (k + 1) % slots)
-      if (t.slot[k] - 1u != i && base_info_tag[t.slot[k] - 1u] == base_info_tag[i]) c.unique = false;
+      if (t.slot[k] - 1u != i && base_info_tag[t.slot[k] - 1u] == base_info_tag[i])
+        c.unique = false;
   return c;
 }
 }  // namespace catalogue_detail
@@ -79,7 +84,8 @@ constexpr std::array<std::uint16_t, base_info_tag_size> keys_in_text_order() {
   std::array<std::uint16_t, base_info_tag_size> order{};
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     std::size_t at = n;
-    for (; at > 0 && base_info_tag[n] < base_info_tag[order[at - 1]]; --at) order[at] = order[at - 1];
+    for (; at > 0 && base_info_tag[n] < base_info_tag[order[at - 1]]; --at)
+      order[at] = order[at - 1];
     order[at] = static_cast<std::uint16_t>(n);
   }
   return order;
@@ -88,8 +94,9 @@ constexpr std::array<std::uint16_t, base_info_tag_size> keys_in_text_order() {
 
 std::optional<param> find_key(std::string_view key) {
   static constexpr auto by_text = catalogue_detail::keys_in_text_order();
-  const auto it = std::lower_bound(by_text.begin(), by_text.end(), key,
-                                   [](std::uint16_t n, std::string_view k) { return base_info_tag[n] < k; });
+  const auto it =
+      std::lower_bound(by_text.begin(), by_text.end(), key,
+                       [](std::uint16_t n, std::string_view k) { return base_info_tag[n] < k; });
   if (it == by_text.end() || base_info_tag[*it] != key) return std::nullopt;
   return static_cast<param>(*it);
 }

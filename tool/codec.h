@@ -31,7 +31,8 @@ void encode_v1(const base_info& info, std::uint32_t* words);
 
 // The skew_freq words of the tq6951 skew record.
 void decode_skew_freqs(const tq6951_skew_info& rec, base_info& info, reserved_store& reserved);
-void encode_skew_freqs(const base_info& info, const reserved_store& reserved, tq6951_skew_info& rec);
+void encode_skew_freqs(const base_info& info, const reserved_store& reserved,
+                       tq6951_skew_info& rec);
 
 // Calls fn(field) for every field of fields that lies in words [first, end).
 template <typename Fn>

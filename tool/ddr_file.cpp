@@ -64,7 +64,8 @@ std::size_t write_words(ddr_file& f, std::uint64_t pos, const std::uint32_t* wor
 }
 
 // Sixteen words are compared at once where the machine has vector compares.
-std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole, std::uint32_t pattern) {
+std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole,
+                                     std::uint32_t pattern) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   std::uint8_t le[4];
@@ -74,9 +75,10 @@ std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole,
   const __m128i pat = _mm_set1_epi32(native);
   for (; i + 64 <= whole; i += 64) {
     const auto* v = reinterpret_cast<const __m128i*>(buf + i);
-    const __m128i m = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi32(_mm_loadu_si128(v), pat), _mm_cmpeq_epi32(_mm_loadu_si128(v + 1), pat)),
-        _mm_or_si128(_mm_cmpeq_epi32(_mm_loadu_si128(v + 2), pat), _mm_cmpeq_epi32(_mm_loadu_si128(v + 3), pat)));
+    const __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(_mm_loadu_si128(v), pat),
+                                                _mm_cmpeq_epi32(_mm_loadu_si128(v + 1), pat)),
+                                   _mm_or_si128(_mm_cmpeq_epi32(_mm_loadu_si128(v + 2), pat),
+                                                _mm_cmpeq_epi32(_mm_loadu_si128(v + 3), pat)));
     if (_mm_movemask_epi8(m) != 0) break;
   }
 #endif

@@ -90,7 +90,8 @@ bool read_words(ddr_file& f, std::uint64_t pos, std::uint32_t* words, std::size_
 std::size_t write_words(ddr_file& f, std::uint64_t pos, const std::uint32_t* words, std::size_t n);
 
 // The first 4-byte-aligned word of buf[0, whole) equal to pattern (whole is a multiple of 4).
-std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole, std::uint32_t pattern);
+std::optional<std::size_t> find_word(const std::uint8_t* buf, std::size_t whole,
+                                     std::uint32_t pattern);
 
 // The block scan (ddr_file::scan_for).
 inline std::optional<std::uint64_t> find_start_tag(ddr_file& f, std::uint32_t pattern) {

@@ -138,11 +138,11 @@ constexpr bool well_formed(const std::array<field, N>& a, std::size_t words) {
   return true;
 }
 static_assert(well_formed(global_layout, 8) && well_formed(ddr2_layout, 11) &&
-              well_formed(ddr3_layout, 11) && well_formed(ddr4_layout, 11) &&
-              well_formed(lp2_layout, 11) && well_formed(lp3_layout, 11) &&
-              well_formed(lp4_layout, 13) && well_formed(lp4x_layout, 13) &&
-              well_formed(lp5_layout, 13) && well_formed(dq_map_layout, 8) &&
-              well_formed(hash_layout, 8) && well_formed(v1_layout, v1_decoded_words),
+                  well_formed(ddr3_layout, 11) && well_formed(ddr4_layout, 11) &&
+                  well_formed(lp2_layout, 11) && well_formed(lp3_layout, 11) &&
+                  well_formed(lp4_layout, 13) && well_formed(lp4x_layout, 13) &&
+                  well_formed(lp5_layout, 13) && well_formed(dq_map_layout, 8) &&
+                  well_formed(hash_layout, 8) && well_formed(v1_layout, v1_decoded_words),
               "layout tables");
 
 // clang-format off

@@ -88,14 +88,14 @@ inline constexpr std::size_t section_count = static_cast<std::size_t>(section::c
 struct section_desc {
   section id;
   index_entry entry;
-  const char* name;       // as the documents name it: "global", "DDR3", "DQ map", ...
+  const char* name;  // as the documents name it: "global", "DDR3", "DQ map", ...
   field_span fields;
   std::uint8_t room_v2;   // words of its record in versions 2-4
   std::uint8_t room_v5;   // and in version 5
   std::uint8_t image_v2;  // first word of its record in the block image, versions 2-4
   std::uint8_t image_v5;  // and in version 5
   word_masks not_carried;
-  bool size_bound;        // absent when its size is above max_bounded_size
+  bool size_bound;  // absent when its size is above max_bounded_size
   const char* read_fail;
   const char* write_fail;
 };
@@ -131,17 +131,29 @@ field_span v1_fields();
 
 // Step orders of the run: each step is a section, or the DDR5 entry or the skew section.
 enum class step : std::uint8_t {
-  global, ddr2, ddr3, ddr4, lp2, lp3, lp4, dq_map, lp4x, lp5, hash, ddr5, skew
+  global,
+  ddr2,
+  ddr3,
+  ddr4,
+  lp2,
+  lp3,
+  lp4,
+  dq_map,
+  lp4x,
+  lp5,
+  hash,
+  ddr5,
+  skew
 };
 inline section step_section(step s) { return static_cast<section>(s); }
 inline constexpr std::array<step, 13> read_order = {
-    step::global, step::ddr2, step::ddr3, step::ddr4, step::ddr5, step::lp2, step::lp3,
-    step::lp4, step::lp5, step::skew, step::dq_map, step::lp4x, step::hash};
+    step::global, step::ddr2, step::ddr3, step::ddr4,   step::ddr5, step::lp2, step::lp3,
+    step::lp4,    step::lp5,  step::skew, step::dq_map, step::lp4x, step::hash};
 inline constexpr std::array<step, 12> decode_order = {
-    step::global, step::ddr2, step::ddr3, step::ddr4, step::lp2, step::lp3,
-    step::lp4, step::dq_map, step::lp4x, step::lp5, step::skew, step::hash};
+    step::global, step::ddr2,   step::ddr3, step::ddr4, step::lp2,  step::lp3,
+    step::lp4,    step::dq_map, step::lp4x, step::lp5,  step::skew, step::hash};
 inline constexpr std::array<step, 13> write_order = {
-    step::global, step::ddr2, step::ddr3, step::ddr4, step::ddr5, step::lp2, step::lp3,
-    step::lp4, step::dq_map, step::lp4x, step::lp5, step::skew, step::hash};
+    step::global, step::ddr2,   step::ddr3, step::ddr4, step::ddr5, step::lp2, step::lp3,
+    step::lp4,    step::dq_map, step::lp4x, step::lp5,  step::skew, step::hash};
 
 }  // namespace vexdram

@@ -62,7 +62,8 @@ inline constexpr const char read_skew_version_fail[] = "read skew verison from b
 inline constexpr const char read_tq6951_skew_fail[] = "read tq6951_skew from bin file fail\n";
 inline constexpr const char not_support_ddr5[] = "not support ddr5\n";
 inline constexpr const char skew_read_out_error[] = "error: ca skew read out error for tq6951!\n";
-inline constexpr const char skew_sub_version_fmt[] = "tq6951 ca skew sub version %x, Not support!!!\n";
+inline constexpr const char skew_sub_version_fmt[] =
+    "tq6951 ca skew sub version %x, Not support!!!\n";
 
 // Merging, encoding and writing.
 inline constexpr const char new_config[] = "\nnew bin config:\n";

@@ -16,7 +16,8 @@ bool memory_text_source::gets(char* buf, std::size_t cap) {
   if (pos_ >= size_ || cap == 0) return false;
   const std::size_t room = std::min(cap - 1, size_ - pos_);
   const void* nl = std::memchr(data_ + pos_, '\n', room);
-  const std::size_t n = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - (data_ + pos_)) + 1 : room;
+  const std::size_t n =
+      nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - (data_ + pos_)) + 1 : room;
   std::memcpy(buf, data_ + pos_, n);
   buf[n] = '\0';
   pos_ += n;

@@ -22,15 +22,18 @@ const std::vector<std::vector<place>>& parameter_places() {
       }
     }
     for (const field& f : v1_fields())
-      w[f.parameter].push_back({place::in::versions_0_to_1, v1_record, f.word, f.lo, f.width, f.decoded});
+      w[f.parameter].push_back(
+          {place::in::versions_0_to_1, v1_record, f.word, f.lo, f.width, f.decoded});
     for (const skew_type& t : skew_types()) {
       w[t.freq].push_back({place::in::versions_2_to_5, skew_section,
-                           static_cast<unsigned>(t.record_word), 0, skew_freq_bits, true, -1, true});
+                           static_cast<unsigned>(t.record_word), 0, skew_freq_bits, true, -1,
+                           true});
       for (std::size_t r = 0; r < t.row_count; ++r) {
         const ca_map_row row = t.rows[r];
-        w[t.first_ca + row.param_offset].push_back(
-            {place::in::versions_2_to_5, skew_section, static_cast<unsigned>(lane_word(t, row.lane)),
-             lane_shift(row.lane), 8, true, static_cast<int>(row.lane), true});
+        w[t.first_ca + row.param_offset].push_back({place::in::versions_2_to_5, skew_section,
+                                                    static_cast<unsigned>(lane_word(t, row.lane)),
+                                                    lane_shift(row.lane), 8, true,
+                                                    static_cast<int>(row.lane), true});
       }
     }
     return w;
@@ -78,7 +81,8 @@ std::string parameter_group(std::size_t n) {
 
 std::vector<std::string> parameter_groups() {
   std::vector<std::string> groups;
-  for (std::size_t s = 0; s < section_count; ++s) groups.push_back(section_info(static_cast<section>(s)).name);
+  for (std::size_t s = 0; s < section_count; ++s)
+    groups.push_back(section_info(static_cast<section>(s)).name);
   groups.push_back(skew_group);
   groups.push_back(unstored_group);
   return groups;
@@ -97,9 +101,10 @@ std::string catalogue_json() {
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     std::string list;
     for (const place& p : where[n]) list += (list.empty() ? "" : ",") + json_place(p);
-    j += "{\"n\":" + std::to_string(n) + ",\"key\":" + json_str(base_info_tag[n]) + ",\"format\":\"" +
-         (report_in_hex(n) ? "hex" : "decimal") + "\",\"group\":" + json_str(parameter_group(n)) +
-         ",\"places\":[" + list + "]}" + (n + 1 < base_info_tag_size ? "," : "") + "\n";
+    j += "{\"n\":" + std::to_string(n) + ",\"key\":" + json_str(base_info_tag[n]) +
+         ",\"format\":\"" + (report_in_hex(n) ? "hex" : "decimal") +
+         "\",\"group\":" + json_str(parameter_group(n)) + ",\"places\":[" + list + "]}" +
+         (n + 1 < base_info_tag_size ? "," : "") + "\n";
   }
   return j + "]\n}\n";
 }

@@ -44,7 +44,7 @@ bool same_file(native_file f, const char* path);
 
 // The first aligned word equal to pattern in buf[0, len), len a multiple of 4.
 using word_finder = std::optional<std::size_t> (*)(const std::uint8_t* buf, std::size_t len,
-                                                    std::uint32_t pattern);
+                                                   std::uint32_t pattern);
 // The scan of a regular file through read-only mapped windows, constant memory. False when this
 // system scans by reads instead (the caller then reads in blocks); otherwise at is the result.
 bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_finder find,
@@ -106,8 +106,8 @@ inline std::size_t last_separator(const std::string& path) {
 // Creates a new file in dir named prefix + six random characters, never over an existing file,
 // writes bytes, gives it the permissions of a newly created file and puts it on the disk. Its path
 // goes to temp; nothing is left when this fails.
-bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
-                     std::string& temp);
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
+                     std::size_t n, std::string& temp);
 // Puts from in the place of to in one step, to replaced when it exists; durable once true.
 bool replace_file(const std::string& from, const std::string& to);
 // Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
@@ -160,7 +160,8 @@ struct file_identity {
   std::uint64_t volume = 0, node = 0, size = 0;
   std::int64_t modified = 0, changed = 0;  // nanoseconds, or the system's own unit
   bool operator==(const file_identity& o) const {
-    return volume == o.volume && node == o.node && size == o.size && modified == o.modified && changed == o.changed;
+    return volume == o.volume && node == o.node && size == o.size && modified == o.modified &&
+           changed == o.changed;
   }
   bool operator!=(const file_identity& o) const { return !(*this == o); }
 };

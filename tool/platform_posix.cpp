@@ -6,9 +6,9 @@
 #include <getopt.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -76,7 +76,9 @@ bool sync_file(native_file f) {
   return true;
 }
 
-native_file open_to_read(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+native_file open_to_read(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
 native_file standard_input() { return 0; }
 
 std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
@@ -89,7 +91,8 @@ std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
 std::size_t write_on(native_file f, const void* buf, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t w = ::write(static_cast<int>(f), static_cast<const std::uint8_t*>(buf) + done, n - done);
+    const ssize_t w =
+        ::write(static_cast<int>(f), static_cast<const std::uint8_t*>(buf) + done, n - done);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) break;
     done += static_cast<std::size_t>(w);
@@ -101,8 +104,9 @@ std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
   std::uint64_t done = 0;
   off_t in = 0;
   while (done < size) {
-    const ssize_t n = ::sendfile(static_cast<int>(to), static_cast<int>(from), &in,
-                                 static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
+    const ssize_t n =
+        ::sendfile(static_cast<int>(to), static_cast<int>(from), &in,
+                   static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 30)));
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) errno = 0;
     if (n <= 0) break;
@@ -112,7 +116,8 @@ std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
 }
 
 bool same_file(native_file f, const char* path) {
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   return ::stat(path, &a) == 0 && ::fstat(static_cast<int>(f), &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
 }
@@ -168,7 +173,8 @@ bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_
   found = std::nullopt;
   for (std::uint64_t pos = 0; pos + 4 <= size; pos += window) {
     const std::size_t len = static_cast<std::size_t>(std::min(window, size - pos));
-    void* const map = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, static_cast<int>(f), static_cast<off_t>(pos));
+    void* const map =
+        ::mmap(nullptr, len, PROT_READ, MAP_SHARED, static_cast<int>(f), static_cast<off_t>(pos));
     if (map == MAP_FAILED) return false;
     std::optional<std::size_t> at;
     const bool whole = scan_window(static_cast<const std::uint8_t*>(map), len, pattern, find, at);
@@ -196,7 +202,9 @@ std::string memory_stream::text() {
   return std::string(buf_, len_);
 }
 
-arguments::arguments(int argc, char** argv) : words_(argv, argv + argc) { words_.push_back(nullptr); }
+arguments::arguments(int argc, char** argv) : words_(argv, argv + argc) {
+  words_.push_back(nullptr);
+}
 
 int option_scan::next(int argc, char** argv, const char* options) {
   if (index != 0) {  // a new scan: glibc starts afresh at optind 0
@@ -234,8 +242,8 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
 }
 }  // namespace
 
-bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
-                     std::string& temp) {
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
+                     std::size_t n, std::string& temp) {
   std::string name = dir + "/" + prefix + "XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) return false;
@@ -290,7 +298,8 @@ bool remove_file(const std::string& path) {
   return removed;
 }
 
-// Some file systems refuse to sync a directory; the files themselves are complete and synced by then.
+// Some file systems refuse to sync a directory; the files themselves are complete and synced by
+// then.
 bool sync_folder(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool ok = fd >= 0 && sync_file(fd);
@@ -309,7 +318,8 @@ folder make_folder(const std::string& path) {
 
 std::optional<std::uint64_t> regular_size(std::FILE* f) {
   struct stat st {};
-  if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) return static_cast<std::uint64_t>(st.st_size);
+  if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode))
+    return static_cast<std::uint64_t>(st.st_size);
   return std::nullopt;
 }
 
@@ -317,7 +327,9 @@ native_file create_new(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-native_file open_to_write(const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC); }
+native_file open_to_write(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+}
 
 namespace {
 constexpr const char* owner_attribute = "user.vexdram.pid";
@@ -344,13 +356,16 @@ bool drop_owner(const std::string& path) {
   return ::lremovexattr(path.c_str(), owner_attribute) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
-bool process_exists(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+bool process_exists(long pid) {
+  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
 
 std::vector<std::string> folder_names(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(dir.c_str())) {
     while (const dirent* e = ::readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.emplace_back(e->d_name);
     ::closedir(d);
   }
   return names;
@@ -427,7 +442,8 @@ bool give_mode(native_file f, const file_status& like, bool keep_owner) {
   const int fd = static_cast<int>(f);
   static const uid_t uid = ::geteuid();
   static const gid_t gid = ::getegid();
-  if (keep_owner && uid == 0 && (like.owner != static_cast<long>(uid) || like.group != static_cast<long>(gid)))
+  if (keep_owner && uid == 0 &&
+      (like.owner != static_cast<long>(uid) || like.group != static_cast<long>(gid)))
     (void)::fchown(fd, static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group));
   return ::fchmod(fd, like.mode & 07777) == 0;
 }

@@ -2,10 +2,10 @@
 // system), every file is binary, and a file is a HANDLE.
 #include "tool/platform.h"
 
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -45,31 +45,21 @@ int errno_of_last_error() {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-      return ENOENT;
+    case ERROR_BAD_NETPATH: return ENOENT;
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
+    case ERROR_ALREADY_EXISTS: return EEXIST;
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EBUSY;  // another program has it open
+    case ERROR_LOCK_VIOLATION: return EBUSY;  // another program has it open
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_WRITE_PROTECT:
-      return EROFS;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    case ERROR_DIRECTORY: return ENOTDIR;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
     case ERROR_ACCESS_DENIED:
-    case ERROR_CURRENT_DIRECTORY:
-      return EACCES;
-    default:
-      return EIO;
+    case ERROR_CURRENT_DIRECTORY: return EACCES;
+    default: return EIO;
   }
 }
 void set_errno_from_last_error() { errno = errno_of_last_error(); }
@@ -98,8 +88,8 @@ std::size_t transfer(Io io, HANDLE h, Byte* buf, std::size_t n, std::uint64_t po
 
 native_file open_file(const char* path, bool writable, std::uint64_t& size, bool& regular) {
   // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS: it is refused here, as on Linux.
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0), share_all,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0),
+                                 share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     set_errno_from_last_error();
     return no_file;
@@ -130,17 +120,21 @@ bool sync_file(native_file f) { return ::FlushFileBuffers(handle_of(f)) != 0; }
 
 native_file open_to_read(const std::string& path) {
   // BACKUP_SEMANTICS: a folder opens too, so that it is told apart as on Linux (status_of)
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h =
+      ::CreateFileW(wide(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
   set_errno_from_last_error();
   return no_file;
 }
-native_file standard_input() { return reinterpret_cast<native_file>(::GetStdHandle(STD_INPUT_HANDLE)); }
+native_file standard_input() {
+  return reinterpret_cast<native_file>(::GetStdHandle(STD_INPUT_HANDLE));
+}
 
 std::ptrdiff_t read_on(native_file f, void* buf, std::size_t n) {
   DWORD got = 0;
-  if (::ReadFile(handle_of(f), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got, nullptr))
+  if (::ReadFile(handle_of(f), buf, static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30)), &got,
+                 nullptr))
     return static_cast<std::ptrdiff_t>(got);
   if (::GetLastError() == ERROR_BROKEN_PIPE) return 0;  // the writer of a pipe closed it: its end
   set_errno_from_last_error();
@@ -152,7 +146,8 @@ std::size_t write_on(native_file f, const void* buf, std::size_t n) {
   while (done < n) {
     DWORD wrote = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
-    if (!::WriteFile(handle_of(f), static_cast<const std::uint8_t*>(buf) + done, chunk, &wrote, nullptr)) {
+    if (!::WriteFile(handle_of(f), static_cast<const std::uint8_t*>(buf) + done, chunk, &wrote,
+                     nullptr)) {
       set_errno_from_last_error();
       break;
     }
@@ -164,10 +159,12 @@ std::size_t write_on(native_file f, const void* buf, std::size_t n) {
 
 // No sendfile between files here: blocks of 1 MiB through memory.
 std::uint64_t copy_data(native_file from, native_file to, std::uint64_t size) {
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 20)));
+  std::vector<std::uint8_t> block(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 20)));
   std::uint64_t done = 0;
   while (done < size) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size()));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - done, block.size()));
     const std::size_t got = read_at(from, done, block.data(), want);
     if (got == 0) {
       errno = 0;
@@ -188,9 +185,10 @@ bool same_file(native_file f, const char* path) {
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a{}, b{};
-  const bool same = ::GetFileInformationByHandle(handle_of(f), &a) && ::GetFileInformationByHandle(other, &b) &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-                    a.nFileIndexLow == b.nFileIndexLow;
+  const bool same = ::GetFileInformationByHandle(handle_of(f), &a) &&
+                    ::GetFileInformationByHandle(other, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   ::CloseHandle(other);
   return same;
 }
@@ -198,7 +196,8 @@ bool same_file(native_file f, const char* path) {
 // Large reads, not a mapping: a mapped view keeps other programs from truncating the file while
 // the scan runs, and a read error inside a view arrives as a structured exception that GCC's code
 // cannot catch. Reads of 128 KiB hold constant memory too.
-bool scan_mapped(native_file, std::uint64_t, std::uint32_t, word_finder, std::optional<std::uint64_t>&) {
+bool scan_mapped(native_file, std::uint64_t, std::uint32_t, word_finder,
+                 std::optional<std::uint64_t>&) {
   return false;
 }
 
@@ -215,8 +214,9 @@ memory_stream::memory_stream() : f_(std::tmpfile()) {
   wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
   const DWORD n = ::GetTempPathW(MAX_PATH + 1, dir);
   if (n == 0 || n > MAX_PATH || !::GetTempFileNameW(dir, L"vxm", 0, name)) return;
-  const HANDLE h = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const HANDLE h =
+      ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     ::DeleteFileW(name);
     return;
@@ -315,8 +315,8 @@ void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes, std::size_t n,
-                     std::string& temp) {
+bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
+                     std::size_t n, std::string& temp) {
   static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   // A fresh name each try: CREATE_NEW fails where a file of that name exists, as mkstemp's O_EXCL.
   static std::uint64_t state = ::GetTickCount64() ^ (std::uint64_t{::GetCurrentProcessId()} << 32);
@@ -346,11 +346,14 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on Linux.
-  // A file that any program has open, if only to look at it (another run checking its target, a
-  // virus scanner), cannot be replaced: tried again for up to a second before it is refused.
+  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on
+  // Linux. A file that any program has open, if only to look at it (another run checking its
+  // target, a virus scanner), cannot be replaced: tried again for up to a second before it is
+  // refused.
   for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      break;
     const DWORD e = ::GetLastError();
     if (attempt < 50 && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) {
       ::Sleep(20);
@@ -394,7 +397,8 @@ folder make_folder(const std::string& path) {
 std::optional<std::uint64_t> regular_size(std::FILE* f) {
   const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)));
   LARGE_INTEGER length{};
-  if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length))
+  if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK ||
+      !::GetFileSizeEx(h, &length))
     return std::nullopt;
   return static_cast<std::uint64_t>(length.QuadPart);
 }
@@ -409,8 +413,9 @@ native_file create_new(const std::string& path) {
 }
 
 native_file open_to_write(const std::string& path) {
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h =
+      ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
   set_errno_from_last_error();
   return no_file;
@@ -426,11 +431,12 @@ void record_owner(native_file f, const std::string& path) {
   // Only where the volume keeps streams: elsewhere (FAT, Wine's folders of the host) the name
   // would be a file of its own beside the lock.
   DWORD flags = 0;
-  if (!::GetVolumeInformationByHandleW(handle_of(f), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+  if (!::GetVolumeInformationByHandleW(handle_of(f), nullptr, 0, nullptr, nullptr, &flags, nullptr,
+                                       0) ||
       !(flags & FILE_NAMED_STREAMS))
     return;
-  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   const std::string pid = std::to_string(::GetCurrentProcessId());
   DWORD written = 0;
@@ -439,8 +445,8 @@ void record_owner(native_file f, const std::string& path) {
 }
 
 long lock_owner(const std::string& path) {
-  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_READ, share_all, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
   char text[16];
   DWORD got = 0;
@@ -492,7 +498,8 @@ folder_lock::folder_lock(const std::string& dir) {
   const DWORD n = ::GetFullPathNameW(wide(dir).c_str(), MAX_PATH * 4, full, nullptr);
   if (n == 0 || n >= MAX_PATH * 4) return;
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of the lower-cased path
-  for (DWORD i = 0; i < n; ++i) hash = (hash ^ static_cast<std::uint16_t>(std::towlower(full[i]))) * 1099511628211ull;
+  for (DWORD i = 0; i < n; ++i)
+    hash = (hash ^ static_cast<std::uint16_t>(std::towlower(full[i]))) * 1099511628211ull;
   const std::wstring name = L"Local\\vexdram-folder-" + std::to_wstring(hash);
   const HANDLE m = ::CreateMutexW(nullptr, FALSE, name.c_str());
   if (!m) return;
@@ -527,7 +534,8 @@ std::optional<file_status> status_of_handle(HANDLE h, bool link_itself) {
   const bool tagged = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                       ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag);
   file_status s;
-  if (link_itself && tagged && tag.ReparseTag == IO_REPARSE_TAG_SYMLINK) s.kind = file_status::type::link;
+  if (link_itself && tagged && tag.ReparseTag == IO_REPARSE_TAG_SYMLINK)
+    s.kind = file_status::type::link;
   else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) s.kind = file_status::type::folder;
   else if (type == FILE_TYPE_DISK) s.kind = file_status::type::regular;
   s.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -542,8 +550,9 @@ std::optional<file_status> status_of_handle(HANDLE h, bool link_itself) {
 // The file path names (or, link_itself, a symbolic link there). No access is asked: a file
 // another program holds open without sharing is looked at too.
 std::optional<file_status> status_at(const std::string& path, bool link_itself) {
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | (link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  const HANDLE h = ::CreateFileW(
+      wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     set_errno_from_last_error();
     return std::nullopt;
@@ -561,7 +570,9 @@ std::optional<file_identity> identity_of(const std::string& path) {
 }
 
 std::optional<file_status> status_of(const std::string& path) { return status_at(path, false); }
-std::optional<file_status> status_of(native_file f) { return status_of_handle(handle_of(f), false); }
+std::optional<file_status> status_of(native_file f) {
+  return status_of_handle(handle_of(f), false);
+}
 std::optional<file_status> link_status_of(const std::string& path) { return status_at(path, true); }
 
 std::optional<std::string> real_path(const std::string& path) {
@@ -569,7 +580,8 @@ std::optional<std::string> real_path(const std::string& path) {
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   std::wstring full(32768, L'\0');
-  const DWORD n = ::GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()), FILE_NAME_NORMALIZED);
+  const DWORD n = ::GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()),
+                                              FILE_NAME_NORMALIZED);
   ::CloseHandle(h);
   if (n == 0 || n >= full.size()) return std::nullopt;
   full.resize(n);
@@ -586,8 +598,8 @@ bool give_mode(native_file, const file_status&, bool) { return true; }
 // file is flushed by itself.
 std::size_t sync_files(const std::vector<std::string>& paths) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    const HANDLE h = ::CreateFileW(wide(paths[i]).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = ::CreateFileW(wide(paths[i]).c_str(), GENERIC_WRITE, share_all, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool ok = h != INVALID_HANDLE_VALUE && ::FlushFileBuffers(h);
     if (!ok) set_errno_from_last_error();
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
@@ -633,8 +645,7 @@ BOOL WINAPI on_console_event(DWORD event) {
       for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
       ::ExitProcess(STATUS_CONTROL_C_EXIT);
     }
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

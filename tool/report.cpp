@@ -24,10 +24,8 @@ bool report_in_hex(std::size_t n) { return hex_in_report[n]; }
 bool echo_in_hex(std::size_t n) { return hex_in_echo[n]; }
 
 const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
-  if (report_in_hex(n))
-    std::snprintf(buf, sizeof buf, "0x%x", value);
-  else
-    std::snprintf(buf, sizeof buf, "%d", static_cast<std::int32_t>(value));
+  if (report_in_hex(n)) std::snprintf(buf, sizeof buf, "0x%x", value);
+  else std::snprintf(buf, sizeof buf, "%d", static_cast<std::int32_t>(value));
   return buf;
 }
 
@@ -36,14 +34,16 @@ int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
   std::fputs("start tag=0x12345678\n", report);
   char value[16];
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
-    std::fprintf(report, "%s=%s\n", base_info_tag[n].data(), report_value(n, info_from_bin[n], value));
+    std::fprintf(report, "%s=%s\n", base_info_tag[n].data(),
+                 report_value(n, info_from_bin[n], value));
   std::fputs("end\n", report);
   return (std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
 }
 
 void write_template(std::FILE* out) {
   std::fputs("start tag=0x12345678\n", out);
-  for (std::size_t n = 1; n < base_info_tag_size; ++n) std::fprintf(out, "%s=\n", base_info_tag[n].data());
+  for (std::size_t n = 1; n < base_info_tag_size; ++n)
+    std::fprintf(out, "%s=\n", base_info_tag[n].data());
   std::fputs("end\n", out);
 }
 

@@ -26,15 +26,15 @@ enum class skew_found : std::uint8_t {
 };
 
 struct run_context {
-  std::FILE* out = stdout;     // every message goes here; nullptr: none is printed
-  std::string chip_info;       // the chip argument, after the chip check
+  std::FILE* out = stdout;  // every message goes here; nullptr: none is printed
+  std::string chip_info;    // the chip argument, after the chip check
   bool gen_txt_from_bin = false;
   std::uint32_t version = 0;
   state_table updata_availd{};
   reserved_store reserved{};
-  tq6951_skew_info skew{};     // loaded only for chip tq6951 with skew sub-version 1
+  tq6951_skew_info skew{};  // loaded only for chip tq6951 with skew sub-version 1
   skew_found skew_state = skew_found::not_read;
-  bool tq637y_en = false;      // the binary's path names an older-family chip
+  bool tq637y_en = false;  // the binary's path names an older-family chip
   bool is_tq6951() const { return chip_info == "tq6951"; }
 };
 
@@ -70,15 +70,16 @@ enum class outcome : std::uint8_t {
 };
 struct block_outcome {
   outcome what = outcome::done;
-  std::optional<step> in;      // the section concerned; for unwritten the first one
-  std::uint16_t unwritten = 0; // writing back: each step (bit 1 << step) not written whole; a
-                               // DQ map that is not stops nothing, the others stop the writing
-  bool synced = true;          // writing back: the binary was put on stable storage after it
+  std::optional<step> in;       // the section concerned; for unwritten the first one
+  std::uint16_t unwritten = 0;  // writing back: each step (bit 1 << step) not written whole; a
+                                // DQ map that is not stops nothing, the others stop the writing
+  bool synced = true;           // writing back: the binary was put on stable storage after it
   bool ok() const { return what == outcome::done && synced; }
 };
 
 // Scan, version word, index. Prints only the version line.
-block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at);
+block_outcome locate_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern,
+                           block_location& at);
 // Scan, version, index, reading and decoding into info (all zero before). Prints the version
 // line and the skew sub-version note (ctx.skew_state records it).
 block_outcome read_block(run_context& ctx, ddr_file& bin, std::uint32_t pattern, block_location& at,
@@ -93,23 +94,23 @@ const char* tool_message(const block_outcome& o);
 // Why a binary does not store a parameter (or that it does).
 enum class storage : std::uint8_t {
   stored,
-  no_section,       // its section is absent from the index (or counts as absent)
-  version_lacks,    // the block's version has no place for it
-  section_short,    // its section is shorter than the word that holds it
-  skew_not_read,    // a tq6951 skew parameter: the skew section is not read for this binary
-  reads_as_zero,    // the version-1 record writes it, but it always reads back as 0
-  short_form,       // the version-1 short form (older-family file name) leaves its word alone
+  no_section,     // its section is absent from the index (or counts as absent)
+  version_lacks,  // the block's version has no place for it
+  section_short,  // its section is shorter than the word that holds it
+  skew_not_read,  // a tq6951 skew parameter: the skew section is not read for this binary
+  reads_as_zero,  // the version-1 record writes it, but it always reads back as 0
+  short_form,     // the version-1 short form (older-family file name) leaves its word alone
 };
 struct stored_field {
   storage why = storage::version_lacks;
-  std::uint8_t width = 0;           // bits, when stored
-  const section_desc* in = nullptr; // the section that holds it (versions 2 to 5), if any
-  bool zero_keeps = false;          // a tq6951 skew lane: 0 keeps the lane as it is
+  std::uint8_t width = 0;            // bits, when stored
+  const section_desc* in = nullptr;  // the section that holds it (versions 2 to 5), if any
+  bool zero_keeps = false;           // a tq6951 skew lane: 0 keeps the lane as it is
 };
 // Where each parameter lives in the block that read_block found, as encoding and writing back
 // would treat it: the same presence, size and skew rules.
 std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
-                                                            const block_location& at);
+                                                           const block_location& at);
 
 // Two sections that writing back would write over each other, named ("DDR2 and LPDDR2"; the
 // start tag, version word and index are "index"); "" when every section that is written has

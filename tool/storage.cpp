@@ -10,13 +10,13 @@ namespace vexdram {
 using namespace block_detail;
 
 std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ctx,
-                                                            const block_location& at) {
+                                                           const block_location& at) {
   std::array<stored_field, base_info_tag_size> where{};
   if (v1_layout(ctx.version)) {
     // The short form writes record words 3 to 9 only.
     const std::size_t first = ctx.tq637y_en ? 3 : 0;
     for (const field& f : v1_fields())
-      where[f.parameter] = {!f.decoded ? storage::reads_as_zero
+      where[f.parameter] = {!f.decoded       ? storage::reads_as_zero
                             : f.word < first ? storage::short_form
                                              : storage::stored,
                             f.width};
@@ -28,9 +28,9 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
     const std::uint8_t words = section_words(d, at.index, ctx.version);
     for (const field& f : d.fields) {
       const storage why = f.word >= section_room(d, ctx.version) ? storage::version_lacks
-                          : !section_present(d, at.index)         ? storage::no_section
-                          : f.word >= words                       ? storage::section_short
-                                                                  : storage::stored;
+                          : !section_present(d, at.index)        ? storage::no_section
+                          : f.word >= words                      ? storage::section_short
+                                                                 : storage::stored;
       where[f.parameter] = {why, f.width, &d};
     }
   }
@@ -38,7 +38,7 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
   const bool skew_read = ctx.skew_state == skew_found::sub_version_1;
   const std::size_t written = skew_words(at.index);
   auto skew = [&](param prm, std::size_t word, unsigned width, bool zero_keeps) {
-    where[prm] = {!skew_read ? storage::skew_not_read
+    where[prm] = {!skew_read       ? storage::skew_not_read
                   : word < written ? storage::stored
                                    : storage::section_short,
                   static_cast<std::uint8_t>(width), nullptr, zero_keeps};
@@ -46,7 +46,8 @@ std::array<stored_field, base_info_tag_size> stored_fields(const run_context& ct
   for (const skew_type& t : skew_types()) {
     skew(t.freq, t.record_word, skew_freq_bits, false);
     for (std::size_t r = 0; r < t.row_count; ++r)
-      skew(static_cast<param>(t.first_ca + t.rows[r].param_offset), lane_word(t, t.rows[r].lane), 8, true);
+      skew(static_cast<param>(t.first_ca + t.rows[r].param_offset), lane_word(t, t.rows[r].lane), 8,
+           true);
   }
   return where;
 }
@@ -71,7 +72,8 @@ std::string overlapping_sections(const run_context& ctx, const block_location& a
   // that word could make it sub-version 1, and its parameters read otherwise than before.
   const std::uint32_t skew_from = at.index[skew_index].offset;
   if (ctx.skew_state == skew_found::sub_version_1)
-    spans.push_back({"skew", skew_from, static_cast<std::uint32_t>(skew_from + skew_words(at.index))});
+    spans.push_back(
+        {"skew", skew_from, static_cast<std::uint32_t>(skew_from + skew_words(at.index))});
   else if (ctx.skew_state == skew_found::other_sub_version)
     spans.push_back({"skew", skew_from, skew_from + 1});
   for (std::size_t i = 0; i < spans.size(); ++i)

@@ -24,6 +24,8 @@ inline std::string upper(std::string s) {
 }
 
 // What follows the last '/' of a path (the whole path when it has none).
-inline std::string base_name(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+inline std::string base_name(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
 
 }  // namespace vexdram

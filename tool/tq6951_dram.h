@@ -26,7 +26,7 @@ struct ca_map_row {
   std::uint8_t param_offset;  // counted from the type's first CA skew parameter
 };
 
-struct skew_type {                // d3, d4 and lp3 in the record
+struct skew_type {          // d3, d4 and lp3 in the record
   std::size_t record_word;  // its skew_freq word in the record (1, 10, 19)
   param freq;               // ddr3_skew_freq_mhz, ...
   param first_ca;           // ddr3_ca0_skew, ...
@@ -40,7 +40,9 @@ inline constexpr unsigned skew_freq_bits = 12;  // bits 0-11; bits 12-31 are res
 inline constexpr std::uint32_t skew_freq_mask = (1u << skew_freq_bits) - 1u;
 
 // The record word and bit position of a lane of a type.
-inline std::size_t lane_word(const skew_type& t, std::size_t lane) { return t.record_word + 1 + lane / 4; }
+inline std::size_t lane_word(const skew_type& t, std::size_t lane) {
+  return t.record_word + 1 + lane / 4;
+}
 inline unsigned lane_shift(std::size_t lane) { return 24u - 8u * static_cast<unsigned>(lane % 4); }
 
 // Lanes to parameters. Returns -1 (with its message on out) for a sub-version other than 1.

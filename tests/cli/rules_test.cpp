@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/errors.h"
 #include "cli/binary.h"
 #include "cli/chip.h"
+#include "cli/errors.h"
 #include "cli/param_file.h"
 
 namespace {
@@ -29,7 +29,8 @@ std::string text_of(const json& t) {
   std::string out;
   for (const json& piece : t) {
     if (piece.is_string()) out += piece.get<std::string>();
-    else for (int i = 0; i < piece[1].get<int>(); ++i) out += piece[0].get<std::string>();
+    else
+      for (int i = 0; i < piece[1].get<int>(); ++i) out += piece[0].get<std::string>();
   }
   return out;
 }
@@ -39,7 +40,8 @@ std::string bytes_of(const std::string& utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto b = static_cast<unsigned char>(utf8[i]);
-    out += static_cast<char>(b < 0x80 ? b : ((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+    out += static_cast<char>(
+        b < 0x80 ? b : ((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
   }
   return out;
 }

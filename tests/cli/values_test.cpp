@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "tests/support/ddr_builder.h"
 #include "cli/binary.h"
+#include "tests/support/ddr_builder.h"
 
 namespace {
 

@@ -20,16 +20,16 @@ std::string str(const item& i);
 
 // A fresh directory under the system's temporary directory, removed with its content at the end.
 class scratch_dir {
-public:
-    scratch_dir();
-    ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
-    std::string path_;
+ private:
+  std::string path_;
 };
 
 // Names in a directory (without "." and ".."), sorted; empty when it does not exist.
@@ -40,8 +40,8 @@ bool exists(const std::string& path);
 bytes pattern(std::size_t size, std::uint8_t seed);
 
 struct run_result {
-    std::string output;
-    int status;
+  std::string output;
+  int status;
 };
 // Runs a command line through the shell and reads its standard output.
 run_result run(const std::string& command_line);
@@ -50,4 +50,4 @@ std::string quoted(const std::string& path);
 
 std::vector<std::string> split_lines(const std::string& text);
 
-} // namespace iwtest
+}  // namespace iwtest

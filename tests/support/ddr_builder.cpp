@@ -8,18 +8,26 @@ namespace vexdram::synth {
 
 std::uint8_t record_words(index_entry e, std::uint32_t version) {
   switch (e) {
-    case global_index: case dq_map_index: case hash_index: return 8;
-    case ddr2_index: case ddr3_index: case ddr4_index: case ddr5_index: case lp2_index:
+    case global_index:
+    case dq_map_index:
+    case hash_index: return 8;
+    case ddr2_index:
+    case ddr3_index:
+    case ddr4_index:
+    case ddr5_index:
+    case lp2_index:
     case lp3_index: return version == 5 ? 11 : 9;
-    case lp4_index: case lp4x_index: case lp5_index: return 13;
+    case lp4_index:
+    case lp4x_index:
+    case lp5_index: return 13;
     case skew_index: return static_cast<std::uint8_t>(tq6951_skew_words);
     default: return 4;
   }
 }
 
 std::vector<index_entry> all_sections() {
-  return {global_index, ddr2_index, ddr3_index, ddr4_index, lp2_index, lp3_index, lp4_index,
-          lp5_index, skew_index, dq_map_index, lp4x_index, hash_index};
+  return {global_index, ddr2_index, ddr3_index, ddr4_index,   lp2_index,  lp3_index,
+          lp4_index,    lp5_index,  skew_index, dq_map_index, lp4x_index, hash_index};
 }
 
 ddr_spec plan(std::uint32_t version, const std::vector<index_entry>& entries, std::uint64_t seed) {

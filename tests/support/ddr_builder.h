@@ -17,12 +17,12 @@ namespace vexdram::synth {
 
 struct ddr_spec {
   std::uint32_t version = 5;
-  std::size_t lead = 64;   // bytes before the start tag (not a multiple of 4: the tag is hidden)
-  std::size_t tail = 32;   // bytes after the last block word
+  std::size_t lead = 64;  // bytes before the start tag (not a multiple of 4: the tag is hidden)
+  std::size_t tail = 32;  // bytes after the last block word
   std::uint64_t seed = 1;
   sdram_head_info_index_v2 index{};  // offsets in block words, sizes in words
   std::map<index_entry, std::vector<std::uint32_t>> words;  // section contents, by entry
-  int skew_sub_version = -1;         // >= 0: bits 0-7 of the skew section's first word
+  int skew_sub_version = -1;             // >= 0: bits 0-7 of the skew section's first word
   std::vector<std::uint32_t> v1_record;  // version 0/1: record words from block word 3
 };
 
@@ -34,7 +34,8 @@ inline std::uint64_t tag_pos(const ddr_spec& spec) { return spec.lead; }
 
 // Lays the given sections out one after another, starting right after the index, each with its
 // record's full size for the version (the skew section: 28 words).
-ddr_spec plan(std::uint32_t version, const std::vector<index_entry>& entries, std::uint64_t seed = 1);
+ddr_spec plan(std::uint32_t version, const std::vector<index_entry>& entries,
+              std::uint64_t seed = 1);
 // Every section but DDR5.
 std::vector<index_entry> all_sections();
 // The record size of an index entry for a version (skew: 28).

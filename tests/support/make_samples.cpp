@@ -14,14 +14,32 @@ namespace {
 using namespace vexdram;
 
 const std::map<std::string, std::string> plausible = {
-    {"ddr2_freq", "533"}, {"lp2_freq", "533"}, {"ddr3_freq", "1056"}, {"lp3_freq", "933"},
-    {"ddr4_freq", "1560"}, {"lp4_freq", "1560"}, {"lp4x_freq", "1560"}, {"lp5_freq", "2112"},
-    {"uart id", "2"}, {"uart iomux", "0"}, {"uart baudrate", "1500000"}, {"sr_idle", "93"},
-    {"pd_idle", "13"}, {"standby_idle", "8000"}, {"first scan channel", "0"},
-    {"channel mask", "3"}, {"stride type", "0"}, {"ddr3_odt_ohm", "120"},
-    {"phy_ddr3_odt_ohm", "240"}, {"ddr3_odten_freq_mhz", "333"}, {"phy_ddr3_odten_freq_mhz", "333"},
-    {"lp4_odt_ohm", "60"}, {"phy_lp4_odt_ohm", "60"}, {"ddr3_skew_freq_mhz", "1056"},
-    {"pstore_base_addr", "0x400"}, {"pstore_buf_size", "0x4"},
+    {"ddr2_freq", "533"},
+    {"lp2_freq", "533"},
+    {"ddr3_freq", "1056"},
+    {"lp3_freq", "933"},
+    {"ddr4_freq", "1560"},
+    {"lp4_freq", "1560"},
+    {"lp4x_freq", "1560"},
+    {"lp5_freq", "2112"},
+    {"uart id", "2"},
+    {"uart iomux", "0"},
+    {"uart baudrate", "1500000"},
+    {"sr_idle", "93"},
+    {"pd_idle", "13"},
+    {"standby_idle", "8000"},
+    {"first scan channel", "0"},
+    {"channel mask", "3"},
+    {"stride type", "0"},
+    {"ddr3_odt_ohm", "120"},
+    {"phy_ddr3_odt_ohm", "240"},
+    {"ddr3_odten_freq_mhz", "333"},
+    {"phy_ddr3_odten_freq_mhz", "333"},
+    {"lp4_odt_ohm", "60"},
+    {"phy_lp4_odt_ohm", "60"},
+    {"ddr3_skew_freq_mhz", "1056"},
+    {"pstore_base_addr", "0x400"},
+    {"pstore_buf_size", "0x4"},
 };
 
 // A parameter file that sets the plausible values and keeps everything else.
@@ -67,7 +85,8 @@ int main(int argc, char** argv) {
   v5.tail = 0x800;
   v5.skew_sub_version = 1;
 
-  synth::ddr_spec v2 = synth::plan(2, {global_index, ddr3_index, lp4_index, dq_map_index, hash_index}, 2);
+  synth::ddr_spec v2 =
+      synth::plan(2, {global_index, ddr3_index, lp4_index, dq_map_index, hash_index}, 2);
   v2.lead = 0x200;
   v2.tail = 0x300;
 

@@ -80,7 +80,8 @@ TEST_P(FieldWalk, ReservedBitsAreTheUnclaimedOnes) {
     EXPECT_EQ(word_at(b, word_pos(s, entry, w)), reserved[w]) << "word " << w;
   // The same reserved bits survive when every parameter of their word changes to all ones.
   std::string text = "start tag=0x12345678\n";
-  for (const sfield& f : fields_of(entry, version)) text += f.key + "=" + std::to_string(f.max()) + "\n";
+  for (const sfield& f : fields_of(entry, version))
+    text += f.key + "=" + std::to_string(f.max()) + "\n";
   bytes back = b;
   modify(back, text);
   for (std::size_t w = 0; w < reserved.size(); ++w) {

@@ -17,12 +17,14 @@ TEST(Modify, MergeEchoAndWarnings) {
   const bytes orig = synth::build(s);
   const base_info before = report_of(orig).info;
   bytes b = orig;
-  const std::string out = modify(b, "start tag=0x12345678\nddr3_freq=\nddr3_f1_freq_mhz=10\nuart id=17\n"
-                                    "ddr3_odt_ohm=300\nphy_ddr3_odten_freq_mhz=5000\nddr4_freq=5000\n"
-                                    "ddr3_ca0_skew=0x1FF\nddr3_skew_freq_mhz=300\n");
+  const std::string out =
+      modify(b,
+             "start tag=0x12345678\nddr3_freq=\nddr3_f1_freq_mhz=10\nuart id=17\n"
+             "ddr3_odt_ohm=300\nphy_ddr3_odten_freq_mhz=5000\nddr4_freq=5000\n"
+             "ddr3_ca0_skew=0x1FF\nddr3_skew_freq_mhz=300\n");
   std::string want = "version 2\n\nnew bin config:\n";
   const std::map<std::string, std::uint32_t> given = {
-      {"ddr3_f1_freq_mhz", 10}, {"uart id", 17}, {"ddr3_odt_ohm", 300},
+      {"ddr3_f1_freq_mhz", 10},          {"uart id", 17},     {"ddr3_odt_ohm", 300},
       {"phy_ddr3_odten_freq_mhz", 5000}, {"ddr4_freq", 5000}, {"ddr3_ca0_skew", 0x1FF},
       {"ddr3_skew_freq_mhz", 300}};
   for (std::size_t n = 1; n < base_info_tag_size; ++n) {
@@ -30,13 +32,15 @@ TEST(Modify, MergeEchoAndWarnings) {
     if (k == "ddr3_freq") continue;
     const std::uint32_t v = given.count(k) ? given.at(k) : 0;
     char line[128];
-    std::snprintf(line, sizeof line, k.find("_skew") != std::string::npos ? "%s: 0x%x\n" : "%s: %u\n", k.c_str(), v);
+    std::snprintf(line, sizeof line,
+                  k.find("_skew") != std::string::npos ? "%s: 0x%x\n" : "%s: %u\n", k.c_str(), v);
     want += line;
   }
   // only values that reach a written word of a present section are checked
-  EXPECT_EQ(out, want + "warning: uart id=17 does not fit its 4-bit field, stored as 1\n"
-                        "warning: ddr3_odt_ohm=300 does not fit its 8-bit field, stored as 44\n"
-                        "modify end\n");
+  EXPECT_EQ(out, want +
+                     "warning: uart id=17 does not fit its 4-bit field, stored as 1\n"
+                     "warning: ddr3_odt_ohm=300 does not fit its 8-bit field, stored as 44\n"
+                     "modify end\n");
   const base_info after = report_of(b).info;
   EXPECT_EQ(after[num("ddr3_freq")], before[num("ddr3_freq")]);
   EXPECT_EQ(after[num("ddr3_f1_freq_mhz")], 10u);
@@ -153,12 +157,15 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
       kind[n] = r < 6 ? blank : r < 8 ? absent : given;
       val[n] = r < 10 ? 0 : r < 14 ? rng() : rng() % 300;
       if (kind[n] != absent)
-        text += std::string(base_info_tag[n]) + "=" + (kind[n] == blank ? "" : std::to_string(val[n])) + "\n";
+        text += std::string(base_info_tag[n]) + "=" +
+                (kind[n] == blank ? "" : std::to_string(val[n])) + "\n";
     }
     const reported pre = report_of(orig, chip);
     ASSERT_NE(pre.out.find("generate info from bin file ok."), std::string::npos) << pre.out;
     const base_info& before = pre.info;
-    auto merged = [&](std::size_t n) { return kind[n] == blank ? before[n] : kind[n] == absent ? 0u : val[n]; };
+    auto merged = [&](std::size_t n) {
+      return kind[n] == blank ? before[n] : kind[n] == absent ? 0u : val[n];
+    };
 
     bytes want = orig;
     base_info expect = before;
@@ -193,7 +200,8 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
           const std::size_t pos = P + 4 * (ix.offset + w);
           std::uint32_t word = word_at(orig, pos) & reserved[w];
           for (const sfield& f : fields_of(e, version))
-            if (f.word == static_cast<int>(w)) word |= store(num(f.key), f.max(), f.width, true) << f.lo;
+            if (f.word == static_cast<int>(w))
+              word |= store(num(f.key), f.max(), f.width, true) << f.lo;
           put(pos, word);
         }
       }
@@ -204,7 +212,8 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
           if (1u + 9 * t < words) {
             const std::size_t pos = base + 4 * (1 + 9 * t);
             put(pos, (word_at(orig, pos) & 0xFFFFF000u) |
-                         store(num(std::string(skew_type_token(t)) + "_skew_freq_mhz"), 0xFFF, 12, true));
+                         store(num(std::string(skew_type_token(t)) + "_skew_freq_mhz"), 0xFFF, 12,
+                               true));
           }
           const std::vector<std::string> lanes = skew_lanes(t);
           for (int lane = 0; lane < 32; ++lane) {
@@ -221,9 +230,12 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
     ASSERT_EQ(b.size(), orig.size());
     std::size_t bad = 0;
     for (std::size_t i = 0; i < b.size() && bad < 5; ++i)
-      if (b[i] != want[i]) ++bad, ADD_FAILURE() << "byte " << i - P << " from the tag: " << int(b[i]) << " want " << int(want[i]);
+      if (b[i] != want[i])
+        ++bad, ADD_FAILURE() << "byte " << i - P << " from the tag: " << int(b[i]) << " want "
+                             << int(want[i]);
     const base_info after = report_of(b, chip).info;
-    for (std::size_t n = 1; n < base_info_tag_size; ++n) EXPECT_EQ(after[n], expect[n]) << base_info_tag[n];
+    for (std::size_t n = 1; n < base_info_tag_size; ++n)
+      EXPECT_EQ(after[n], expect[n]) << base_info_tag[n];
     std::multiset<std::string> printed;
     for (const std::string& l : lines(out))
       if (l.rfind("warning", 0) == 0) printed.insert(l);
@@ -237,7 +249,9 @@ TEST(ModifyProperty, EveryByteFollowsTheFormat) {
 class failing_file final : public ddr_file {
  public:
   failing_file(bytes& b, std::uint64_t fail_at) : inner_(b), fail_at_(fail_at) {}
-  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override { return inner_.read_at(pos, buf, n); }
+  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override {
+    return inner_.read_at(pos, buf, n);
+  }
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override {
     writes.push_back(pos);
     return pos == fail_at_ ? n - 1 : inner_.write_at(pos, buf, n);
@@ -257,12 +271,18 @@ class failing_file final : public ddr_file {
 };
 
 const std::vector<std::pair<index_entry, const char*>> write_order = {
-    {global_index, "write global info to bin file fail"}, {ddr2_index, "write ddr2 info to bin file fail"},
-    {ddr3_index, "write ddr3 info to bin file fail"}, {ddr4_index, "write ddr4 info to bin file fail"},
-    {lp2_index, "write lpddr2 info to bin file fail"}, {lp3_index, "write lpddr3 info to bin file fail"},
-    {lp4_index, "write bin lpddr4 info to file fail"}, {dq_map_index, "write dq map to bin file fail"},
-    {lp4x_index, "write bin lpddr4x info to file fail"}, {lp5_index, "write bin lpddr5 info to file fail"},
-    {skew_index, "write bin skew info to file fail"}, {hash_index, "write bin hash info to file fail"}};
+    {global_index, "write global info to bin file fail"},
+    {ddr2_index, "write ddr2 info to bin file fail"},
+    {ddr3_index, "write ddr3 info to bin file fail"},
+    {ddr4_index, "write ddr4 info to bin file fail"},
+    {lp2_index, "write lpddr2 info to bin file fail"},
+    {lp3_index, "write lpddr3 info to bin file fail"},
+    {lp4_index, "write bin lpddr4 info to file fail"},
+    {dq_map_index, "write dq map to bin file fail"},
+    {lp4x_index, "write bin lpddr4x info to file fail"},
+    {lp5_index, "write bin lpddr5 info to file fail"},
+    {skew_index, "write bin skew info to file fail"},
+    {hash_index, "write bin hash info to file fail"}};
 
 class WriteFailure : public testing::TestWithParam<int> {};
 
@@ -369,71 +389,100 @@ TEST_P(ReadFailure, EndsWithItsMessage) {
 std::vector<read_case> read_cases() {
   std::vector<read_case> c;
   const std::pair<index_entry, const char*> sections[] = {
-      {global_index, "read global info from bin file fail"}, {ddr2_index, "read ddr2 info from bin file fail"},
-      {ddr3_index, "read ddr3 info from bin file fail"}, {ddr4_index, "read ddr4 info from bin file fail"},
-      {lp2_index, "read lp2 info from bin file fail"}, {lp3_index, "read lp3 info from bin file fail"},
-      {lp4_index, "read lp4 info from bin file fail"}, {lp5_index, "read lpddr5 info from bin file fail"},
-      {dq_map_index, "read dq map info from bin file fail"}, {lp4x_index, "read lp4x info from bin file fail"},
+      {global_index, "read global info from bin file fail"},
+      {ddr2_index, "read ddr2 info from bin file fail"},
+      {ddr3_index, "read ddr3 info from bin file fail"},
+      {ddr4_index, "read ddr4 info from bin file fail"},
+      {lp2_index, "read lp2 info from bin file fail"},
+      {lp3_index, "read lp3 info from bin file fail"},
+      {lp4_index, "read lp4 info from bin file fail"},
+      {lp5_index, "read lpddr5 info from bin file fail"},
+      {dq_map_index, "read dq map info from bin file fail"},
+      {lp4x_index, "read lp4x info from bin file fail"},
       {hash_index, "read ddr hash info from bin file fail"}};
   for (const auto& [e, msg] : sections) {
     c.push_back({msg, [e = e] { return cut(last_section(e), 4); }, "tq6583", msg});
-    c.push_back({msg, [e = e] {  // a size of 0 fails too
+    c.push_back({msg,
+                 [e = e] {  // a size of 0 fails too
                    synth::ddr_spec s = last_section(e);
                    s.index.entry[e].size = 0;
                    return synth::build(s);
-                 }, "tq6583", msg});
+                 },
+                 "tq6583", msg});
   }
   const std::size_t skew = 4 * 28;
   c.push_back({"skew version", [=] { return cut(last_section(skew_index), skew); }, "tq6583",
                "read skew verison from bin file fail"});
   c.push_back({"skew record", [=] { return cut(last_section(skew_index), skew - 4); }, "tq6951",
                "read tq6951_skew from bin file fail"});
-  c.push_back({"ddr5", [] { return synth::build(synth::plan(5, {global_index, ddr5_index, ddr3_index}, 3)); },
+  c.push_back({"ddr5",
+               [] {
+                 return synth::build(synth::plan(5, {global_index, ddr5_index, ddr3_index}, 3));
+               },
                "tq6583", "not support ddr5"});
   c.push_back({"no tag", [] { return bytes(400, 0x11); }, "tq6583", "get version fail"});
-  c.push_back({"unaligned tag", [] {
+  c.push_back({"unaligned tag",
+               [] {
                  synth::ddr_spec s = synth::plan(5, {global_index}, 1);
                  s.lead = 66;
                  return synth::build(s);
-               }, "tq6583", "get version fail"});
-  c.push_back({"unaligned tag in a small file", [] {
+               },
+               "tq6583", "get version fail"});
+  c.push_back({"unaligned tag in a small file",
+               [] {
                  bytes b(40, 0);
                  set_word(b, 2, start_tag_value);
                  set_word(b, 6, 5);
                  return b;
-               }, "tq6583", "get version fail"});
-  c.push_back({"tag at the end", [] { return cut(synth::plan(5, {}, 1), 32 + 4 * 8); }, "tq6583", "get version fail"});
+               },
+               "tq6583", "get version fail"});
+  c.push_back({"tag at the end", [] { return cut(synth::plan(5, {}, 1), 32 + 4 * 8); }, "tq6583",
+               "get version fail"});
   for (std::uint32_t v : {6u, 0xFFFFFFFFu})
-    c.push_back({"version", [v] {
+    c.push_back({"version",
+                 [v] {
                    synth::ddr_spec s = synth::plan(v, {}, 1);
                    return synth::build(s);
-                 }, "tq6583", v == 6 ? "version 6\nversion not support" : "version -1\nversion not support"});
-  c.push_back({"short index", [] {
+                 },
+                 "tq6583",
+                 v == 6 ? "version 6\nversion not support" : "version -1\nversion not support"});
+  c.push_back({"short index",
+               [] {
                  synth::ddr_spec s = synth::plan(3, {}, 1);
                  s.tail = 0;
                  return cut(s, 1);
-               }, "tq6583",
-               "version 3\nreadout index fail"});
-  c.push_back({"short v1 record", [] {
+               },
+               "tq6583", "version 3\nreadout index fail"});
+  c.push_back({"short v1 record",
+               [] {
                  synth::ddr_spec s;
                  s.version = 1;
                  return cut(s, 4 * 3 + 32 + 1);
-               }, "tq6583", "read bin file fail"});
+               },
+               "tq6583", "read bin file fail"});
   return c;
 }
 INSTANTIATE_TEST_SUITE_P(Cases, ReadFailure, testing::ValuesIn(read_cases()),
-                         [](const testing::TestParamInfo<read_case>& i) { return "c" + std::to_string(i.index); });
+                         [](const testing::TestParamInfo<read_case>& i) {
+                           return "c" + std::to_string(i.index);
+                         });
 
 // Sections are read in a fixed order; the first one past the end of the file names the failure.
 // LPDDR4X and hash entries above 226 words are absent and never read.
 TEST(Read, OrderOfReading) {
   const std::pair<index_entry, const char*> order[] = {
-      {global_index, "read global info from bin file fail"}, {ddr2_index, "read ddr2 info from bin file fail"},
-      {ddr3_index, "read ddr3 info from bin file fail"}, {ddr4_index, "read ddr4 info from bin file fail"},
-      {ddr5_index, "not support ddr5"}, {lp2_index, "read lp2 info from bin file fail"},
-      {lp3_index, "read lp3 info from bin file fail"}, {lp4_index, "read lp4 info from bin file fail"},
-      {lp5_index, "read lpddr5 info from bin file fail"}, {skew_index, "read skew verison from bin file fail"},
-      {dq_map_index, "read dq map info from bin file fail"}, {lp4x_index, "read lp4x info from bin file fail"},
+      {global_index, "read global info from bin file fail"},
+      {ddr2_index, "read ddr2 info from bin file fail"},
+      {ddr3_index, "read ddr3 info from bin file fail"},
+      {ddr4_index, "read ddr4 info from bin file fail"},
+      {ddr5_index, "not support ddr5"},
+      {lp2_index, "read lp2 info from bin file fail"},
+      {lp3_index, "read lp3 info from bin file fail"},
+      {lp4_index, "read lp4 info from bin file fail"},
+      {lp5_index, "read lpddr5 info from bin file fail"},
+      {skew_index, "read skew verison from bin file fail"},
+      {dq_map_index, "read dq map info from bin file fail"},
+      {lp4x_index, "read lp4x info from bin file fail"},
       {hash_index, "read ddr hash info from bin file fail"}};
   for (std::size_t k = 0; k <= std::size(order); ++k) {
     synth::ddr_spec s = synth::plan(4, {}, 1);
@@ -443,7 +492,8 @@ TEST(Read, OrderOfReading) {
     bytes b = synth::build(s);
     b.resize(synth::tag_pos(s) + 4 * 9);  // the index is the end of the file
     const std::string out = report_of(b, "tq6951").out;
-    EXPECT_EQ(out, "version 4\n" + (k < 12 ? std::string(order[k].second) + "\n" : "generate info from bin file ok.\n"));
+    EXPECT_EQ(out, "version 4\n" + (k < 12 ? std::string(order[k].second) + "\n"
+                                           : "generate info from bin file ok.\n"));
   }
 }
 

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "tool/platform.h"
 #include "tests/tool/support.h"
+#include "tool/platform.h"
 
 namespace tt {
 namespace {
@@ -87,7 +87,8 @@ TEST(PlatformFiles, DiskFileByUnicodeNameReadsWritesWithinItsLengthAndKnowsItsel
 TEST(PlatformFiles, DiskScanFindsTheLastWord) {
   const folder_with_names d;
   const std::string path = d.at("scan 板.bin");
-  for (std::size_t size : {std::size_t{8}, std::size_t{128u << 10}, std::size_t{(128u << 10) + 4}, std::size_t{3u << 20}}) {
+  for (std::size_t size : {std::size_t{8}, std::size_t{128u << 10}, std::size_t{(128u << 10) + 4},
+                           std::size_t{3u << 20}}) {
     bytes b(size + 3, 0);
     set_word(b, size - 4, start_tag_value);
     write_file(path, b);
@@ -102,7 +103,10 @@ TEST(PlatformFiles, StreamsWriteAndReadBytesAsTheyAre) {
   const std::string path = d.at("報告.txt");
   std::FILE* f = platform::open_stream(path.c_str(), "w+");
   ASSERT_NE(f, nullptr);
-  std::fputs("a\nb\r\n\x1a" "c\n", f);
+  std::fputs(
+      "a\nb\r\n\x1a"
+      "c\n",
+      f);
   std::fclose(f);
   const bytes want{'a', '\n', 'b', '\r', '\n', 0x1a, 'c', '\n'};
   EXPECT_EQ(read_file(path), want);
@@ -125,7 +129,8 @@ TEST(PlatformFiles, TemporaryThenReplaceOrPublish) {
   write_file(target, bytes{1});
   const std::uint8_t content[3] = {7, 8, 9};
   std::string temp;
-  ASSERT_TRUE(platform::write_temporary(folder.substr(0, folder.size() - 1), ".t-", content, 3, temp));
+  ASSERT_TRUE(
+      platform::write_temporary(folder.substr(0, folder.size() - 1), ".t-", content, 3, temp));
   EXPECT_EQ(read_file(temp), (bytes{7, 8, 9}));
   EXPECT_FALSE(platform::publish_file(temp, target));
   EXPECT_EQ(read_file(target), bytes{1});

@@ -46,8 +46,12 @@ TEST_F(Program, CommandLines) {
       {{"tq6583", "a", "b", "c", "d"}, banner + "chip tq6583\n" + help, 0},
       {{"tq6583", "-h", "x", bin}, banner + "chip tq6583\n" + help, 1},
       {{"tq6583", a, b, bin}, banner + "chip tq6583\n" + help, 1},
-      {{"tq6583", "-g", a, dir / "none.bin"}, banner + "chip tq6583\nopen " + dir / "none.bin" + " failed!\n", 0},
-      {{"tq6583", "-g", dir / "no/r.txt", bin}, banner + "chip tq6583\nopen " + dir / "no/r.txt" + " failed!\n", 0},
+      {{"tq6583", "-g", a, dir / "none.bin"},
+       banner + "chip tq6583\nopen " + dir / "none.bin" + " failed!\n",
+       0},
+      {{"tq6583", "-g", dir / "no/r.txt", bin},
+       banner + "chip tq6583\nopen " + dir / "no/r.txt" + " failed!\n",
+       0},
       {{"tq6583", a, bin}, banner + "chip tq6583\nopen " + a + " failed!\n", 0},
   };
   for (const auto& c : cases) {
@@ -63,11 +67,12 @@ TEST_F(Program, CommandLines) {
 }
 
 TEST_F(Program, EveryChipNameIsAccepted) {
-  for (const char* chip : {"tq615y", "tq6152", "tw4uf", "tq6154", "tq637y", "tq6154g", "tq6371m", "tq6371n",
-                           "tq6373", "tq6805", "tw2", "tq637yg", "tq6371g", "tq6471", "tq6490", "tw41",
-                           "tq6490u", "tw41u", "tq6912", "tq6730", "tq5203", "tn2470", "tn2463", "tq6420",
-                           "tn2462", "tq6583", "tq6585", "tq658y", "tq6934", "tq6947", "tn2460", "tn2457",
-                           "tq6951", "tq6574", "tq5041"})
+  for (const char* chip :
+       {"tq615y",  "tq6152", "tw4uf",   "tq6154", "tq637y",  "tq6154g", "tq6371m",
+        "tq6371n", "tq6373", "tq6805",  "tw2",    "tq637yg", "tq6371g", "tq6471",
+        "tq6490",  "tw41",   "tq6490u", "tw41u",  "tq6912",  "tq6730",  "tq5203",
+        "tn2470",  "tn2463", "tq6420",  "tn2462", "tq6583",  "tq6585",  "tq658y",
+        "tq6934",  "tq6947", "tn2460",  "tn2457", "tq6951",  "tq6574",  "tq5041"})
     EXPECT_EQ(run_tool({chip}).out, banner + "chip " + chip + "\n" + help);
   for (const char* chip : {"tq6470", "tq658", "tq65833", " tq6583", ""})
     EXPECT_EQ(run_tool({chip}).status, 1) << chip;
@@ -101,7 +106,8 @@ TEST_F(Program, ReportOverTheBinaryIsRefused) {
   ASSERT_EQ(::symlink(bin.c_str(), (dir / "soft").c_str()), 0);
   for (const std::string& rep : {bin, dir / "hard", dir / "soft", dir / "./ddr.bin"}) {
     const result r = run_tool({"tq6583", "-g", rep, bin});
-    EXPECT_EQ(r.out, banner + "chip tq6583\nrefused: report file " + rep + " is the ddr bin file itself\n");
+    EXPECT_EQ(r.out, banner + "chip tq6583\nrefused: report file " + rep +
+                         " is the ddr bin file itself\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(read_file(bin) == orig) << rep;
   }
@@ -159,8 +165,9 @@ TEST_F(Program, SamplesRoundTrip) {
   const bytes tb = read_file(std::string(VEXDRAM_EXAMPLES) + "/vexdram_param.txt");
   const std::string tmpl(tb.begin(), tb.end());
   const std::string no_end = tmpl.substr(0, tmpl.rfind("\nend\n"));
-  const std::string templates[] = {replace_all(tmpl, "\n", "\r\n"), replace_all(tmpl, "=\n", "= \t\n"),
-                                   no_end, replace_all(no_end, "\n", "\r\n") + "\r"};
+  const std::string templates[] = {replace_all(tmpl, "\n", "\r\n"),
+                                   replace_all(tmpl, "=\n", "= \t\n"), no_end,
+                                   replace_all(no_end, "\n", "\r\n") + "\r"};
   for (const std::string name : {"tq6951_ddr_v5.bin", "tq6583_ddr_v2.bin", "tq6420_ddr_v1.bin"}) {
     const std::string chip = name.substr(0, 6), sample = std::string(VEXDRAM_EXAMPLES) + "/" + name;
     const bytes want = read_file(sample);
@@ -188,8 +195,10 @@ TEST_F(Program, SamplesRoundTrip) {
 // and the report shows what was read.
 TEST_F(Program, ValuesThatAreNotWholeNumbers) {
   const std::pair<const char*, const char*> given[] = {
-      {"ddr3_freq", "0800"}, {"lp4_freq", "1.5"}, {"uart id", "abc"}, {"sr_idle", "12abc \r"},
-      {"pd_idle", "-"},      {"ddr4_freq", "933"}, {"lp3_freq", "0x3a5"}, {"ddr2_freq", " 42"},
+      {"ddr3_freq", "0800"},  {"lp4_freq", "1.5"},
+      {"uart id", "abc"},     {"sr_idle", "12abc \r"},
+      {"pd_idle", "-"},       {"ddr4_freq", "933"},
+      {"lp3_freq", "0x3a5"},  {"ddr2_freq", " 42"},
       {"stride type", "017"}, {"standby_idle", "7 /* seven */"}};
   std::string text = "start tag=0x12345678\n";
   for (const auto& [key, value] : given) text += std::string(key) + "=" + value + "\n";
@@ -199,19 +208,19 @@ TEST_F(Program, ValuesThatAreNotWholeNumbers) {
   std::vector<std::string> warnings;
   for (const std::string& l : lines(r.out))
     if (l.rfind("warning: ", 0) == 0) warnings.push_back(l);
-  EXPECT_EQ(warnings, (std::vector<std::string>{
-                          "warning: ddr3_freq=0800 is not a whole number, read as 0",
-                          "warning: lp4_freq=1.5 is not a whole number, read as 1",
-                          "warning: uart id=abc is not a whole number, read as 0",
-                          "warning: sr_idle=12abc is not a whole number, read as 12",
-                          "warning: pd_idle=- is not a whole number, read as 0"}));
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{"warning: ddr3_freq=0800 is not a whole number, read as 0",
+                                      "warning: lp4_freq=1.5 is not a whole number, read as 1",
+                                      "warning: uart id=abc is not a whole number, read as 0",
+                                      "warning: sr_idle=12abc is not a whole number, read as 12",
+                                      "warning: pd_idle=- is not a whole number, read as 0"}));
   EXPECT_LT(r.out.find("warning: "), r.out.find("new bin config:"));
   ASSERT_EQ(run_tool({"tq6583", "-g", rep, bin}).status, 0);
   const bytes rb = read_file(rep);
   const std::vector<std::string> report = lines(std::string(rb.begin(), rb.end()));
-  for (const char* want : {"ddr3_freq=0", "lp4_freq=1", "uart id=0", "sr_idle=12", "pd_idle=0",
-                           "ddr4_freq=933", "lp3_freq=933", "ddr2_freq=42", "stride type=15",
-                           "standby_idle=7"})
+  for (const char* want :
+       {"ddr3_freq=0", "lp4_freq=1", "uart id=0", "sr_idle=12", "pd_idle=0", "ddr4_freq=933",
+        "lp3_freq=933", "ddr2_freq=42", "stride type=15", "standby_idle=7"})
     EXPECT_NE(std::find(report.begin(), report.end(), want), report.end()) << want;
 }
 
@@ -236,7 +245,8 @@ TEST_F(Program, VersionOneRecordForms) {
   const std::string text = template_with({{"ddr3_freq", "0x1234"}, {"uart id", "3"}});
   const std::string params = dir / "p.txt";
   write_file(params, bytes(text.begin(), text.end()));
-  for (const std::string name : {"tq6471_ddr_v1.bin", "a_tq637yg.bin", "tq6470.bin", "tq6420_ddr_v1.bin", "tq637y.bin"}) {
+  for (const std::string name :
+       {"tq6471_ddr_v1.bin", "a_tq637yg.bin", "tq6470.bin", "tq6420_ddr_v1.bin", "tq637y.bin"}) {
     const bool older = name.find("tq6420") == std::string::npos && name != "tq637y.bin";
     for (std::size_t size : {v1.size(), P + 44}) {
       SCOPED_TRACE(name + " " + std::to_string(size));
@@ -254,8 +264,10 @@ TEST_F(Program, VersionOneRecordForms) {
         }
       EXPECT_EQ(word_at(b, P + 24) >> 28, 3u);
       EXPECT_EQ(word_at(b, P + 36), word_at(v1, P + 36) & 0x6407FFFFu);
-      for (std::size_t pos = P + 40; pos + 4 <= b.size() && pos < P + 52; pos += 4) EXPECT_EQ(word_at(b, pos), 0u);
-      EXPECT_TRUE(std::equal(b.begin() + std::min(size, P + 52), b.end(), v1.begin() + std::min(size, P + 52)));
+      for (std::size_t pos = P + 40; pos + 4 <= b.size() && pos < P + 52; pos += 4)
+        EXPECT_EQ(word_at(b, pos), 0u);
+      EXPECT_TRUE(std::equal(b.begin() + std::min(size, P + 52), b.end(),
+                             v1.begin() + std::min(size, P + 52)));
     }
   }
 }

@@ -43,7 +43,8 @@ std::string tool_unreachable_by(int uid) {
   switch (as_user(uid, [&] { return ::access(tool.c_str(), X_OK) == 0 ? 0 : 1; })) {
     case 0: return "";
     case 125: return "cannot switch to uid " + std::to_string(uid);
-    default: return "uid " + std::to_string(uid) + " cannot run " + tool + " (is /tmp mounted noexec?)";
+    default:
+      return "uid " + std::to_string(uid) + " cannot run " + tool + " (is /tmp mounted noexec?)";
   }
 }
 
@@ -70,7 +71,8 @@ result run_tool(const std::vector<std::string>& args, int uid) {
   for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) r.out.append(buf, n);
   ::close(fds[0]);
   int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    r.status = WEXITSTATUS(status);
   return r;
 }
 

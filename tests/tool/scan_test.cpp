@@ -14,8 +14,12 @@ namespace {
 class block_read_file final : public ddr_file {
  public:
   explicit block_read_file(bytes& b) : inner_(b) {}
-  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override { return inner_.read_at(pos, buf, n); }
-  std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override { return inner_.write_at(pos, buf, n); }
+  std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override {
+    return inner_.read_at(pos, buf, n);
+  }
+  std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override {
+    return inner_.write_at(pos, buf, n);
+  }
   std::uint64_t size() const override { return inner_.size(); }
   bool sync() override { return true; }
 
@@ -46,8 +50,9 @@ class Scan : public testing::TestWithParam<kind> {};
 TEST_P(Scan, ReachesTheLastWholeWord) {
   const scratch dir;
   constexpr std::size_t win = 2u << 20, block = 128u << 10;
-  for (std::size_t size : {std::size_t{0}, std::size_t{3}, std::size_t{4}, std::size_t{7}, std::size_t{64},
-                           block - 1, block, block + 3, block + 4, win - 4, win, win + 3, win + 4, 2 * win + 8}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{3}, std::size_t{4}, std::size_t{7}, std::size_t{64}, block - 1,
+        block, block + 3, block + 4, win - 4, win, win + 3, win + 4, 2 * win + 8}) {
     bytes b(size, 0);
     if (size >= 4) {
       const std::size_t last = size / 4 * 4 - 4;

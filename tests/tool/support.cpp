@@ -19,7 +19,8 @@ namespace {
 // The core's description of the section an index entry names.
 const section_desc& section_of(index_entry e) {
   for (std::size_t i = 0; i < section_count; ++i)
-    if (section_info(static_cast<section>(i)).entry == e) return section_info(static_cast<section>(i));
+    if (section_info(static_cast<section>(i)).entry == e)
+      return section_info(static_cast<section>(i));
   ADD_FAILURE() << "no section for index entry " << int(e);
   return section_info(section::global);
 }
@@ -67,7 +68,8 @@ std::uint32_t room_of(index_entry e, std::uint32_t version) {
 const std::vector<index_entry>& image_sections() {
   static const std::vector<index_entry> s = [] {
     std::vector<index_entry> v;
-    for (std::size_t i = 0; i < section_count; ++i) v.push_back(section_info(static_cast<section>(i)).entry);
+    for (std::size_t i = 0; i < section_count; ++i)
+      v.push_back(section_info(static_cast<section>(i)).entry);
     return v;
   }();
   return s;
@@ -109,9 +111,9 @@ reported report_of(const bytes& bin, const std::string& chip) {
     const auto eq = l.find('=');
     if (eq == std::string::npos || l.rfind("start tag=", 0) == 0) continue;
     const std::string v = l.substr(eq + 1);
-    r.info[num(l.substr(0, eq))] = v.rfind("0x", 0) == 0
-                                       ? static_cast<std::uint32_t>(std::strtoul(v.c_str(), nullptr, 16))
-                                       : static_cast<std::uint32_t>(std::strtol(v.c_str(), nullptr, 10));
+    r.info[num(l.substr(0, eq))] =
+        v.rfind("0x", 0) == 0 ? static_cast<std::uint32_t>(std::strtoul(v.c_str(), nullptr, 16))
+                              : static_cast<std::uint32_t>(std::strtol(v.c_str(), nullptr, 10));
   }
   return r;
 }
@@ -172,12 +174,15 @@ scratch::~scratch() {
 }
 
 void write_file(const std::string& path, const bytes& b) {
-  std::ofstream(std::filesystem::u8path(path), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  std::ofstream(std::filesystem::u8path(path), std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 bytes read_file(const std::string& path) {
   std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   return bytes(std::istreambuf_iterator<char>(in), {});
 }
-bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
+bool exists(const std::string& path) {
+  return std::filesystem::exists(std::filesystem::u8path(path));
+}
 
 }  // namespace tt

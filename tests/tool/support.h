@@ -40,7 +40,9 @@ const std::vector<index_entry>& image_sections();
 
 // tq6951 skew map of a type (0 DDR3, 1 DDR4, 2 LPDDR3): key of each lane, "" for unused lanes.
 std::vector<std::string> skew_lanes(int type);
-inline const char* skew_type_token(int type) { return type == 0 ? "ddr3" : type == 1 ? "ddr4" : "lp3"; }
+inline const char* skew_type_token(int type) {
+  return type == 0 ? "ddr3" : type == 1 ? "ddr4" : "lp3";
+}
 
 std::uint32_t word_at(const bytes& b, std::size_t pos);
 void set_word(bytes& b, std::size_t pos, std::uint32_t v);

@@ -1,15 +1,15 @@
 // The parameter text reader, the report, and the tq6951 skew maps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <random>
 
-#include "tool/report.h"
 #include "tests/tool/support.h"
+#include "tool/report.h"
 
 namespace tt {
 namespace {
@@ -32,7 +32,7 @@ read_result read_text(const std::string& text) {
 
 struct text_case {
   const char* text;
-  const char* key;          // the parameter set, or nullptr: none
+  const char* key;  // the parameter set, or nullptr: none
   std::uint32_t value, state;
   std::size_t accepted;
   const char* out = "";
@@ -69,27 +69,35 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"ddr3_freq=933\r\n", "ddr3_freq", 933, 1, 1},
         text_case{"ddr3_freq= 42 \t\r\n", "ddr3_freq", 42, 1, 1},
         text_case{"ddr3_freq = 0x320\n", "ddr3_freq", 800, 1, 1},
-        text_case{"ddr3_freq=0800\n", "ddr3_freq", 0, 1, 1, "warning: ddr3_freq=0800 is not a whole number, read as 0\n"},
+        text_case{"ddr3_freq=0800\n", "ddr3_freq", 0, 1, 1,
+                  "warning: ddr3_freq=0800 is not a whole number, read as 0\n"},
         text_case{"ddr3_freq=017\n", "ddr3_freq", 15, 1, 1},
         text_case{"ddr3_freq=-1\n", "ddr3_freq", 0xFFFFFFFFu, 1, 1},
         text_case{"ddr3_freq=-2147483648\n", "ddr3_freq", 0x80000000u, 1, 1},
-        text_case{"ddr3_freq=12abc \r\n", "ddr3_freq", 12, 1, 1, "warning: ddr3_freq=12abc is not a whole number, read as 12\n"},
-        text_case{"ddr3_freq=1.5\n", "ddr3_freq", 1, 1, 1, "warning: ddr3_freq=1.5 is not a whole number, read as 1\n"},
-        text_case{"ddr3_freq=-\n", "ddr3_freq", 0, 1, 1, "warning: ddr3_freq=- is not a whole number, read as 0\n"},
-        text_case{"ddr3_freq=0x\n", "ddr3_freq", 0, 1, 1, "warning: ddr3_freq=0x is not a whole number, read as 0\n"},
-        text_case{"uart id=- 1\n", "uart id", 0, 1, 1, "warning: uart id=- 1 is not a whole number, read as 0\n"},
+        text_case{"ddr3_freq=12abc \r\n", "ddr3_freq", 12, 1, 1,
+                  "warning: ddr3_freq=12abc is not a whole number, read as 12\n"},
+        text_case{"ddr3_freq=1.5\n", "ddr3_freq", 1, 1, 1,
+                  "warning: ddr3_freq=1.5 is not a whole number, read as 1\n"},
+        text_case{"ddr3_freq=-\n", "ddr3_freq", 0, 1, 1,
+                  "warning: ddr3_freq=- is not a whole number, read as 0\n"},
+        text_case{"ddr3_freq=0x\n", "ddr3_freq", 0, 1, 1,
+                  "warning: ddr3_freq=0x is not a whole number, read as 0\n"},
+        text_case{"uart id=- 1\n", "uart id", 0, 1, 1,
+                  "warning: uart id=- 1 is not a whole number, read as 0\n"},
         text_case{"ddr3_freq=0x123456789\n", "ddr3_freq", 0x23456789u, 1, 1},
         text_case{"ddr3_freq=99999999999999999999\n", "ddr3_freq", 0xFFFFFFFFu, 1, 1},
-        text_case{"ddr3_freq=abc\n", "ddr3_freq", 0, 1, 1, "warning: ddr3_freq=abc is not a whole number, read as 0\n"},
+        text_case{"ddr3_freq=abc\n", "ddr3_freq", 0, 1, 1,
+                  "warning: ddr3_freq=abc is not a whole number, read as 0\n"},
         text_case{"/* ddr3_freq=800\n", nullptr, 0, 0, 0},
         text_case{"ddr3_freq=800 /* 1066 */\n", "ddr3_freq", 800, 1, 1},
         text_case{"// ddr3_freq=800\n", "ddr3_freq", 800, 1, 1},
-        text_case{"x=5 ddr3_freq\n", "ddr3_freq", 5, 1, 1, "warning: ddr3_freq=5 ddr3_freq is not a whole number, read as 5\n"},
+        text_case{"x=5 ddr3_freq\n", "ddr3_freq", 5, 1, 1,
+                  "warning: ddr3_freq=5 ddr3_freq is not a whole number, read as 5\n"},
         text_case{"my_ddr3_freq_2=7\n", "ddr3_freq", 7, 1, 1},
         text_case{"MY_DDR3_FREQ_2=7\n", nullptr, 0, 0, 0},
-        text_case{"ddr3_freq=1=2\n", "ddr3_freq", 1, 1, 1, "warning: ddr3_freq=1=2 is not a whole number, read as 1\n"},
-        text_case{"uart id=3\n", "uart id", 3, 1, 1},
-        text_case{"uart_id=3\n", nullptr, 0, 0, 0},
+        text_case{"ddr3_freq=1=2\n", "ddr3_freq", 1, 1, 1,
+                  "warning: ddr3_freq=1=2 is not a whole number, read as 1\n"},
+        text_case{"uart id=3\n", "uart id", 3, 1, 1}, text_case{"uart_id=3\n", nullptr, 0, 0, 0},
         text_case{"channel mask=0x3\n", "channel mask", 3, 1, 1},
         text_case{"start tag=0x12345678\n", "start tag", 0x12345678u, 1, 1},
         text_case{"end\n\n# comment\nfoo=1\n", nullptr, 0, 0, 0},
@@ -233,8 +241,12 @@ TEST(Report, ReadsBackToTheSameValues) {
 struct skew_block {
   synth::ddr_spec spec;
   bytes bin;
-  std::size_t word(int w) const { return synth::tag_pos(spec) + 4 * (spec.index.entry[skew_index].offset + w); }
-  std::size_t lane_byte(int type, int lane) const { return word(2 + 9 * type + lane / 4) + 3 - lane % 4; }
+  std::size_t word(int w) const {
+    return synth::tag_pos(spec) + 4 * (spec.index.entry[skew_index].offset + w);
+  }
+  std::size_t lane_byte(int type, int lane) const {
+    return word(2 + 9 * type + lane / 4) + 3 - lane % 4;
+  }
 };
 skew_block make_skew(int sub_version = 1) {
   skew_block s;
@@ -244,7 +256,8 @@ skew_block make_skew(int sub_version = 1) {
   for (int t = 0; t < 3; ++t) {
     rec[1 + 9 * t] = 0xFEDCB000u | (100 + t);
     for (int w = 0; w < 8; ++w)
-      for (int k = 0; k < 4; ++k) rec[2 + 9 * t + w] |= std::uint32_t(0x20 * (t + 1) + 4 * w + k) << (24 - 8 * k);
+      for (int k = 0; k < 4; ++k)
+        rec[2 + 9 * t + w] |= std::uint32_t(0x20 * (t + 1) + 4 * w + k) << (24 - 8 * k);
   }
   s.spec.words[skew_index] = rec;
   s.bin = synth::build(s.spec);
@@ -282,8 +295,11 @@ TEST(Skew, LanesEncodeThroughTheMaps) {
   v["ddr3_ca9_skew"] = "";  // lane 0 keeps its byte
   bytes b = s.bin;
   const std::string out = modify(b, template_with(v), "tq6951");
-  EXPECT_NE(out.find("warning: ddr4_ca0_skew=511 does not fit its 8-bit field, stored as 255\n"), std::string::npos);
-  EXPECT_NE(out.find("warning: ddr3_skew_freq_mhz=4608 does not fit its 12-bit field, stored as 512\n"), std::string::npos);
+  EXPECT_NE(out.find("warning: ddr4_ca0_skew=511 does not fit its 8-bit field, stored as 255\n"),
+            std::string::npos);
+  EXPECT_NE(
+      out.find("warning: ddr3_skew_freq_mhz=4608 does not fit its 12-bit field, stored as 512\n"),
+      std::string::npos);
   EXPECT_NE(out.find("ddr3_skew_freq_mhz: 0x1200\n"), std::string::npos);
   EXPECT_EQ(word_at(b, s.word(0)), word_at(s.bin, s.word(0)));  // bits 8-31 kept
   for (int t = 0; t < 3; ++t) {
@@ -291,8 +307,8 @@ TEST(Skew, LanesEncodeThroughTheMaps) {
     const std::vector<std::string> lanes = skew_lanes(t);
     for (int lane = 0; lane < 32; ++lane) {
       const std::string& k = lanes[lane];
-      std::uint8_t want = k.empty() || v[k] == "0" || v[k].empty() ? s.bin[s.lane_byte(t, lane)]
-                                                                    : 0xA0 + lane;
+      std::uint8_t want =
+          k.empty() || v[k] == "0" || v[k].empty() ? s.bin[s.lane_byte(t, lane)] : 0xA0 + lane;
       if (k == "ddr4_ca0_skew") want = 0xFF;
       EXPECT_EQ(b[s.lane_byte(t, lane)], want) << k << " lane " << lane;
     }
@@ -303,18 +319,23 @@ TEST(Skew, LanesEncodeThroughTheMaps) {
 TEST(Skew, OnlySubVersionOneIsUnderstood) {
   skew_block s = make_skew(2);
   const reported r = report_of(s.bin, "tq6951");
-  EXPECT_NE(r.out.find("tq6951 ca skew sub version 0, Not support!!!\nerror: ca skew read out error for tq6951!\n"),
-            std::string::npos);
-  for (std::size_t n = num("ddr3_skew_freq_mhz"); n < base_info_tag_size; ++n) EXPECT_EQ(r.info[n], 0u);
+  EXPECT_NE(
+      r.out.find(
+          "tq6951 ca skew sub version 0, Not support!!!\nerror: ca skew read out error for tq6951!\n"),
+      std::string::npos);
+  for (std::size_t n = num("ddr3_skew_freq_mhz"); n < base_info_tag_size; ++n)
+    EXPECT_EQ(r.info[n], 0u);
   std::map<std::string, std::string> v;
-  for (std::size_t n = num("ddr3_skew_freq_mhz"); n < base_info_tag_size; ++n) v[std::string(base_info_tag[n])] = "77";
+  for (std::size_t n = num("ddr3_skew_freq_mhz"); n < base_info_tag_size; ++n)
+    v[std::string(base_info_tag[n])] = "77";
   for (const char* chip : {"tq6951", "tq6583"}) {
     for (int sub : {1, 2}) {
       if (sub == 1 && std::string(chip) == "tq6951") continue;
       skew_block k = make_skew(sub);
       bytes b = k.bin;
       modify(b, template_with(v), chip);
-      EXPECT_TRUE(std::equal(b.begin() + k.word(0), b.begin() + k.word(28), k.bin.begin() + k.word(0)))
+      EXPECT_TRUE(
+          std::equal(b.begin() + k.word(0), b.begin() + k.word(28), k.bin.begin() + k.word(0)))
           << chip << " sub-version " << sub;
     }
   }
@@ -326,8 +347,9 @@ TEST(Catalogue, FindKeyIsExact) {
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     const std::string key(base_info_tag[n]);
     EXPECT_EQ(find_key(key), std::optional<param>(static_cast<param>(n))) << key;
-    for (const std::string& miss : {key + " ", " " + key, key.substr(0, key.size() - 1), key + "_",
-                                    std::string(1, static_cast<char>(key[0] ^ 0x20)) + key.substr(1)})
+    for (const std::string& miss :
+         {key + " ", " " + key, key.substr(0, key.size() - 1), key + "_",
+          std::string(1, static_cast<char>(key[0] ^ 0x20)) + key.substr(1)})
       if (!std::count(base_info_tag.begin(), base_info_tag.end(), miss)) {
         EXPECT_EQ(find_key(miss), std::nullopt) << miss;
       }
