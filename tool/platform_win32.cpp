@@ -2,10 +2,12 @@
 // system), every file is binary, and a file is a HANDLE.
 #include "tool/platform.h"
 
+// windows.h first: the other system headers build on it.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
