@@ -14,7 +14,7 @@
 #include "cli/files.h"
 #include "tool/catalogue.h"
 #include "tool/ddr_file.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 #include "tool/run.h"
 
 namespace vexdram::cli {

@@ -24,7 +24,7 @@
 #include "cli/values.h"
 #include "cli/writer.h"
 #include "imgwelder/option_reader.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "cli/values.h"
 #include "tool/layout.h"
 #include "tool/places.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 #include "tool/report.h"
 #include "tool/run.h"
 

@@ -4,7 +4,7 @@
 #include "imgwelder/messages.h"
 #include "imgwelder/text.h"
 
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 #include <utility>

@@ -7,7 +7,7 @@
 #include "imgwelder/option_reader.h"
 #include "imgwelder/pack.h"
 #include "imgwelder/text.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <cstdio>

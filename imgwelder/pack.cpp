@@ -1,7 +1,7 @@
 #include "imgwelder/pack.h"
 
 #include "imgwelder/option_reader.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 namespace vexdram {
 

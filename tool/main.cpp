@@ -6,7 +6,7 @@
 
 #include "tool/messages.h"
 #include "tool/param_text.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 #include "tool/run.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/ddr_builder.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 #include "tool/run.h"
 
 namespace tt {

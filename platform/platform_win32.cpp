@@ -1,6 +1,6 @@
 // The system seam on Windows: every name goes through the wide API (UTF-8 in, UTF-16 to the
 // system), every file is binary, and a file is a HANDLE.
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 // windows.h first: the other system headers build on it.
 #include <windows.h>

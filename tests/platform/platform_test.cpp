@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "tests/tool/support.h"
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 namespace tt {
 namespace {

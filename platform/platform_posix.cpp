@@ -1,5 +1,5 @@
 // The system seam on Linux and other POSIX systems.
-#include "tool/platform.h"
+#include "platform/platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
