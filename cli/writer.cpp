@@ -34,7 +34,8 @@ std::string beside(const std::string& path, const std::string& name) {
 
 // The lock of a target, which is also its new file until the rename: "NAME.lock"; for a name too
 // long for that, its first bytes, "~" and a hash of the whole name.
-std::string lock_name(const std::string& target) {
+std::string lock_name(const std::string& given) {
+  const std::string target = os::canonical_name(given);
   const std::string name = name_of(target);
   constexpr const char* suffix = ".lock";
   if (name.size() + std::strlen(suffix) <= os::name_max) return target + suffix;

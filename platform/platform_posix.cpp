@@ -323,6 +323,8 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   return std::nullopt;
 }
 
+std::string canonical_name(const std::string& path) { return path; }
+
 native_file create_new(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }

@@ -405,6 +405,9 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   return static_cast<std::uint64_t>(length.QuadPart);
 }
 
+// (for now the path as given: the final path is still to come)
+std::string canonical_name(const std::string& path) { return path; }
+
 native_file create_new(const std::string& path) {
   // CREATE_NEW never follows or replaces anything at path; others may read, rename and delete.
   const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
