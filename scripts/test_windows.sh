@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 dist=${1:-dist}
 build=build-win
 scripts/build_windows.sh "$build" dist-win >/dev/null
-# Wine headless and quiet, its prefix inside the build folder (made on the first start)
-export WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all LANG=C.UTF-8
+# Wine headless and quiet but for its own failure to start (a run that shows it is run once
+# more, tests/wine_runs.py), its prefix inside the build folder (made on the first start)
+export WINEPREFIX="$PWD/$build/wine" WINEDEBUG=-all,err+virtual LANG=C.UTF-8
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(dirname "$wine")/wineserver
 trap '"$wineserver" -k 2>/dev/null || true' EXIT

@@ -8,11 +8,14 @@ import random
 import shutil
 import struct
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests"))
+import wine_runs  # noqa: E402
 DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
 TOOLS = DIST / "resource" / "tools"
 VEXDRAM, TOOL = TOOLS / "vexdram", TOOLS / "vexdram_tool"
@@ -24,8 +27,9 @@ if not VEXDRAM.exists():
 
 EXE = os.environ.get("VEXDRAM_EXE")
 if EXE:
-    # headless and quiet, the prefix of the Windows build (its server already up, or started now)
-    os.environ.setdefault("WINEDEBUG", "-all")
+    # headless, quiet but for Wine's failure to start (tests/wine_runs.py), the prefix of the
+    # Windows build (its server already up, or started now)
+    os.environ["WINEDEBUG"] = wine_runs.WINEDEBUG
     os.environ.setdefault("WINEPREFIX", str(REPO / "build-win" / "wine"))
     COMMAND = [shutil.which("wine64") or "/usr/lib/wine/wine64", EXE]
 else:
@@ -45,6 +49,11 @@ def wine_server():
                    stderr=subprocess.DEVNULL, check=False)
     yield
     subprocess.run([str(server), "-k"], check=False)
+
+
+def pytest_terminal_summary(terminalreporter):
+    if EXE:
+        wine_runs.summary(terminalreporter)
 
 
 def linux_only(why):
@@ -88,7 +97,20 @@ def run(*args, stdin=None, **kw):
 
 
 def vexdram(*args, **kw):
+    """vexdram's run; under Wine once more when Wine failed to start."""
+    if EXE:
+        return wine_runs.run([str(a) for a in COMMAND + list(args)], input=kw.pop("stdin", None),
+                             capture_output=True, text=True, **kw)
     return run(*COMMAND, *args, **kw)
+
+
+def start(*args, via=()):
+    """vexdram started (as subprocess.Popen, output in pipes); under Wine once more when Wine failed
+    to start, which wait() and communicate() tell."""
+    command = [*via, *COMMAND, *args]
+    if EXE:
+        return wine_runs.Process(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def with_values(values):

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from conftest import COMMAND, DIST, EXE, REPO, SECTIONS, TEMPLATE, build, linux_only, run, vexdram, with_values
+from conftest import DIST, EXE, REPO, SECTIONS, TEMPLATE, build, linux_only, run, start, vexdram, with_values
 
 F = "tq6951_ddr_v5.bin"   # the samples, copied into a scratch folder
 V2 = "tq6583_ddr_v2.bin"
@@ -237,10 +237,6 @@ def test_a_failed_write_leaves_every_target_as_it_was(work, call, when, args, fa
 
 def leftovers(folder):
     return [p for p in os.listdir(folder) if "vexdram-" in p or p.endswith(".lock")]
-
-
-def start(*args, via=()):
-    return subprocess.Popen([*via, *COMMAND, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def small_file_limit():

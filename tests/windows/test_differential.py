@@ -9,7 +9,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from conftest import KEYS, REPO, SAMPLES, SECTIONS, build, run, with_values, without_program_name
+from conftest import KEYS, REPO, SAMPLES, SECTIONS, build, differences, outputs, run, with_values, without_program_name
 
 CHIPS = {0: ["tq6420"], 1: ["tq6471", "tq6583"], 2: ["tn2470", "tq6583"], 3: ["tq6730"], 4: ["tq6585"],
          5: ["tq6951", "tq6583"]}
@@ -40,22 +40,24 @@ def edits(rng):
 
 
 def both(tmp, case, name, data, chip, rng):
-    """Runs report mode and modify mode on both systems; the differences, as text."""
+    """Runs report mode, then modify mode, on both systems; what differs, whole, as text."""
     form = REPORT_FORMS[rng.randrange(len(REPORT_FORMS))]
     params = edits(rng)
+    commands = [[chip, *form, name], [chip, "p.txt", name]]
     seen = {}
     for system in ("linux", "windows"):
         work = tmp / f"{case}-{system}"
         work.mkdir()
         (work / name).write_bytes(data)
         (work / "p.txt").write_bytes(params.encode())
-        report = run(system, "vexdram_tool", chip, *form, name, cwd=work)
+        report = run(system, "vexdram_tool", *commands[0], cwd=work)
         report_text = (work / "r.txt").read_bytes() if (work / "r.txt").exists() else None
-        modify = run(system, "vexdram_tool", chip, "p.txt", name, cwd=work)
-        seen[system] = (report, report_text, modify, (work / name).read_bytes())
-    parts = ("report run", "report", "modify run", "binary")
-    return [f"{name} {form}: {part} {seen['linux'][k]!r:.300} / {seen['windows'][k]!r:.300}"
-            for k, part in enumerate(parts) if seen["linux"][k] != seen["windows"][k]]
+        modify = run(system, "vexdram_tool", *commands[1], cwd=work)
+        seen[system] = [outputs(report, **{"r.txt": report_text}), outputs(modify, **{name: (work / name).read_bytes()})]
+    found = [differences(["vexdram_tool", *command], linux, windows)
+             for command, linux, windows in zip(commands, seen["linux"], seen["windows"])]
+    given = "\n".join(line for line in params.splitlines() if not line.endswith("="))
+    return [f"{name}, the parameter file's lines with values:\n{given}\n{d}" for d in found if d]
 
 
 @pytest.mark.parametrize("version", range(6))
@@ -66,7 +68,7 @@ def test_generated_binaries(tmp_path, version):
              for i, (name, data) in enumerate(cases)]
     with ThreadPoolExecutor(4) as pool:
         differ = sum(pool.map(lambda p: both(tmp_path, *p), plans), [])
-    assert not differ, differ
+    assert not differ, "\n\n".join(differ)
     print(f"version {version}: {len(cases)} binaries, report and modify mode, identical")
 
 
@@ -76,7 +78,7 @@ def test_samples(tmp_path, name):
     plans = [(i, name, data, SAMPLES[name], random.Random(f"{name}{i}")) for i in range(8)]
     with ThreadPoolExecutor(4) as pool:
         differ = sum(pool.map(lambda p: both(tmp_path, *p), plans), [])
-    assert not differ, differ
+    assert not differ, "\n\n".join(differ)
 
 
 # Every message and status of the classic command line, help and refusals included.
@@ -105,8 +107,8 @@ def test_messages_and_statuses(tmp_path, args):
         (work / "p.txt").write_text(with_values({"ddr3_freq": "933", "uart baudrate": "115200x"}))
         status, out, err = run(system, "vexdram_tool", *args, cwd=work)
         files = {p.name: p.read_bytes() for p in work.iterdir() if p.is_file()}
-        seen[system] = (status, out, without_program_name(err), files)
-    assert seen["windows"] == seen["linux"]
+        seen[system] = outputs((status, out, without_program_name(err)), files=files)
+    assert not (d := differences(["vexdram_tool", *args], seen["linux"], seen["windows"])), d
 
 
 IMGWELDER_LINES = [
@@ -133,8 +135,8 @@ def test_imgwelder(tmp_path, args):
         assert run("linux", "imgwelder", "unpack", "-i", "loader.bin", "-o", "images", cwd=work)[0] == 0
         status, out, err = run(system, "imgwelder", *args, cwd=work, stdin=None)
         files = {str(p.relative_to(work)): p.read_bytes() for p in sorted(work.rglob("*")) if p.is_file()}
-        seen[system] = (status, out, without_program_name(err), files)
-    assert seen["windows"] == seen["linux"]
+        seen[system] = outputs((status, out, without_program_name(err)), files=files)
+    assert not (d := differences(["imgwelder", *args], seen["linux"], seen["windows"])), d
 
 
 VEXDRAM_PER_VERSION = 12
@@ -160,13 +162,12 @@ def vexdram_both(tmp, case, name, data, rng):
         work.mkdir()
         (work / name).write_bytes(data)
         (work / "exists.bin").write_bytes(b"keep")
-        results = [run(system, "vexdram", *args, cwd=work) for args in runs]
+        results = [outputs(run(system, "vexdram", *args, cwd=work)) for args in runs]
         seen[system] = results, {p.name: p.read_bytes() for p in sorted(work.iterdir())}
-    differ = [f"{name} {args}: {seen['linux'][0][k]!r:.300} / {seen['windows'][0][k]!r:.300}"
-              for k, args in enumerate(runs) if seen["linux"][0][k] != seen["windows"][0][k]]
-    if seen["linux"][1] != seen["windows"][1]:
-        differ.append(f"{name}: files {sorted(seen['linux'][1])} / {sorted(seen['windows'][1])}")
-    return differ
+    differ = [differences(["vexdram", *args], seen["linux"][0][k], seen["windows"][0][k]) for k, args in enumerate(runs)]
+    differ.append(differences([f"(the files after vexdram's commands on {name})"], {"files": seen["linux"][1]},
+                              {"files": seen["windows"][1]}))
+    return [d for d in differ if d]
 
 
 @pytest.mark.parametrize("version", range(6))
@@ -176,7 +177,7 @@ def test_vexdram_on_generated_binaries(tmp_path, version):
     plans = [(i, name, data, random.Random(rng.getrandbits(32))) for i, (name, data) in enumerate(cases)]
     with ThreadPoolExecutor(4) as pool:
         differ = sum(pool.map(lambda p: vexdram_both(tmp_path, *p), plans), [])
-    assert not differ, differ
+    assert not differ, "\n\n".join(differ)
     print(f"version {version}: {len(cases)} binaries, vexdram's commands, identical")
 
 
@@ -203,7 +204,7 @@ def test_vexdram_messages_and_statuses(tmp_path, args):
             shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / copy)
         shutil.copy(REPO / "examples" / "tq6951_loader.bin", work / "loader.bin")
         (work / "p.txt").write_text(with_values({"ddr3_freq": "933", "uart baudrate": "115200"}))
-        status, out, err = run(system, "vexdram", *args, cwd=work, stdin=(work / "p.txt").read_bytes())
+        result = run(system, "vexdram", *args, cwd=work, stdin=(work / "p.txt").read_bytes())
         files = {str(p.relative_to(work)): p.read_bytes() for p in sorted(work.rglob("*")) if p.is_file()}
-        seen[system] = (status, out, err, files)
-    assert seen["windows"] == seen["linux"]
+        seen[system] = outputs(result, files=files)
+    assert not (d := differences(["vexdram", *args], seen["linux"], seen["windows"])), d
