@@ -25,6 +25,7 @@
 #include "cli/writer.h"
 #include "imgwelder/option_reader.h"
 #include "platform/platform.h"
+#include "tool/report.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "cli/values.h"
 #include "tool/layout.h"
 #include "tool/places.h"
-#include "platform/platform.h"
 #include "tool/report.h"
 #include "tool/run.h"
 
@@ -15,15 +14,6 @@ namespace vexdram::cli {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-// What a writer into a FILE* prints, as a string.
-template <typename Write>
-std::string printed(Write write) {
-  platform::memory_stream out;
-  if (!out.file()) return "";
-  write(out.file());
-  return out.text();
-}
 
 // A byte of a file name that is not UTF-8 is written as U+FFFD: the JSON stays valid for any name.
 std::string dump(const json& j) {
@@ -56,9 +46,7 @@ const char* format_of(std::size_t n) { return report_in_hex(n) ? "hex" : "decima
 
 }  // namespace
 
-std::string report(const binary& b) {
-  return printed([&](std::FILE* f) { gen_info_from_bin(f, b.values()); });
-}
+std::string report(const binary& b) { return report_text(b.values()); }
 
 std::string show_json(const binary& b) {
   json params = json::object();
@@ -131,10 +119,6 @@ std::string chips_text() {
   std::string out;
   for (const char* c : chip_names) out += std::string(c) + "\n";
   return out;
-}
-
-std::string template_text() {
-  return printed([](std::FILE* f) { write_template(f); });
 }
 
 bool print(const std::string& text) {

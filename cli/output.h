@@ -34,7 +34,6 @@ std::string diff_json(const side& a, const side& b, const std::vector<param>& di
 std::string keys_text();
 std::string keys_json();
 std::string chips_text();
-std::string template_text();
 
 // Writes text to standard output; false when that failed.
 bool print(const std::string& text);

@@ -53,7 +53,10 @@ bool scan_mapped(native_file f, std::uint64_t size, std::uint32_t pattern, word_
 // A C stream on a file, always in binary mode: what is written is what Linux writes (LF).
 std::FILE* open_stream(const char* path, const char* mode);
 
-// Writes go into memory; text() gives them back once (open_memstream where it exists).
+// A stream whose writes text() gives back once: in memory where the system has open_memstream,
+// else in a temporary file that goes once it is closed. text() is nullopt when the stream could
+// not be made or a write was lost (a full temporary folder): never a text cut short. (The
+// programs build their texts in strings; this serves the tests that catch what the core prints.)
 class memory_stream {
  public:
   memory_stream();
@@ -61,7 +64,7 @@ class memory_stream {
   memory_stream(const memory_stream&) = delete;
   memory_stream& operator=(const memory_stream&) = delete;
   std::FILE* file() const { return f_; }
-  std::string text();
+  std::optional<std::string> text();
 
  private:
   std::FILE* f_ = nullptr;

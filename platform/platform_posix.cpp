@@ -196,9 +196,12 @@ memory_stream::~memory_stream() {
   if (f_) std::fclose(f_);
   std::free(buf_);
 }
-std::string memory_stream::text() {
+std::optional<std::string> memory_stream::text() {
+  if (!f_) return std::nullopt;
+  const bool whole = std::fflush(f_) == 0 && !std::ferror(f_);
   std::fclose(f_);
   f_ = nullptr;
+  if (!whole) return std::nullopt;
   return std::string(buf_, len_);
 }
 

@@ -233,15 +233,20 @@ memory_stream::memory_stream() : f_(std::tmpfile()) {
 memory_stream::~memory_stream() {
   if (f_) std::fclose(f_);
 }
-std::string memory_stream::text() {
-  std::string s;
-  if (!f_) return s;
-  std::fflush(f_);
+std::optional<std::string> memory_stream::text() {
+  if (!f_) return std::nullopt;
+  // Every write reached the file, and all of it reads back: a full folder loses no byte unseen.
+  const bool written = std::fflush(f_) == 0 && !std::ferror(f_);
+  const long size = std::ftell(f_);
   std::rewind(f_);
+  std::string s;
   char block[4096];
   for (std::size_t n; (n = std::fread(block, 1, sizeof block, f_)) > 0;) s.append(block, n);
+  const bool whole =
+      written && !std::ferror(f_) && size >= 0 && s.size() == static_cast<std::size_t>(size);
   std::fclose(f_);
   f_ = nullptr;
+  if (!whole) return std::nullopt;
   return s;
 }
 

@@ -29,22 +29,31 @@ const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
   return buf;
 }
 
-int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
-  std::rewind(report);
-  std::fputs("start tag=0x12345678\n", report);
+std::string report_text(const base_info& info_from_bin) {
+  std::string text = "start tag=0x12345678\n";
+  text.reserve(16 * 1024);
   char value[16];
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
-    std::fprintf(report, "%s=%s\n", base_info_tag[n].data(),
-                 report_value(n, info_from_bin[n], value));
-  std::fputs("end\n", report);
-  return (std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
+    text.append(base_info_tag[n])
+        .append("=")
+        .append(report_value(n, info_from_bin[n], value))
+        .append("\n");
+  return text.append("end\n");
 }
 
-void write_template(std::FILE* out) {
-  std::fputs("start tag=0x12345678\n", out);
-  for (std::size_t n = 1; n < base_info_tag_size; ++n)
-    std::fprintf(out, "%s=\n", base_info_tag[n].data());
-  std::fputs("end\n", out);
+int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
+  std::rewind(report);
+  const std::string text = report_text(info_from_bin);
+  const bool whole = std::fwrite(text.data(), 1, text.size(), report) == text.size();
+  return (whole && std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
 }
+
+std::string template_text() {
+  std::string text = "start tag=0x12345678\n";
+  for (std::size_t n = 1; n < base_info_tag_size; ++n) text.append(base_info_tag[n]).append("=\n");
+  return text.append("end\n");
+}
+
+void write_template(std::FILE* out) { std::fputs(template_text().c_str(), out); }
 
 }  // namespace vexdram

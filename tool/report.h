@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "tool/catalogue.h"
 
@@ -20,11 +21,14 @@ bool echo_in_hex(std::size_t n);
 // names, signed 32-bit decimal for the others. Returns buf.
 const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]);
 
+// The report's text, built in memory (about 12 KB): no temporary file is needed to hold it.
+std::string report_text(const base_info& info_from_bin);
 // Writes the report from the start of the file. Returns 0, or -1 when the report could not be
 // written whole (a full disk, say).
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin);
 
 // The blank parameter file: "start tag=0x12345678", every other key with a blank value, "end".
+std::string template_text();
 void write_template(std::FILE* out);
 
 }  // namespace vexdram

@@ -51,7 +51,7 @@ void set_word(bytes& b, std::size_t pos, std::uint32_t v);
 struct capture {
   platform::memory_stream mem;
   std::FILE* f = mem.file();
-  std::string done() { return mem.text(); }
+  std::string done() { return mem.text().value_or("(what was printed was lost)"); }
 };
 
 // Report mode in memory: the messages, the report, and the report parsed back into values.

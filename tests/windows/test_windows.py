@@ -1,6 +1,8 @@
 """What only Windows has: the programs stand alone (system DLLs only, PE32+ console programs), a
 target replaced over an existing file, a target another program holds open, a read-only target,
-names outside ASCII and with spaces; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
+names outside ASCII and with spaces, output that needs no temporary folder; for vexdram_tool.exe,
+imgwelder.exe and vexdram.exe."""
+import os
 import shutil
 import subprocess
 
@@ -199,3 +201,28 @@ def test_vexdram_read_only_target(tmp_path):
     assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
     assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
 
+@pytest.fixture
+def small_folder(tmp_path):
+    """A folder on a file system of 8 KiB of its own (tmpfs), to be filled."""
+    folder = tmp_path / "small"
+    folder.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8k", "tmpfs", str(folder)], capture_output=True).returncode:
+        pytest.skip("cannot mount a tmpfs here (needs root)")
+    yield folder
+    subprocess.run(["umount", str(folder)], check=True)
+
+
+@pytest.mark.parametrize("temp", ["missing", "full"])
+def test_vexdram_output_needs_no_temporary_folder(tmp_path, request, temp):
+    """vexdram.exe builds what it prints in memory: with the temporary folder missing, or on a
+    file system too small for it, show and template print all of it and end with 0, as on Linux."""
+    folder = request.getfixturevalue("small_folder") if temp == "full" else tmp_path / "missing"
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_a.bin")
+    windows_folder = "Z:" + str(folder).replace("/", "\\")
+    for args in (["show", "tq6951_a.bin"], ["template"]):
+        linux = run("linux", "vexdram", *args, cwd=tmp_path)
+        line = f"set TMP={windows_folder}&& set TEMP={windows_folder}&& {'Z:' + str(WINDOWS['vexdram']).replace('/', chr(92))} {' '.join(args)}"
+        r = wine_runs.run([WINE, "cmd", "/c", line], cwd=tmp_path, env=WINE_ENV, capture_output=True, timeout=120)
+        assert (r.returncode, r.stdout, r.stderr) == linux, (len(r.stdout), len(linux[1]))
+    if temp == "full":
+        assert not os.listdir(folder)
