@@ -10,9 +10,18 @@
 #include <vector>
 
 #include "module/common.h"
+#include "tool/messages.h"
 
 namespace dramforge {
 namespace {
+
+namespace msg = vexdram::msg;
+
+// The tool's "chip name error", as the host's logs and the tool's output hold it (no line feed).
+py::str chip_name_error() {
+  const std::string_view m = msg::chip_name_error;
+  return py::str(std::string(m.substr(0, m.size() - 1)));
+}
 
 constexpr const char* kReportFile = "gen_param.txt";
 constexpr const char* kParamFile = "gen_param_new.txt";
@@ -77,8 +86,8 @@ py::dict parse_params(const py::object& text) {
   return params;
 }
 
-// A section the tool could not write ("write ... fail") leaves the binary partly written, also
-// when the run goes on to "modify end". The lines are those of str.splitlines(), looked at in
+// A section the tool could not write (its "write ... fail" line) leaves the binary partly written,
+// also when the run goes on to "modify end". The lines are those of str.splitlines(), looked at in
 // C++: the tool prints some 500 of them, and a call into the interpreter per line cost more than
 // the rest of the operation.
 bool reports_write_failure(const py::object& output) {
@@ -92,8 +101,9 @@ bool reports_write_failure(const py::object& output) {
                                                 "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"};
   std::size_t start = 0;
   auto failed = [](std::string_view line) {
-    return line.size() >= 6 && line.substr(0, 6) == "write " &&
-           line.substr(line.size() - 5) == " fail";
+    for (std::string_view m : msg::write_failures)
+      if (line == m.substr(0, m.size() - 1)) return true;  // the message without its line feed
+    return false;
   };
   for (std::size_t at = 0; at < all.size();) {
     // Printable ASCII, nearly every byte, is never a line boundary.
@@ -244,8 +254,8 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
     tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, "-g", report, bin_arg)));
     if (!run.started) log_error(py::str("vexdram_tool could not be started: ") + run.failure);
 
-    if (contains(run.output, py::str("chip name error"))) {
-      log_error(py::str("chip name error"));
+    if (contains(run.output, chip_name_error())) {
+      log_error(chip_name_error());
       return py::make_tuple(py::dict(), -2);
     }
     log_output(run);
@@ -311,8 +321,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);
     } else if (!contains(run.output, py::str("modify end")) ||
-               contains(run.output, py::str("chip name error")) ||
-               reports_write_failure(run.output)) {
+               contains(run.output, chip_name_error()) || reports_write_failure(run.output)) {
       log_error(py::str("vexdram_tool did not modify ") + quoted(new_path) + py::str(":\n") +
                 run.output);
     }
