@@ -144,7 +144,7 @@ void write_guide(std::FILE* g) {
     const std::string key(base_info_tag[n]);
     if (n == 0) {
       std::fprintf(
-          g, "%3zu  %s  (hex)\n       the block's start pattern, 0x12345678; not a stored field\n",
+          g, "%3zu  %s  (hex)\n       the block's start pattern, " VEXDRAM_START_TAG "; not a stored field\n",
           n, key.c_str());
       continue;
     }
