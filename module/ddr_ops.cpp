@@ -34,12 +34,6 @@ py::object steal_or_throw(PyObject* o) {
   return py::reinterpret_steal<py::object>(o);
 }
 
-// `o[start:stop]`, None for an open end.
-py::object slice(const py::handle& o, const py::handle& start, const py::handle& stop) {
-  py::object s = steal_or_throw(PySlice_New(start.ptr(), stop.ptr(), nullptr));
-  return steal_or_throw(PyObject_GetItem(o.ptr(), s.ptr()));
-}
-
 py::object os_path_exists(const py::object& path) {
   return ns()["os"].attr("path").attr("exists")(path);
 }
@@ -303,10 +297,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     const int rename_on = PyObject_RichCompareBool(rename.ptr(), Py_True, Py_EQ);
     if (rename_on < 0) throw py::error_already_set();
     if (rename_on == 1) {
-      const py::int_ minus4(-4);
-      if (slice(path, minus4, py::none()).equal(py::str(".bin")))
-        new_path = slice(path, py::none(), minus4) + py::str("_new.bin");
-      else new_path = path + py::str("_new.bin");
+      new_path = new_bin_path(path);
       ns()["shutil"].attr("copy")(path, new_path);
     }
 

@@ -307,12 +307,7 @@ PyObject* loader_pack(PyObject*, PyObject* args, PyObject* kwargs) {
     py::object rename = py::reinterpret_borrow<py::object>(rename_arg);
 
     py::object out = params["loader_file_path"];
-    if (rename.equal(py::bool_(true))) {
-      py::object ext = out[py::slice(-4, std::nullopt, std::nullopt)];
-      if (ext.equal(py::str(".bin")))
-        out = py::object(out[py::slice(std::nullopt, -4, std::nullopt)]) + py::str("_new.bin");
-      else out = out + py::str("_new.bin");
-    }
+    if (rename.equal(py::bool_(true))) out = new_bin_path(out);
 
     // The 471 image also serves as the FlashData image of the new container.
     py::object image_471 = params["loader_471"];
