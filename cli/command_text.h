@@ -26,9 +26,12 @@ inline constexpr command commands[] = {
      "print the report of FILE, as vexdram_tool -g writes it",
      "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
      "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
-     "\"loader\"), the block version, \"parameters\", each key mapped to an unsigned integer, in "
-     "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary "
-     "does not store it, in the words set and apply refuse a value with."},
+     "\"loader\"), the block version, \"unwritable\" (null, or the reason set and apply refuse "
+     "every edit of this block: its sections overlap), \"parameters\", each key mapped to an "
+     "unsigned integer, in catalogue order, \"storage\", each key mapped to \"stored\" or the "
+     "reason this binary does not store it, and \"zero_refused\", each tq6951 skew lane that holds "
+     "a value other than 0 mapped to the reason a 0 is refused for it; every reason in the words "
+     "set and apply refuse an edit with."},
     {"get", "FILE KEY... [--json] [--chip CHIP]",
      "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "

@@ -63,18 +63,25 @@ std::string report(const binary& b) {
 std::string show_json(const binary& b) {
   json params = json::object();
   json storage = json::object();
+  // Beside "storage", not in it: such a lane is stored and takes any other value that fits.
+  json zero_refused = json::object();
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     const std::string key(base_info_tag[n]);
     params[key] = b.values()[n];
     const std::string why = b.not_stored(static_cast<param>(n));
     storage[key] = why.empty() ? "stored" : why;
+    if (const std::string zero = b.zero_refused(static_cast<param>(n)); !zero.empty())
+      zero_refused[key] = zero;
   }
+  const std::string unwritable = b.unwritable();
   return dump({{"file", b.path()},
                {"chip", b.chip()},
                {"kind", kind_name(b.what())},
                {"version", b.version()},
+               {"unwritable", unwritable.empty() ? json(nullptr) : json(unwritable)},
                {"parameters", params},
-               {"storage", storage}});
+               {"storage", storage},
+               {"zero_refused", zero_refused}});
 }
 
 std::string get_text(const base_info& values, const std::vector<param>& keys) {
