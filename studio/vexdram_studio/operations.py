@@ -37,6 +37,9 @@ NOT_MODIFIED = "the tool did not modify the {what}: every value reads as before"
 NOT_AS_EXPECTED = "the {what} does not read back as expected (the old values with the edits): {shown}"
 MORE_DIFFER = ", and {count} more parameters"
 REMOVED = "; it was removed"
+# The module's own failure record of update_ddr_bin: a read-back cannot see that the tool found
+# the binary not written whole, or not put on the disk.
+MODULE_SAID = "the module reports that the tool failed: {said}"
 
 
 class Failed(Exception):
@@ -247,10 +250,15 @@ class Operations:
         params.update(checked)
         return checked
 
-    def _read_back(self, path: str, chip: str, facts: Facts, edits: Dict[str, str],
+    def _read_back(self, cap: Capture, path: str, chip: str, facts: Facts, edits: Dict[str, str],
                    what: str) -> None:
         """Every parameter of the binary written at path against the old values with the edits
-        (and its block version against the old one); Failed, naming the differences, if any."""
+        (and its block version against the old one); Failed, naming the differences, if any, or
+        the module's failure record of the update (a binary that reads right but may not be on
+        the disk)."""
+        failed = cap.of("update_ddr_bin", "error")
+        if failed:
+            raise Failed(MODULE_SAID.format(said=failed[0]))
         expected = dict(facts.values)
         for key, value in edits.items():
             number = report_value(value)
@@ -304,7 +312,7 @@ class Operations:
             new = self._call(cap, "update_ddr_bin", params, path, chip)
             if self.ws.from_module(new) != target:
                 raise Failed(f"the module wrote {new}, not {self.ws.name(target)}")
-            self._read_back(new, chip, facts, checked, "new binary")
+            self._read_back(cap, new, chip, facts, checked, "new binary")
         except Failed as e:
             # A file that does not hold what the user asked for is not left behind.
             if _stamp(target) == before:
@@ -325,7 +333,7 @@ class Operations:
         self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
         # The edited image is checked before it is packed: nothing reaches the workspace unless
         # it holds what was asked.
-        self._read_back(ddr, chip, facts, checked, "DDR image")
+        self._read_back(cap, ddr, chip, facts, checked, "DDR image")
         changes, text = self._call(cap, "cpmpare_ddr_param")
         before = _stamp(target)
         new = self._call(cap, "loader_pack", images)
@@ -334,7 +342,7 @@ class Operations:
             if self.ws.from_module(new) != target or not written or not self._call(
                     cap, "check_if_loadr_file", new):
                 raise Failed("imgwelder did not write the new container")
-            self._read_back(new, chip, facts, checked, "new container")
+            self._read_back(cap, new, chip, facts, checked, "new container")
         except Failed as e:
             if not written:
                 raise
