@@ -1,8 +1,12 @@
 """What only Windows has: the programs stand alone (system DLLs only, PE32+ console programs), a
 target replaced over an existing file, a target another program holds open, a read-only target,
-names outside ASCII and with spaces; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
+names outside ASCII and with spaces, several names of one file, device names, a command line as
+typed, the console's interrupts; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
+import os
 import shutil
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -194,3 +198,23 @@ def test_vexdram_read_only_target(tmp_path):
     value = vexdram(tmp_path, "get", "tq6951_ro.bin", "ddr3_freq")[1]
     assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
     assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
+
+def probe(*args, cwd):
+    """tests/windows/probe.exe: (status, standard output) of what only a Windows program can ask."""
+    helper = BUILD_WIN / "tests" / "windows" / "probe.exe"
+    if not helper.exists():
+        pytest.skip(f"no {helper}")
+    r = subprocess.run([WINE, str(helper), *args], cwd=cwd, env=WINE_ENV, capture_output=True, timeout=60)
+    return r.returncode, r.stdout
+
+
+def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
+    """The command line as typed in a console: a quoted folder with a space and a trailing
+    backslash, then a quote doubled inside quotes, which the C runtime splits into one word more
+    than the system does. vexdram_tool.exe counts the system's words (three: a parameter file and
+    a binary after the chip), as vexdram_tool on Linux given those words."""
+    line = 'vexdram_tool.exe tq6951 "my dir\\\\" "a""b" c'
+    program = "Z:" + str(WINDOWS["vexdram_tool"]).replace("/", "\\")
+    windows = probe("run", program, line, cwd=tmp_path)
+    linux = run("linux", "vexdram_tool", "tq6951", "my dir\\", 'a"b c', cwd=tmp_path)[:2]
+    assert windows == linux and linux[1].endswith(b"open my dir\\ failed!\n")
