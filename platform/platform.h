@@ -10,6 +10,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexdram::platform {
@@ -94,6 +95,16 @@ struct option_scan {
 void binary_std_streams();
 // Standard output goes out a line at a time (as far as the system's C library allows).
 void line_buffered_stdout();
+
+// A name Windows takes for a device wherever it stands: CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9
+// (and COM and LPT with a superscript 1, 2 or 3), CONIN$ and CONOUT$, in any case, with any
+// extension ("nul.txt", "Aux.tar.gz"), with trailing dots, spaces or colons ("NUL.", "con:"), or
+// spaces before the extension ("com1 .bin"). name is one part of a path. The same answer on every
+// system, so that what would break on Windows is known everywhere (imgwelder's image names).
+bool reserved_on_windows(std::string_view name);
+// True when the last part of path is a device on this system whatever folder it stands in:
+// reserved_on_windows on Windows, never on POSIX (there a device is a file of /dev).
+bool device_name(const std::string& path);
 
 // Folder separators in a path: '/' everywhere, and '\' on Windows.
 bool is_separator(char c);

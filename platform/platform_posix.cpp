@@ -535,6 +535,8 @@ void forget_on_interrupt(const std::string& path) {
     }
 }
 
+bool device_name(const std::string&) { return false; }
+
 std::tm utc_time(std::time_t t) {
   std::tm tm{};
   gmtime_r(&t, &tm);

@@ -679,6 +679,10 @@ void forget_on_interrupt(const std::string& path) {
   pending.erase(std::remove(pending.begin(), pending.end(), name), pending.end());
 }
 
+bool device_name(const std::string& path) {
+  return reserved_on_windows(std::string_view(path).substr(last_separator(path) + 1));
+}
+
 std::tm utc_time(std::time_t t) {
   std::tm tm{};
   ::gmtime_s(&tm, &t);

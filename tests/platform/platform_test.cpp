@@ -185,6 +185,18 @@ TEST(PlatformFiles, LockFileOwnerAndIdentity) {
   EXPECT_NE(platform::identity_of(target), was);
 }
 
+// The names Windows takes for devices, by the same rule on every system (imgwelder refuses them
+// as image names, vexdram.exe as targets).
+TEST(PlatformNames, WindowsDeviceNames) {
+  for (const char* name : {"CON", "con", "Nul.txt", "aux.tar.gz", "PRN", "COM1", "com9.bin", "LPT1",
+                           "lpt0", "NUL.", "nul ", "prn. .", "com1 .bin", "CON:", "nul:.txt",
+                           "conin$", "CONOUT$.x", "COM\xc2\xb9", "lpt\xc2\xb3.bin"})
+    EXPECT_TRUE(platform::reserved_on_windows(name)) << name;
+  for (const char* name : {"", "CONSOLE", "nul_tq6951.bin", "COM10", "COM", "LPTX", ".nul", "xnul",
+                           " nul", "con-1.bin", "COMa.txt", "com\xc2\xb9x", "COM\xc2\xb4"})
+    EXPECT_FALSE(platform::reserved_on_windows(name)) << name;
+}
+
 TEST(PlatformClock, UtcTime) {
   const std::tm t = platform::utc_time(951782400 + 3661);  // 2000-02-29 01:01:01
   EXPECT_EQ(t.tm_year + 1900, 2000);

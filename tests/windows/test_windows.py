@@ -208,6 +208,31 @@ def probe(*args, cwd):
     return r.returncode, r.stdout
 
 
+DEVICES = ["nul", "NUL.bin", "aux.bin", "Com1.txt", "CON . bin", "lpt9", "nul.", "prn ", "conout$"]
+DEVICE_REFUSAL = (": is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
+                  "or none): give the file another name\n")
+
+
+def test_vexdram_refuses_device_names(tmp_path):
+    """An OUT, a DIR's output or a FILE in place named as a Windows device (any case, any
+    extension, trailing dots and spaces) is refused by its name, before anything is opened (a
+    serial port may act on an open); nothing is written."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_a.bin")
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "aux.bin")  # made on Linux
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "com9.bin")
+    (tmp_path / "out").mkdir()
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    before = sorted(p.name for p in tmp_path.rglob("*"))
+    for device in DEVICES:
+        assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=800", "-o", device, "--force") == (
+            2, b"", b"vexdram: " + device.encode() + DEVICE_REFUSAL.encode()), device
+    assert vexdram(tmp_path, "set", "aux.bin", "ddr3_freq=800", "--in-place", "--chip", "tq6951") == (
+        2, b"", b"vexdram: aux.bin" + DEVICE_REFUSAL.encode())
+    assert vexdram(tmp_path, "apply", "p.txt", "tq6951_a.bin", "com9.bin", "--out-dir", "out", "--chip", "tq6951") == (
+        2, b"", b"vexdram: out/com9.bin" + DEVICE_REFUSAL.encode())
+    assert sorted(p.name for p in tmp_path.rglob("*")) == before
+
+
 def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
     """The command line as typed in a console: a quoted folder with a space and a trailing
     backslash, then a quote doubled inside quotes, which the C runtime splits into one word more
