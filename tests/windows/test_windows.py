@@ -208,6 +208,36 @@ def probe(*args, cwd):
     return r.returncode, r.stdout
 
 
+def start_vexdram(work, *args):
+    return subprocess.Popen([WINE, str(WINDOWS["vexdram"]), *args], cwd=work, env=WINE_ENV,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def test_vexdram_every_name_of_a_file_is_one_target(tmp_path):
+    """Windows names one file "F", "F.", "F " and by its 8.3 name, in a folder deeper than 260
+    characters too: two runs in place through two of its names at once take one lock, so each
+    that returns 0 has its value in the file (30 pairs), and the file keeps its name."""
+    name, deep = "long_board_name_tq6951.bin", tmp_path / ("d" * 120) / ("e" * 120)
+    held = (b"is writing", b"changed while it was being edited")
+    for work in (tmp_path, deep):
+        work.mkdir(parents=True, exist_ok=True)
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / name)
+        status, short = probe("short", "\\\\?\\Z:" + str(work / name).replace("/", "\\"), cwd=work)
+        short = short.decode().strip().rsplit("\\", 1)[-1]  # (the \\?\ form at any length)
+        assert status == 0 and short != name
+        aliases = [name + ".", name + " ", name + ". ", short]
+        for i in range(15):
+            edits = (f"ddr3_freq={800 + i}", f"lp4_freq={1200 + i}")
+            pair = [start_vexdram(work, "set", n, e, "--in-place", "--chip", "tq6951")
+                    for n, e in zip((name, aliases[i % 4]), edits)]
+            results = [(p.wait(timeout=60), *p.communicate()) for p in pair]
+            got = vexdram(work, "get", name, "ddr3_freq", "lp4_freq")[1].split()
+            for (status, out, err), value, edit in zip(results, got, edits):
+                assert status == 0 and value.decode() == edit.split("=")[1] or (
+                    status == 2 and any(h in err for h in held)), (aliases[i % 4], err)
+        assert [p.name for p in work.iterdir() if p.is_file()] == [name]
+
+
 DEVICES = ["nul", "NUL.bin", "aux.bin", "Com1.txt", "CON . bin", "lpt9", "nul.", "prn ", "conout$"]
 DEVICE_REFUSAL = (": is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
                   "or none): give the file another name\n")
