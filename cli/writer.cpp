@@ -8,13 +8,17 @@
 #include <thread>
 
 #include "cli/errors.h"
+#include "cli/files.h"
 
 namespace vexdram::cli {
 namespace {
 
 namespace os = platform;
 
-std::string os_error() { return os::error_text(errno); }
+// How long a replace waits for a target that another program has open without sharing (on
+// Windows: a virus scanner or an indexer looking at it, another run checking its target) before
+// the write is refused: long enough for a look, short enough for a script.
+constexpr double replace_patience_seconds = 1.0;
 std::string dir_of(const std::string& path) {
   const std::size_t slash = os::last_separator(path);
   if (slash == std::string::npos) return ".";
@@ -154,7 +158,8 @@ void writer::commit() {
     // A lock no more once renamed: a later run must never take the target for a stale lock.
     if (!os::drop_owner(o.temp))
       throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target};
-    if (!(o.replace ? os::replace_file(o.temp, o.place) : os::publish_file(o.temp, o.place))) {
+    if (!(o.replace ? os::replace_file(o.temp, o.place, replace_patience_seconds)
+                    : os::publish_file(o.temp, o.place))) {
       if (errno == EEXIST) throw trouble{"exists: give --force to replace it", o.target};
       throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
     }

@@ -119,8 +119,13 @@ inline std::size_t last_separator(const std::string& path) {
 // goes to temp; nothing is left when this fails.
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp);
-// Puts from in the place of to in one step, to replaced when it exists; durable once true.
-bool replace_file(const std::string& from, const std::string& to);
+// Puts from in the place of to in one step, to replaced when it exists; durable once true. On
+// Windows a target that another program has open cannot be replaced (EBUSY when it does not
+// share it, else EACCES, as for a read-only target): the move is tried again for up to
+// patience_seconds, the caller's choice of how long a program looking at it (a virus scanner,
+// another run checking its target) may take to let it go; a read-only target or a folder is
+// refused at once. POSIX replaces a file whoever has it open: there the first try decides.
+bool replace_file(const std::string& from, const std::string& to, double patience_seconds);
 // Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
 bool publish_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);

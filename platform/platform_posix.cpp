@@ -258,7 +258,8 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
   return true;
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
+// (POSIX renames over a file whoever has it open: nothing to wait for)
+bool replace_file(const std::string& from, const std::string& to, double) {
   if (std::rename(from.c_str(), to.c_str()) != 0) return false;
   forget_on_interrupt(from);
   return true;

@@ -390,22 +390,45 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
   return false;
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on
-  // Linux. A file that any program has open, if only to look at it (another run checking its
-  // target, a virus scanner), cannot be replaced: tried again for up to a second before it is
-  // refused.
-  for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      break;
-    const DWORD e = ::GetLastError();
-    if (attempt < 50 && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) {
-      ::Sleep(20);
-      continue;
-    }
-    set_errno_from_last_error();
+namespace {
+// Why a move over `to` was refused with "access denied": a read-only or a folder target is a
+// refusal for good (EACCES, EISDIR: false). Any other may pass (true): a file that another program
+// has open cannot be replaced, even when it shares its deletion (a run checking its target, a
+// virus scanner); EBUSY when it holds it without sharing, else EACCES (it may be the folder's
+// permissions too: they cannot be told apart from here).
+bool denied_for_now(const std::wstring& to) {
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    errno = EISDIR;
     return false;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    errno = EACCES;
+    return false;
+  }
+  const HANDLE h = ::CreateFileW(to.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  errno = h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : EACCES;
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  return true;
+}
+}  // namespace
+
+bool replace_file(const std::string& from, const std::string& to, double patience_seconds) {
+  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on
+  // Linux.
+  const std::wstring source = wide(from), target = wide(to);
+  const ULONGLONG deadline =
+      ::GetTickCount64() + static_cast<ULONGLONG>(std::max(0.0, patience_seconds) * 1000);
+  while (!::MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD e = ::GetLastError();
+    bool may_pass = e == ERROR_SHARING_VIOLATION;
+    if (may_pass) errno = EBUSY;
+    else if (e == ERROR_ACCESS_DENIED) may_pass = denied_for_now(target);
+    else set_errno_from_last_error();
+    if (!may_pass || ::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
   }
   forget_on_interrupt(from);
   return true;
@@ -687,7 +710,7 @@ std::string error_text(int error) {
   switch (error) {
     case ENOENT: return "No such file or directory";
     case EEXIST: return "File exists";
-    case EBUSY: return "Device or resource busy: another program has it open and does not share it";
+    case EBUSY: return "Device or resource busy";
     case ENOSPC: return "No space left on device";
     case ENOMEM: return "Cannot allocate memory";
     case EROFS: return "Read-only file system";

@@ -134,7 +134,7 @@ TEST(PlatformFiles, TemporaryThenReplaceOrPublish) {
   EXPECT_EQ(read_file(temp), (bytes{7, 8, 9}));
   EXPECT_FALSE(platform::publish_file(temp, target));
   EXPECT_EQ(read_file(target), bytes{1});
-  ASSERT_TRUE(platform::replace_file(temp, target));
+  ASSERT_TRUE(platform::replace_file(temp, target, 0));
   EXPECT_EQ(read_file(target), (bytes{7, 8, 9}));
   EXPECT_FALSE(exists(temp));
   ASSERT_TRUE(platform::write_temporary(d.dir, ".t-", content, 1, temp));
@@ -181,7 +181,7 @@ TEST(PlatformFiles, LockFileOwnerAndIdentity) {
   EXPECT_EQ(platform::identity_of(target), was);
   EXPECT_FALSE(platform::identity_of(d.at("missing")));
   write_file(d.at("other.bin"), bytes{1, 2});
-  ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target));  // same bytes, another file
+  ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target, 0));  // same bytes, another file
   EXPECT_NE(platform::identity_of(target), was);
 }
 
