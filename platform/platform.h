@@ -222,6 +222,14 @@ std::string error_text(int error);
 // registers its file; replace_file and remove_file let the name go. False when it could not be
 // registered (out of memory, or the table of names is full).
 bool remove_if_interrupted(const std::string& path);
+// From now on an interrupt ends the program so (remove_if_interrupted calls it too): on POSIX by
+// the signal itself, SIGINT, SIGTERM or SIGHUP; on Windows by the console's events, with the
+// status a shell on Linux gives for the matching signal (128 + its number): Ctrl+C and Ctrl+Break
+// 130, a closed console 129, logging off or shutting down 143. What Windows does not let a
+// program see: TerminateProcess (the Task Manager's "End task", taskkill /F), and under Wine a
+// SIGTERM or SIGHUP sent to the process, which ends it at once as SIGKILL would; what is
+// registered then stays behind.
+void catch_interrupts();
 void forget_on_interrupt(const std::string& path);
 // For a program whose output is written all or nothing (vexdram): a closed pipe also removes what
 // is registered before it ends the program, and a file over the size limit (ulimit -f) is a

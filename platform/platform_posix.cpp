@@ -495,12 +495,13 @@ void remove_pending(int sig) {
   ::raise(sig);
 }
 
+}  // namespace
+
 void catch_interrupts() {
   // an interrupt ignored when the program started (a background job) stays ignored
   for (int sig : {SIGINT, SIGTERM, SIGHUP})
     if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
 }
-}  // namespace
 
 void catch_write_signals() {
   catch_interrupts();

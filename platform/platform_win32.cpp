@@ -730,29 +730,34 @@ namespace {
 std::mutex pending_lock;
 std::vector<std::wstring> pending;
 
+// A console event ends the program as its signal ends it on Linux, with the status a shell
+// reports there (128 + the signal's number): Ctrl+C and Ctrl+Break as SIGINT, a closed console as
+// SIGHUP, logging off and shutting down as SIGTERM. TerminateProcess, not ExitProcess: the main
+// thread may be holding the C runtime's locks (a printf), which the runtime's exit would wait for.
 BOOL WINAPI on_console_event(DWORD event) {
+  UINT status = 0;
   switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
+    case CTRL_BREAK_EVENT: status = 128 + 2; break;
+    case CTRL_CLOSE_EVENT: status = 128 + 1; break;
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: {
-      pending_lock.lock();
-      for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
-      ::ExitProcess(STATUS_CONTROL_C_EXIT);
-    }
+    case CTRL_SHUTDOWN_EVENT: status = 128 + 15; break;
     default: return FALSE;
   }
-}
-
-void catch_console() {
-  static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
-  (void)caught;
+  pending_lock.lock();
+  for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
+  ::TerminateProcess(::GetCurrentProcess(), status);
+  return TRUE;
 }
 }  // namespace
 
+void catch_interrupts() {
+  static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  (void)caught;
+}
+
 bool remove_if_interrupted(const std::string& path) {
-  catch_console();
+  catch_interrupts();
   const std::lock_guard<std::mutex> hold(pending_lock);
   try {
     pending.push_back(wide(path));
@@ -762,7 +767,7 @@ bool remove_if_interrupted(const std::string& path) {
   return true;
 }
 
-void catch_write_signals() { catch_console(); }
+void catch_write_signals() { catch_interrupts(); }
 
 void forget_on_interrupt(const std::string& path) {
   const std::wstring name = wide(path);

@@ -264,6 +264,30 @@ def test_vexdram_refuses_device_names(tmp_path):
     assert sorted(p.name for p in tmp_path.rglob("*")) == before
 
 
+@pytest.mark.parametrize("sig,status,left", [
+    (signal.SIGINT, 130, []),
+    (signal.SIGTERM, -signal.SIGTERM, ["tq6951_a.bin.lock"]),
+], ids=["SIGINT", "SIGTERM"])
+def test_vexdram_interrupted_while_it_holds_a_lock(tmp_path, sig, status, left):
+    """Wine turns a SIGINT into the console's Ctrl+C: vexdram.exe removes its lock and ends with
+    130, as on Linux. A SIGTERM ends the Wine process at once, as TerminateProcess ends a Windows
+    one: no code of the program runs, its lock is left behind. The targets stay as they were."""
+    for name in ("tq6951_a.bin", "tq6951_b.bin"):
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / name)
+    (tmp_path / "tq6951_b.bin.lock").write_bytes(b"")  # another run's: the run waits for it
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    run_ = start_vexdram(tmp_path, "apply", "p.txt", "tq6951_a.bin", "tq6951_b.bin", "--in-place", "--wait", "60")
+    deadline = time.monotonic() + 30
+    while not (tmp_path / "tq6951_a.bin.lock").exists() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    time.sleep(1)  # from the lock's making to waiting for the next: a few instructions
+    run_.send_signal(sig)
+    assert run_.wait(timeout=30) == status, run_.communicate()
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir() if p.name in before} == before
+    assert sorted(set(os.listdir(tmp_path)) - set(before)) == left
+
+
 def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
     """The command line as typed in a console: a quoted folder with a space and a trailing
     backslash, then a quote doubled inside quotes, which the C runtime splits into one word more
