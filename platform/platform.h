@@ -143,10 +143,11 @@ std::optional<std::uint64_t> regular_size(std::FILE* f);
 // before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
 // The longest name of one file in a folder, in bytes (ext4 and XFS) or UTF-16 units (NTFS).
 inline constexpr std::size_t name_max = 255;
-// The one name that every name of a file shares, which its lock is made from: on POSIX the path
-// as given (symbolic links are followed before); on Windows, where "F", "F." and "F " name one
-// file, the file's final path, or for a file not there yet its full path with the trailing dots
-// and spaces of the last part dropped.
+// The one name that every name of a file shares, which its lock is made from and the new file is
+// renamed to: on POSIX the path as given (symbolic links are followed before); on Windows, where
+// "F", "F.", "F ", "f" and an 8.3 name name one file, the file's final path, or for a file not
+// there yet its folder's final path and its name without trailing dots and spaces (no folder
+// either: its full path). A hard link is a name of its own on both: two links, two names.
 std::string canonical_name(const std::string& path);
 // Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
 // a symbolic link: no_file otherwise, with errno EEXIST when something is there.
