@@ -129,10 +129,10 @@ std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& p
   // A dry run may name no destination: then there is nothing to check.
   if (!d.in_place && d.out.empty() && d.out_dir.empty())
     return std::vector<std::string>(paths.size());
-  std::set<std::string> seen;
+  std::set<std::string> seen;  // by the one name each file has ("F" and "F." on Windows)
   for (const std::string& path : paths) {
     targets.push_back(target_for(path, d));
-    if (!seen.insert(targets.back()).second)
+    if (!seen.insert(platform::canonical_name(targets.back())).second)
       throw trouble{"two inputs would both be written there", targets.back()};
   }
   if (!dry_run)

@@ -217,7 +217,8 @@ def start_vexdram(work, *args):
 def test_vexdram_every_name_of_a_file_is_one_target(tmp_path):
     """Windows names one file "F", "F.", "F " and by its 8.3 name, in a folder deeper than 260
     characters too: two runs in place through two of its names at once take one lock, so each
-    that returns 0 has its value in the file (30 pairs), and the file keeps its name."""
+    that returns 0 has its value in the file (30 pairs), and the file keeps its name; two of its
+    names given to one apply are one target."""
     name, deep = "long_board_name_tq6951.bin", tmp_path / ("d" * 120) / ("e" * 120)
     held = (b"is writing", b"changed while it was being edited")
     for work in (tmp_path, deep):
@@ -237,6 +238,9 @@ def test_vexdram_every_name_of_a_file_is_one_target(tmp_path):
                 assert status == 0 and value.decode() == edit.split("=")[1] or (
                     status == 2 and any(h in err for h in held)), (aliases[i % 4], err)
         assert [p.name for p in work.iterdir() if p.is_file()] == [name]
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    assert vexdram(tmp_path, "apply", "p.txt", name, name + ".", "--in-place") == (
+        2, b"", f"vexdram: {name}.: two inputs would both be written there\n".encode())
 
 
 DEVICES = ["nul", "NUL.bin", "aux.bin", "Com1.txt", "CON . bin", "lpt9", "nul.", "prn ", "conout$"]
