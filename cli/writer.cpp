@@ -8,13 +8,17 @@
 #include <thread>
 
 #include "cli/errors.h"
+#include "cli/files.h"
 
 namespace vexdram::cli {
 namespace {
 
 namespace os = platform;
 
-std::string os_error() { return os::error_text(errno); }
+// How long a replace waits for a target that another program has open without sharing (on
+// Windows: a virus scanner or an indexer looking at it, another run checking its target) before
+// the write is refused: long enough for a look, short enough for a script.
+constexpr double replace_patience_seconds = 1.0;
 std::string dir_of(const std::string& path) {
   const std::size_t slash = os::last_separator(path);
   if (slash == std::string::npos) return ".";
@@ -118,8 +122,10 @@ void writer::add(const std::string& target, const os::file_status& like, bool ke
   const os::native_file f = os::open_to_write(temp);  // made empty by lock()
   if (f == os::no_file)
     throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target};
-  outputs_.push_back(
-      {target, temp, nullptr, replace, read_as != nullptr, read_as ? read_as->id : like.id});
+  // Renamed over the name the file system keeps for it: through an 8.3 name, "F." or another
+  // case, a rename would give the file that name instead.
+  outputs_.push_back({target, temp, nullptr, replace, read_as != nullptr,
+                      read_as ? read_as->id : like.id, os::canonical_name(target)});
   // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
   struct closer {
     os::native_file f;
@@ -152,7 +158,8 @@ void writer::commit() {
     // A lock no more once renamed: a later run must never take the target for a stale lock.
     if (!os::drop_owner(o.temp))
       throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target};
-    if (!(o.replace ? os::replace_file(o.temp, o.target) : os::publish_file(o.temp, o.target))) {
+    if (!(o.replace ? os::replace_file(o.temp, o.place, replace_patience_seconds)
+                    : os::publish_file(o.temp, o.place))) {
       if (errno == EEXIST) throw trouble{"exists: give --force to replace it", o.target};
       throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
     }
