@@ -2,11 +2,12 @@
 // synced, read back and checked; only when every output of the command has passed, and every
 // target edited in place is still the file that was read, are they renamed over their targets,
 // and each directory is synced. Should a rename fail, the targets already replaced are put back
-// (each replaced file is kept under a name of the lock's holder until every target is done): on
-// any failure every target is as it was and every new file is removed. Two limits of the system
-// stay: a file system that can neither exchange two names nor give a file a second name (FAT on
-// an older kernel) keeps nothing to put back; and a run killed with SIGKILL during its renames
-// leaves each target either as it was or whole with its new values.
+// (each replaced file but the last's, which no rename follows, is kept under a name of the lock's
+// holder until every target is done): on any failure every target is as it was and every new
+// file is removed. Two limits of the system stay: a file system that can neither exchange two
+// names nor give a file a second name (FAT on an older kernel) keeps nothing to put back, and the
+// message names what stays replaced; a run killed with SIGKILL during its renames leaves each
+// target either as it was or whole with its new values.
 //
 // Runs of vexdram on one target are serialised from the read to the rename by the target's lock,
 // "NAME.lock", taken before the input is read. It is a name of a file that the kernel keeps locked
