@@ -231,6 +231,7 @@ void writer::lock(const std::string& target, double wait_seconds) {
   const std::string name = derived(name_of(canonical), lock_suffix);
   const std::string path = beside(canonical, name);
   const auto deadline = clock::now() + std::chrono::duration<double>(wait_seconds);
+  bool swept = false;  // a lock left behind was removed: what its run left beside it goes too
   clock::time_point held_since{};
   bool held = false;  // since held_since
   for (;;) {
@@ -254,8 +255,11 @@ void writer::lock(const std::string& target, double wait_seconds) {
     if (tried == os::lock_try::taken) {
       // Nobody holds it: left by a run that ended without removing it (SIGKILL). Removed only
       // while it is the file locked here: a run that removed it first may have made its own.
-      if (os::same_node(f, d, name) && !os::remove_lock(f, d, name) && errno != ENOENT)
-        throw trouble{words::cannot_sweep + os_error(), path};
+      if (os::same_node(f, d, name)) {
+        if (!os::remove_lock(f, d, name) && errno != ENOENT)
+          throw trouble{words::cannot_sweep + os_error(), path};
+        swept = true;
+      }
       held = false;
       continue;
     }
@@ -265,9 +269,12 @@ void writer::lock(const std::string& target, double wait_seconds) {
       throw trouble{words::held(os::lock_holder(f), target, wait_seconds), path};
     std::this_thread::sleep_for(std::chrono::milliseconds(now - held_since < brief ? 2 : 10));
   }
-  // What a killed holder left beside it goes: those names are the holder's.
-  os::remove_in(d, derived(name_of(canonical), new_suffix));
-  os::remove_in(d, derived(name_of(canonical), kept_suffix));
+  // What a killed holder left beside it goes: those names are the holder's. (A new file left
+  // without its lock is removed when it is made again.)
+  if (swept) {
+    os::remove_in(d, derived(name_of(canonical), new_suffix));
+    os::remove_in(d, derived(name_of(canonical), kept_suffix));
+  }
 }
 
 void writer::add(const std::string& target, const os::file_status& like, bool keep_owner,
@@ -290,6 +297,8 @@ void writer::add(const std::string& target, const os::file_status& like, bool ke
   {
     const os::interrupts_held quiet;
     f = os::create_in(d, o.temp_name);
+    if (f == os::no_file && errno == EEXIST && os::remove_in(d, o.temp_name))
+      f = os::create_in(d, o.temp_name);  // a killed run's: the name is this lock holder's
     if (f == os::no_file)
       throw trouble{"cannot make the new file " + o.temp + ": " + os_error(), target};
     o.ticket = os::remove_if_interrupted(d, o.temp_name);
