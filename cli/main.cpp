@@ -307,8 +307,9 @@ int main(int argc_given, char** argv_given) {
   const int argc = args_utf8.argc();
   char** const argv = args_utf8.argv();
   platform::binary_std_streams();
-  // an interrupt ends every command with its documented status, on Windows too
-  platform::catch_interrupts();
+  // An interrupt ends every command with its documented status, on Windows too; a closed standard
+  // output is a failed print (EPIPE), reported as such, never the end of the run.
+  platform::catch_write_signals();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
   // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
