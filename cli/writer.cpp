@@ -398,7 +398,7 @@ void writer::commit() {
       const std::string left = put_back(i);
       const std::string what = !o.replace && error == EEXIST
                                    ? std::string(words::exists)
-                                   : words::cannot_rename + os::error_text(error);
+                                   : words::cannot_rename + os_error(error);
       throw trouble{what + (left.empty() ? words::all_back : left), o.target};
     }
     if (*o.kept != os::kept_as::from) {  // the new file's name is free
