@@ -38,7 +38,7 @@ std::string part_name(const block_outcome& o) {
 std::string block_failure(const block_outcome& o, std::uint32_t version) {
   switch (o.what) {
     case outcome::no_block:
-      return "no parameter block: no start tag 0x12345678 with a version word after it";
+      return "no parameter block: no start tag " VEXDRAM_START_TAG " with a version word after it";
     case outcome::unsupported_version:
       return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
     case outcome::index_cut: return "the block's index runs past the end of the file";
@@ -212,7 +212,8 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
 binary::~binary() = default;
 
 std::string binary::unwritable() const {
-  // Writing one section back would change the other's values.
+  // Writing one section back would change the other's values. The words of every refusal of an
+  // edit of this block and of show --json's "unwritable".
   return overlap_.empty()
              ? ""
              : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
@@ -250,10 +251,15 @@ std::string binary::refusal(const edit& e) const {
   // A value equal to the binary's own is no change, wherever the parameter lives.
   if (w.why != storage::stored) return e.value == values_[e.n] ? "" : not_stored(e.n);
   if (!field_fits(w.width, e.value)) return too_wide(w.width);
-  if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
-    return "0 keeps a skew lane as it is (" + report_text(e.n, values_[e.n]) +
-           " here); it cannot be set to 0";
-  return "";
+  return e.value == 0 ? zero_refused(e.n) : "";
+}
+
+std::string binary::zero_refused(param n) const {
+  // The words of set's refusal and of show --json's "zero_refused".
+  const stored_field& w = stored_[n];
+  if (w.why != storage::stored || !w.zero_keeps || values_[n] == 0) return "";
+  return "0 keeps a skew lane as it is (" + report_text(n, values_[n]) +
+         " here); it cannot be set to 0";
 }
 
 base_info binary::edited(const std::vector<edit>& edits) const {

@@ -10,7 +10,13 @@
 
 namespace vexdram::cli {
 
-std::string os_error() { return platform::error_text(errno); }
+// The system's words, and vexdram's beside them where those say too little: a busy file is one
+// another program holds open without sharing (Windows; Linux hardly ever says it of a file).
+std::string os_error() { return os_error(errno); }
+std::string os_error(int error) {
+  return platform::error_text(error) +
+         (error == EBUSY ? ": another program has it open and does not share it" : "");
+}
 
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size) {
   if (platform::copy_data(from, to, size) != size)
@@ -26,8 +32,7 @@ void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes) 
 const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : "loader"; }
 
 bool is_loader(const std::uint8_t* head, std::size_t size) {
-  return size >= 5 && (std::memcmp(head, "BOOT", 4) == 0 || std::memcmp(head, "LDR ", 4) == 0) &&
-         head[4] == imgwelder::hdr::length;
+  return imgwelder::hdr::is_magic(head, size);
 }
 
 bool looks_like_text(const std::string& path) {

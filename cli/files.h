@@ -27,8 +27,10 @@ inline constexpr const char* param_file_too_large = "larger than 16 MiB: not a p
 inline constexpr std::size_t text_window = std::size_t{1} << 16;
 bool looks_like_text(const std::string& path);
 
-// The error of the last failed system call, in words (the GNU C library's on every system).
+// The error of the last failed system call (errno), in words: the GNU C library's on every
+// system, and vexdram's own beside them where those say too little.
 std::string os_error();
+std::string os_error(int error);
 // Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws
 // trouble.
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size);

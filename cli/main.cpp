@@ -19,6 +19,7 @@
 #include "cli/chip.h"
 #include "cli/command_text.h"
 #include "cli/errors.h"
+#include "cli/files.h"
 #include "cli/output.h"
 #include "cli/param_file.h"
 #include "cli/values.h"
@@ -87,13 +88,20 @@ int get(const options& o) {
   return status_ok;
 }
 
+// A target named as Windows names its devices: refused there before anything is opened.
+constexpr const char* device_refusal =
+    "is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
+    "or none): give the file another name";
+
 // The target of one input, checked before it is read: in place the file itself (the file a
 // symlink leads to), else OUT or DIR/its name. Only a regular file is ever replaced.
 std::string target_for(const std::string& path, const destination& d) {
   using type = platform::file_status::type;
   if (d.in_place) {
+    // by its name alone: opening a serial or a printer port may already do something
+    if (platform::device_name(path)) throw trouble{device_refusal, path};
     const auto st = platform::status_of(path);
-    if (!st) throw trouble{"cannot open: " + platform::error_text(errno), path};
+    if (!st) throw trouble{"cannot open: " + os_error(), path};
     if (st->kind != type::regular) throw trouble{"not a regular file: write it with -o OUT", path};
     // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
     if ((st->mode & 0222) == 0 && !d.force)
@@ -103,6 +111,7 @@ std::string target_for(const std::string& path, const destination& d) {
   }
   const std::string out =
       d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
+  if (platform::device_name(out)) throw trouble{device_refusal, out};
   if (same_file(out, path)) throw trouble{out + " is the input itself: use --in-place", path};
   const std::string target = output_target(out);
   if (const auto st = platform::status_of(target)) {
@@ -121,10 +130,10 @@ std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& p
   // A dry run may name no destination: then there is nothing to check.
   if (!d.in_place && d.out.empty() && d.out_dir.empty())
     return std::vector<std::string>(paths.size());
-  std::set<std::string> seen;
+  std::set<std::string> seen;  // by the one name each file has ("F" and "F." on Windows)
   for (const std::string& path : paths) {
     targets.push_back(target_for(path, d));
-    if (!seen.insert(targets.back()).second)
+    if (!seen.insert(platform::canonical_name(targets.back())).second)
       throw trouble{"two inputs would both be written there", targets.back()};
   }
   if (!dry_run)
@@ -299,6 +308,9 @@ int main(int argc_given, char** argv_given) {
   const int argc = args_utf8.argc();
   char** const argv = args_utf8.argv();
   platform::binary_std_streams();
+  // An interrupt ends every command with its documented status, on Windows too; a closed standard
+  // output is a failed print (EPIPE), reported as such, never the end of the run.
+  platform::catch_write_signals();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
   // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)

@@ -1,5 +1,7 @@
 #include "tool/report.h"
 
+#include "tool/layout.h"
+
 namespace vexdram {
 namespace {
 constexpr bool has(std::size_t n, std::string_view part) {
@@ -30,7 +32,7 @@ const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
 }
 
 std::string report_text(const base_info& info_from_bin) {
-  std::string text = "start tag=0x12345678\n";
+  std::string text = std::string(base_info_tag[0]) + "=" + start_tag_text + "\n";
   text.reserve(16 * 1024);
   char value[16];
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
@@ -49,7 +51,7 @@ int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
 }
 
 std::string template_text() {
-  std::string text = "start tag=0x12345678\n";
+  std::string text = std::string(base_info_tag[0]) + "=" + start_tag_text + "\n";
   for (std::size_t n = 1; n < base_info_tag_size; ++n) text.append(base_info_tag[n]).append("=\n");
   return text.append("end\n");
 }
