@@ -27,7 +27,9 @@ inline constexpr const char* output =
     "lines) as image paths, so pack refuses a container that would leave one of "
     "those slots without an image. An image name is 1 to 40 letters, "
     "digits, '.', '_' or '-', does not begin with '.' or '-', holds no \"..\" and not "
-    "the word \"Error\".";
+    "the word \"Error\", does not end in '.', and is no name Windows keeps for a device "
+    "(CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, with any extension, in any case), on "
+    "every system alike.";
 
 inline constexpr const char* source_date_epoch =
     "seconds since 1970 (UTC) to record as the release time of a packed container "

@@ -2,6 +2,7 @@
 
 #include "imgwelder/messages.h"
 #include "imgwelder/text.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -76,6 +77,9 @@ bool is_safe_image_name(const std::string& name) {
   if (name.find("..") != std::string::npos) return false;
   // the word that tells callers the tool failed must not appear in a successful listing
   if (name.find("Error") != std::string::npos) return false;
+  // Windows cannot make such a file, on any system the container is unpacked: it drops a trailing
+  // dot ("a.bin." would be "a.bin"), and a device's name ("NUL", "com1.bin") opens the device.
+  if (name.back() == '.' || vexdram::platform::reserved_on_windows(name)) return false;
   return std::all_of(name.begin(), name.end(),
                      [](char ch) { return is_alnum(ch) || ch == '.' || ch == '_' || ch == '-'; });
 }

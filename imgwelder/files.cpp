@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 namespace imgwelder {
@@ -15,6 +16,8 @@ namespace {
 namespace platform = vexdram::platform;
 
 constexpr const char* temp_prefix = ".imgwelder-";
+// A replaced file's second name while an unpack puts its images in place: its temporary's and this.
+constexpr const char* kept_suffix = "-old";
 // How long a file is waited for that another program has open without sharing (on Windows: a
 // virus scanner looking at the container or image just written) before it cannot be written.
 constexpr double replace_patience_seconds = 1.0;
@@ -79,30 +82,62 @@ bool unpack_to_directory(const std::uint8_t* data, std::size_t size, const std::
     return false;
   }
 
-  // All images go to temporary files first; only when every one is complete are they
-  // renamed to their names, which the reader has checked to be plain base names.
-  std::vector<std::pair<std::string, std::string>> pending;  // temporary, final
-  auto discard = [&pending](std::size_t from) {
-    for (std::size_t i = from; i < pending.size(); ++i) platform::remove_file(pending[i].first);
+  // All or nothing: every image goes to a temporary file first; only when every one is complete
+  // are they put in place under their names (which the reader has checked to be plain base
+  // names that every system can make), each keeping the file it replaces until all are placed.
+  // Should one fail, the ones before it are taken back and the folder holds what it held.
+  struct placing {
+    std::string temp;  // the image's temporary name in dir; after an exchange, the replaced file
+    std::string name;
+    std::optional<platform::kept_as> kept;
+  };
+  const platform::folder_at d{dir};
+  std::vector<placing> all;
+  auto discard = [&all](std::size_t from) {
+    for (std::size_t i = from; i < all.size(); ++i) platform::remove_file(all[i].temp);
   };
   for (const auto& table : c.tables)
     for (const auto& img : table) {
       std::string temp;
-      const std::string final_path = dir + "/" + img.name;
       if (!write_temp(dir, img.data.data(), img.data.size(), temp)) {
         discard(0);
-        error = format(msg::cannot_write, final_path.c_str());
+        error = format(msg::cannot_write, (dir + "/" + img.name).c_str());
         return false;
       }
-      pending.emplace_back(std::move(temp), final_path);
+      all.push_back({std::move(temp), img.name, std::nullopt});
     }
-  for (std::size_t i = 0; i < pending.size(); ++i)
-    if (!platform::replace_file(pending[i].first, pending[i].second,
-                                replace_patience_seconds)) {
-      discard(i);
-      error = format(msg::cannot_write, pending[i].second.c_str());
-      return false;
+  auto temp_name = [](const placing& p) {
+    return p.temp.substr(platform::last_separator(p.temp) + 1);
+  };
+  auto kept_name = [&](const placing& p) { return temp_name(p) + kept_suffix; };
+  const platform::interrupts_held quiet;  // the renames and their undoing are done whole
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    placing& p = all[i];
+    // (a folder there would be exchanged with the image, as a file is)
+    const auto there = platform::link_status_of(platform::path_in(d, p.name));
+    if (!there || there->kind != platform::file_status::type::folder)
+      p.kept = platform::replace_keeping(d, temp_name(p), p.name, kept_name(p),
+                                         replace_patience_seconds);
+    if (p.kept) continue;
+    for (std::size_t j = i; j-- > 0;) {
+      const placing& q = all[j];
+      switch (*q.kept) {
+        case platform::kept_as::from: platform::rename_in(d, temp_name(q), q.name, replace_patience_seconds); break;
+        case platform::kept_as::kept: platform::rename_in(d, kept_name(q), q.name, replace_patience_seconds); break;
+        case platform::kept_as::nothing: platform::remove_in(d, q.name); break;
+        case platform::kept_as::gone: break;  // no second name to be had: replaced for good
+      }
+      platform::forget_on_interrupt(q.temp);
     }
+    discard(i);
+    error = format(msg::cannot_write, (dir + "/" + p.name).c_str());
+    return false;
+  }
+  for (const placing& p : all) {
+    if (*p.kept == platform::kept_as::from) platform::remove_in(d, temp_name(p));
+    if (*p.kept == platform::kept_as::kept) platform::remove_in(d, kept_name(p));
+    platform::forget_on_interrupt(p.temp);
+  }
   platform::sync_folder(dir);
   lines = listing(c);
   return true;

@@ -207,7 +207,7 @@ TEST_F(Command, InterruptedRunLeavesNoTemporary) {
     SCOPED_TRACE(when);
     const auto r =
         iwtest::run("cd " + iwtest::quoted(dir.path()) +
-                    " && strace -f -o /dev/null -e inject=rename:signal=INT:when=" + when + " " +
+                    " && strace -f -o /dev/null -e inject=rename,renameat2:signal=INT:when=" + when + " " +
                     program + " unpack -i good.bin -o unpacked");
     EXPECT_EQ(r.status, 128 + 2) << r.output;
     for (const std::string& name : iwtest::entries(dir / "unpacked"))

@@ -240,6 +240,12 @@ TEST(Unpack, HostileContainersWriteNothing) {
       {"control character", name(std::string("a\x01.bin"))},
       {"high byte", name(std::string("a\xc3\xa9.bin"))},
       {"failure word in name", name("Error.bin")},
+      // names Windows folds into another's or opens as a device, refused on every system
+      {"trailing dot", name("FlashData.bin.")},
+      {"device name", name("NUL")},
+      {"device name with an extension", name("aux.bin")},
+      {"device name in another case", name("Com1.img")},
+      {"printer port", name("lpt9.tar.gz")},
       {"empty name", name("")},
       {"bytes after the name's end", name(std::string("a.bin\0x", 7))},
       {"same name ignoring case", [](bytes& b) { set_name(b, record(b, 2, 1), "DDR0.BIN"); }},
@@ -311,23 +317,37 @@ TEST(Unpack, WritesEveryImageAndNothingElse) {
   EXPECT_EQ(iwtest::entries(root / "out"), expected);
 }
 
-TEST(Unpack, FailedWriteLeavesNoImageOrTemporary) {
+TEST(Unpack, FailedWriteLeavesTheFolderAsItWas) {
+  // Files of every image's name but the last are there; a directory at the last one's name makes
+  // its rename fail after the others were put in place: they are put back, nothing else is left.
   const container c = make_container(1, 1, 2);
   const bytes file = write(c);
   iwtest::scratch_dir root;
-  // a directory where the first image should go makes its rename fail
-  ASSERT_EQ(::mkdir((root / c.tables[0][0].name).c_str(), 0755), 0);
+  std::vector<std::string> before;
+  for (const auto& table : c.tables)
+    for (const auto& img : table) before.push_back(img.name);
+  const std::string last = before.back();
+  before.pop_back();
+  for (const std::string& n : before) iwtest::write_bytes(root / n, {7, 7, 7});
+  ASSERT_EQ(::mkdir((root / last).c_str(), 0755), 0);
+  before.push_back(last);
+  std::sort(before.begin(), before.end());
   std::vector<std::string> lines;
   std::string error;
   EXPECT_FALSE(unpack_to_directory(file.data(), file.size(), root.path(), lines, error));
-  EXPECT_NE(error.find("Error"), std::string::npos);
-  EXPECT_EQ(iwtest::entries(root.path()), std::vector<std::string>{c.tables[0][0].name});
+  EXPECT_EQ(error, "Error: cannot write " + root / last);
+  EXPECT_EQ(iwtest::entries(root.path()), before);
+  for (const std::string& n : before)
+    if (n != last) {
+      EXPECT_EQ(iwtest::read_bytes(root / n), (bytes{7, 7, 7})) << n;
+    }
 }
 
 TEST(Writer, RefusesWhatCannotBeRead) {
   using change = std::function<void(container&)>;
   const std::pair<const char*, change> cases[] = {
       {"unsafe name", [](container& c) { c.tables[0][0].name = "../x.bin"; }},
+      {"device name", [](container& c) { c.tables[2][0].name = "con.bin"; }},
       {"name longer than its field",
        [](container& c) { c.tables[0][0].name = std::string(41, 'a'); }},
       {"duplicate names", [](container& c) { c.tables[2][1].name = c.tables[1][0].name; }},
