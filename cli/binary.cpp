@@ -184,8 +184,8 @@ binary::binary(const std::string& path, const std::string& chip_option) : path_(
     if (is_loader(head, got)) {
       kind_ = kind::loader;
       imgwelder::container c;
-      std::string error;
-      if (!imgwelder::read_container(bytes_.data(), bytes_.size(), c, error)) throw trouble{error};
+      if (const auto read = imgwelder::read_container(bytes_.data(), bytes_.size(), c); !read)
+        throw trouble{unreadable(read)};
       unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
       std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
       if (!image) throw trouble{"the container holds no DDR image (471)"};
@@ -341,8 +341,8 @@ made binary::write_edited(platform::native_file fd, const std::string& temp_path
       return check_image(was, now, want, written, chip_, path_);
     }
     imgwelder::container c;
-    if (!imgwelder::read_container(back.data(), back.size(), c, error))
-      return "it does not unpack: " + error;
+    if (const auto read = imgwelder::read_container(back.data(), back.size(), c); !read)
+      return "it does not unpack: " + unreadable(read);
     try {
       module_unpack u = unpack_as_module(back, c, upper(chip_));
       std::vector<std::uint8_t>* image = u.file(u["loader_471"]);

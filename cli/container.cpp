@@ -34,6 +34,29 @@ std::string refused(imgwelder::repack_refusal why) {
 
 }  // namespace
 
+std::string unreadable(const imgwelder::read_outcome& r) {
+  using why = imgwelder::read_refusal;
+  const std::string table = std::string("the container's ") +
+                            (r.table < imgwelder::table_count ? imgwelder::table_label[r.table] : "") +
+                            " table";
+  const std::string entry = "entry " + std::to_string(r.entry) + " of " + table;
+  switch (r.why) {
+    case why::none: break;
+    case why::short_file: return "the container is shorter than its header";
+    case why::bad_tag: return "the container begins with neither \"BOOT\" nor \"LDR \"";
+    case why::bad_header_size: return "the container's header size is not 102";
+    case why::bad_crc: return "the container's CRC-32 does not match its bytes";
+    case why::bad_entry_size: return table + " has entries of a size other than 57";
+    case why::table_outside: return table + " reaches past its end";
+    case why::bad_entry: return entry + " is malformed";
+    case why::unsafe_name: return entry + " has a name no image may have";
+    case why::data_outside: return "the image of " + entry + " reaches past its end";
+    case why::overlap: return "the container's header, tables and images overlap";
+    case why::duplicate_name: return "two images of the container would be one file (" + r.name + ")";
+  }
+  return "";
+}
+
 const std::string& module_unpack::operator[](const std::string& key) const {
   static const std::string none = null_text;
   for (const auto& [k, v] : dict)

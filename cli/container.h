@@ -33,6 +33,10 @@ struct module_unpack {
   std::string ddr_image() const;
 };
 
+// Why imgwelder's reader refused a container, in vexdram's words ("the container's CRC-32 does
+// not match").
+std::string unreadable(const imgwelder::read_outcome& r);
+
 // What the module's unpack of this container (its bytes, parsed) gives, for this chip (as a host
 // passes it: the first two letters, upper case, choose the family of the repacked container).
 // Throws trouble when the module could not read the container's listing or header.

@@ -422,7 +422,9 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
   using namespace imgwelder;
   container raw;
   std::string error;
-  const bool raw_ok = read_container(data, size, raw, error);
+  const read_outcome raw_read = read_container(data, size, raw);
+  const bool raw_ok = static_cast<bool>(raw_read);
+  error = reader_message(raw_read);
   if (!raw_ok &&
       (error.find("Error") == std::string::npos || error.find('\n') != std::string::npos))
     return "failure message is not one line with \"Error\": " + error;
@@ -434,7 +436,7 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
       bytes[size - crc_length + i] = static_cast<std::uint8_t>(crc >> (8 * i));
   }
   container c;
-  const bool ok = read_container(bytes.data(), bytes.size(), c, error);
+  const bool ok = static_cast<bool>(read_container(bytes.data(), bytes.size(), c));
   if (raw_ok && !ok) return "a valid container failed after its CRC was rewritten";
 
   // Half the time the output directory exists already.
@@ -473,8 +475,8 @@ std::string check_imgwelder_unpack(const std::uint8_t* data, std::size_t size,
   std::vector<std::uint8_t> written;
   if (!write_container(c, written, error)) return {};  // e.g. an alignment the writer refuses
   container back;
-  if (!read_container(written.data(), written.size(), back, error))
-    return "the writer's output does not read back: " + error;
+  if (const read_outcome read = read_container(written.data(), written.size(), back); !read)
+    return "the writer's output does not read back: " + reader_message(read);
   const std::string diff = compare(c, back);
   if (!diff.empty()) return "read back after writing: " + diff;
   return check_repack_plan(bytes, c);

@@ -63,6 +63,11 @@ bool names_unique(const container& c, std::string& duplicate) {
   return false;
 }
 
+read_outcome refused(read_refusal why, std::size_t table = 0, std::uint32_t entry = 0,
+                     std::string name = {}) {
+  return {why, table, entry, std::move(name)};
+}
+
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
@@ -96,21 +101,17 @@ std::array<std::uint8_t, 7> make_release_time(unsigned year, unsigned month, uns
   return t;
 }
 
-bool read_container(const std::uint8_t* data, std::size_t size, container& out,
-                    std::string& error) {
+read_outcome read_container(const std::uint8_t* data, std::size_t size, container& out) {
   out = container{};
   if (size < hdr::length) {
-    error = msg::short_file;
-    return false;
+    return refused(read_refusal::short_file);
   }
   const std::string tag(reinterpret_cast<const char*>(data + hdr::tag), hdr::tag_length);
   if (tag != hdr::boot_tag && tag != hdr::ldr_tag) {
-    error = msg::bad_tag;
-    return false;
+    return refused(read_refusal::bad_tag);
   }
   if (get_le(data + hdr::size, 2) != hdr::length) {
-    error = msg::bad_header_size;
-    return false;
+    return refused(read_refusal::bad_header_size);
   }
   out.ldr_tag = tag == hdr::ldr_tag;
   std::copy_n(data + hdr::version, 4, out.version.begin());
@@ -129,8 +130,7 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
   if (out.crc_off == 0) {
     if (size < hdr::length + crc_length ||
         crc32(data, size - crc_length) != get_le(data + size - crc_length, 4)) {
-      error = msg::bad_crc;
-      return false;
+      return refused(read_refusal::bad_crc);
     }
     end -= crc_length;
   }
@@ -143,13 +143,11 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
     const std::uint64_t offset = get_le(field + 1, 4);
     if (count == 0) continue;  // offset and entry size of an empty table mean nothing
     if (field[5] != ent::length) {
-      error = format(msg::bad_entry_size, table_label[t]);
-      return false;
+      return refused(read_refusal::bad_entry_size, t);
     }
     const std::uint64_t table_end = offset + std::uint64_t{count} * ent::length;
     if (table_end > end) {
-      error = format(msg::table_outside, table_label[t]);
-      return false;
+      return refused(read_refusal::table_outside, t);
     }
     regions.push_back({offset, table_end});
 
@@ -162,20 +160,17 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
                                              [](char ch) { return ch == '\0'; });
       if (rec[ent::record_size] != ent::length || get_le(rec + ent::type, 4) != table_type[t] ||
           !padding_clean) {
-        error = format(msg::bad_entry, i, table_label[t]);
-        return false;
+        return refused(read_refusal::bad_entry, t, i);
       }
       image img;
       img.name.assign(name_field, name_len);
       if (!is_safe_image_name(img.name)) {
-        error = format(msg::unsafe_name, table_label[t], i);
-        return false;
+        return refused(read_refusal::unsafe_name, t, i);
       }
       const std::uint64_t data_offset = get_le(rec + ent::data_offset, 4);
       const std::uint64_t data_end = data_offset + get_le(rec + ent::data_size, 4);
       if (data_end > end) {
-        error = format(msg::data_outside, table_label[t], i);
-        return false;
+        return refused(read_refusal::data_outside, t, i);
       }
       if (data_end > data_offset) regions.push_back({data_offset, data_end});
       img.delay = get_le(rec + ent::data_delay, 4);
@@ -184,19 +179,15 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
     }
   }
   if (!regions_disjoint(std::move(regions))) {
-    error = msg::overlap;
-    return false;
+    return refused(read_refusal::overlap);
   }
   std::string duplicate;
-  if (!names_unique(out, duplicate)) {
-    error = format(msg::duplicate_name, duplicate.c_str());
-    return false;
-  }
+  if (!names_unique(out, duplicate)) return refused(read_refusal::duplicate_name, 0, 0, duplicate);
   // Copied only now: disjoint regions keep the total copied within the file size.
   for (std::size_t t = 0; t < table_count; ++t)
     for (std::size_t i = 0; i < spans[t].size(); ++i)
       out.tables[t][i].data.assign(data + spans[t][i].begin, data + spans[t][i].end);
-  return true;
+  return {};
 }
 
 bool write_container(const container& c, std::vector<std::uint8_t>& out, std::string& error) {

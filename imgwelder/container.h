@@ -91,9 +91,32 @@ struct container {
   std::array<std::vector<image>, table_count> tables;
 };
 
-// Parses and checks a whole container; on failure `error` holds one line with "Error".
-// Safe on arbitrary bytes.
-bool read_container(const std::uint8_t* data, std::size_t size, container& out, std::string& error);
+// Why read_container refused a file: each program says it in its own words (imgwelder's are
+// reader_message in files.h).
+enum class read_refusal {
+  none,
+  short_file,       // shorter than the header
+  bad_tag,          // not "BOOT" or "LDR "
+  bad_header_size,  // the header's size field is not hdr::length
+  bad_crc,          // the CRC-32 at the end does not match
+  bad_entry_size,   // a table's entry size is not ent::length (table)
+  table_outside,    // a table reaches past the end (table)
+  bad_entry,        // an entry's record size, type or name padding is wrong (table, entry)
+  unsafe_name,      // an entry's name breaks the name rule (table, entry)
+  data_outside,     // an entry's image reaches past the end (table, entry)
+  overlap,          // header, tables and images overlap
+  duplicate_name,   // two names Windows would take for one file (name, letter case folded)
+};
+struct read_outcome {
+  read_refusal why = read_refusal::none;
+  std::size_t table = 0;    // an index of table_label
+  std::uint32_t entry = 0;  // within that table
+  std::string name;
+  explicit operator bool() const { return why == read_refusal::none; }
+};
+
+// Parses and checks a whole container. Safe on arbitrary bytes.
+read_outcome read_container(const std::uint8_t* data, std::size_t size, container& out);
 
 // Lays the container out; fails on bad names, too many entries, a bad alignment or a file
 // that would not fit 32-bit offsets.

@@ -37,6 +37,25 @@ std::string parent_dir(const std::string& path) {
 
 }  // namespace
 
+std::string reader_message(const read_outcome& r) {
+  const char* table = r.table < table_count ? table_label[r.table] : "";
+  switch (r.why) {
+    case read_refusal::none: break;
+    case read_refusal::short_file: return msg::short_file;
+    case read_refusal::bad_tag: return msg::bad_tag;
+    case read_refusal::bad_header_size: return msg::bad_header_size;
+    case read_refusal::bad_crc: return msg::bad_crc;
+    case read_refusal::bad_entry_size: return format(msg::bad_entry_size, table);
+    case read_refusal::table_outside: return format(msg::table_outside, table);
+    case read_refusal::bad_entry: return format(msg::bad_entry, r.entry, table);
+    case read_refusal::unsafe_name: return format(msg::unsafe_name, table, r.entry);
+    case read_refusal::data_outside: return format(msg::data_outside, table, r.entry);
+    case read_refusal::overlap: return msg::overlap;
+    case read_refusal::duplicate_name: return format(msg::duplicate_name, r.name.c_str());
+  }
+  return "";
+}
+
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
   out.clear();
   std::FILE* f = platform::open_stream(path.c_str(), "rb");
@@ -74,7 +93,10 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
 bool unpack_to_directory(const std::uint8_t* data, std::size_t size, const std::string& dir,
                          std::vector<std::string>& lines, std::string& error) {
   container c;
-  if (!read_container(data, size, c, error)) return false;
+  if (const read_outcome read = read_container(data, size, c); !read) {
+    error = reader_message(read);
+    return false;
+  }
 
   const platform::folder made = platform::make_folder(dir);
   if (made != platform::folder::exists && made != platform::folder::made) {

@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "imgwelder/container.h"
+
 namespace imgwelder {
+
+// imgwelder's words for why a container cannot be read (messages.h): one line with "Error", as
+// the hosts that read its output expect.
+std::string reader_message(const read_outcome& r);
 
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 

@@ -71,7 +71,7 @@ CASES = [
     (["show", "fifo", "--chip", "tq6951"], 2, "fifo: not a regular file or a block device", ""),
     (["show", F, "--chip", ""], 2, "--chip: an empty chip name", ""),
     (["show", "tq6583_none.bin"], 2, "no parameter block: no start tag 0x12345678", ""),
-    (["show", "tq6951_bad_loader.bin"], 2, "Error: container CRC mismatch", ""),
+    (["show", "tq6951_bad_loader.bin"], 2, "tq6951_bad_loader.bin: the container's CRC-32 does not match its bytes", ""),
     (["show", "tq6583_ddr5_v2.bin"], 2, "tq6583_ddr5_v2.bin: the block has a DDR5 section, which is not supported", ""),
     (["show", "tq6583_v6.bin"], 2, "tq6583_v6.bin: block version 6 is not supported (versions 0 to 5 are)", ""),
     (["get", "tq6583_empty_v2.bin", "ddr3_freq"], 2,
