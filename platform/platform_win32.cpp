@@ -746,9 +746,40 @@ std::optional<file_identity> identity_in(const folder_at& d, const std::string& 
 }
 
 // No exchange of two names here: the target is kept by a second name made just before the move.
+namespace {
+// Whether the file at `to` can be replaced now, asked before it gets a second name: that name
+// shares the file's read-only state and the sharing of every program holding it, so it could not
+// be removed again should the replace then fail. A file held without sharing its deletion is
+// waited for up to patience_seconds (EBUSY after); a read-only file or a folder is refused at
+// once (EACCES, EISDIR). No file there: true.
+bool replaceable(const std::wstring& to, double patience_seconds) {
+  const ULONGLONG deadline =
+      ::GetTickCount64() + static_cast<ULONGLONG>(std::max(0.0, patience_seconds) * 1000);
+  for (;;) {
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+      errno = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EISDIR : EACCES;
+      return false;
+    }
+    const HANDLE h = ::CreateFileW(to.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(h);
+      return true;
+    }
+    if (::GetLastError() != ERROR_SHARING_VIOLATION) return true;  // the move says why
+    errno = EBUSY;
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
+  }
+}
+}  // namespace
+
 std::optional<kept_as> replace_keeping(const folder_at& d, const std::string& from,
                                        const std::string& to, const std::string& kept,
                                        double patience_seconds) {
+  if (!replaceable(wide_in(d, to), patience_seconds)) return std::nullopt;
   ::DeleteFileW(wide_in(d, kept).c_str());  // a killed run's
   const bool linked =
       ::CreateHardLinkW(wide_in(d, kept).c_str(), wide_in(d, to).c_str(), nullptr) != 0;
