@@ -20,10 +20,21 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 void print_help() { std::fputs(msg::help, stdout); }
 
+// A file to open, unless its name is a device's on this system ("nul.txt", "com1.txt" on
+// Windows): that open fails before the device is opened at all (NUL would take a report and keep
+// none, a serial port would wait for input).
+std::FILE* open_file(const char* path, const char* mode) {
+  return platform::device_name(path) ? nullptr : platform::open_stream(path, mode);
+}
+
 int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) {
-  file_ptr params(platform::open_stream(param_path, "r"));
+  file_ptr params(open_file(param_path, "r"));
   if (!params) {
     std::printf(msg::open_failed_fmt, param_path);
+    return 0;
+  }
+  if (platform::device_name(bin_path)) {
+    std::printf(msg::open_failed_fmt, bin_path);
     return 0;
   }
   disk_ddr_file bin(bin_path, /*writable=*/true);
@@ -39,6 +50,10 @@ int modify_mode(run_context& ctx, const char* param_path, const char* bin_path) 
 
 int report_mode(run_context& ctx, char** argv) {
   const char* bin_path = argv[4];
+  if (platform::device_name(bin_path)) {
+    std::printf(msg::open_failed_fmt, bin_path);
+    return 0;
+  }
   // Report mode only reads: a write-protected binary can be reported.
   disk_ddr_file bin(bin_path, /*writable=*/false);
   if (!bin.ok()) {
@@ -61,7 +76,7 @@ int report_mode(run_context& ctx, char** argv) {
       std::printf(msg::report_is_binary_fmt, options.value);
       return 0;
     }
-    report.reset(platform::open_stream(options.value, "w+"));
+    report.reset(open_file(options.value, "w+"));
     if (!report) {
       std::printf(msg::open_failed_fmt, options.value);
       return 0;
