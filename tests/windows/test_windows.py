@@ -1,13 +1,15 @@
 """What only Windows has: the programs stand alone (system DLLs only, PE32+ console programs), a
 target replaced over an existing file, a target another program holds open, a read-only target,
-names outside ASCII and with spaces, several names of one file, device names, a command line as
-typed, the console's interrupts, output that needs no temporary folder; for vexdram_tool.exe,
-imgwelder.exe and vexdram.exe."""
+names outside ASCII and with spaces, several names of one file, device names (image names and
+reports too), an unpack that cannot finish, a command line as typed, the console's interrupts,
+output that needs no temporary folder; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import time
+import zlib
 
 import pytest
 
@@ -204,6 +206,67 @@ def test_vexdram_read_only_target(tmp_path):
     value = vexdram(tmp_path, "get", "tq6951_ro.bin", "ddr3_freq")[1]
     assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
     assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
+
+
+def renamed(loader, name):
+    """The sample container with its second loader image (FlashBoot.bin) named `name`."""
+    data = bytearray(loader)
+    count, offset = struct.unpack_from("<BI", data, 25 + 2 * 6)
+    assert count == 2
+    data[offset + 57 + 5:offset + 57 + 45] = name.encode().ljust(40, b"\0")
+    data[-4:] = struct.pack("<I", zlib.crc32(bytes(data[:-4])))
+    return bytes(data)
+
+
+# What the container's last image is called, or what stands at its name in the output folder.
+UNPACKS = [("FlashData.bin.", None), ("NUL", None), ("Com1.txt", None), ("lpt9.tar.gz", None),
+           ("FlashBoot.bin", "folder"), ("FlashBoot.bin", "held")]
+
+
+@pytest.mark.parametrize("name,there", UNPACKS, ids=[f"{n} {t or ''}" for n, t in UNPACKS])
+def test_unpack_is_all_or_nothing(tmp_path, request, name, there):
+    """A name Windows would fold into another's or keeps for a device is refused before anything
+    is written, on every system; an image that cannot be put in place (a folder of its name, a
+    file another program holds) fails the unpack with every file in the folder as it was."""
+    container = renamed((REPO / "examples" / "tq6951_loader.bin").read_bytes(), name)
+    seen = {}
+    for system in ("linux", "windows") if there != "held" else ("windows",):
+        work = tmp_path / system
+        (work / "out").mkdir(parents=True)
+        (work / "c.bin").write_bytes(container)
+        for old in ("ddr.bin", "usbplug.bin"):
+            (work / "out" / old).write_bytes(b"old")
+        if there == "folder":
+            (work / "out" / name).mkdir()
+        elif there == "held":
+            (work / "out" / name).write_bytes(b"old")
+            request.getfixturevalue("held")(work / "out" / name)
+        before = {p.name: p.read_bytes() if p.is_file() else None for p in (work / "out").iterdir()}
+        status, out, _ = run(system, "imgwelder", "unpack", "-i", "c.bin", "-o", "out", cwd=work)
+        after = {p.name: p.read_bytes() if p.is_file() else None for p in (work / "out").iterdir()}
+        assert after == before, (system, out)
+        seen[system] = status, out
+    want = b"Error: unsafe image name in loader entry 1\n" if there is None else f"Error: cannot write out/{name}\n".encode()
+    assert set(seen.values()) == {(1, want)}, seen
+
+
+# arguments after the chip, and the one that names a device
+DEVICES = [(["-g", "nul.txt", "a.bin"], "nul.txt"), (["-g", "com1.txt", "a.bin"], "com1.txt"), (["-g", "NUL", "a.bin"], "NUL"),
+           (["-g", "folder/Aux.Bin", "a.bin"], "folder/Aux.Bin"), (["nul.txt", "a.bin"], "nul.txt")]
+
+
+@pytest.mark.parametrize("args,device", DEVICES, ids=[" ".join(a) for a, _ in DEVICES])
+def test_names_of_devices_are_no_files_to_vexdram_tool(tmp_path, args, device):
+    """A report, a binary or a parameter file named as Windows names a device ("nul.txt") is an
+    open that failed, before the device is opened: no report is said to be written."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "a.bin")
+    (tmp_path / "folder").mkdir()
+    before = sorted(p.name for p in tmp_path.rglob("*"))
+    status, out, err = run("windows", "vexdram_tool", "tq6951", *args, cwd=tmp_path)
+    assert (status, out, err) == (0, f"version v1.19 20240117\nchip tq6951\nopen {device} failed!\n".encode(), b"")
+    assert sorted(p.name for p in tmp_path.rglob("*")) == before
+
+
 
 @pytest.fixture
 def small_folder(tmp_path):
