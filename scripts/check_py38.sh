@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and installs the project for a CPython 3.8 (the hosts' interpreter: the module's source
 # must stay within the 3.8 C API) and runs the module's pytest suite (tests/module) there.
-#   scripts/check_py38.sh [BUILD_DIR]        (PY38=/path/to/python3.8 to choose the interpreter)
+#   scripts/check_py38.sh [BUILD_DIR]        (PY38=/path/to/python3.8 to choose the interpreter;
+#                                            VEXDRAM_DIST=DIR to build only the module, beside DIR's programs)
 # The run uses Debian's pytest, which is pure Python: its packages are put on PYTHONPATH through a
 # directory of links, without the rest of Debian's dist-packages. There is no pandas for 3.8
 # here, so a stand-in (tests/module/standin/pandas: enough for the import) takes its place and
@@ -26,9 +27,18 @@ fi
 
 echo "check_py38: building and installing for $("$py38" -VV | head -1)"
 cmake -S . -B "$build" -DPython3_EXECUTABLE="$py38" -DVEXDRAM_TESTS=OFF -DVEXDRAM_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
 rm -rf "$build/dist"
-cmake --install "$build" --prefix "$build/dist" >/dev/null
+if [ -n "${VEXDRAM_DIST:-}" ]; then
+  # The programs do not depend on the interpreter: only the module is built for 3.8, beside a
+  # copy of the given install tree's programs and resources.
+  cmake --build "$build" -j"$(nproc)" --target dramforge >/dev/null
+  cp -a "$VEXDRAM_DIST" "$build/dist"
+  rm -f "$build"/dist/dramforge.cpython-*.so
+  cp "$build"/module/dramforge.cpython-38*.so "$build/dist/"
+else
+  cmake --build "$build" -j"$(nproc)" >/dev/null
+  cmake --install "$build" --prefix "$build/dist" >/dev/null
+fi
 if ! ls "$build"/dist/dramforge.cpython-38*.so >/dev/null 2>&1; then
   echo "check_py38: FAILED: no 3.8 extension module installed in $build/dist" >&2
   exit 1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in their own build directory and runs each for a bounded time.
 #   scripts/fuzz.sh [TARGET...]
-#   FUZZ_SECONDS   seconds per target (default 30; with FUZZ_RUNS, no limit unless given)
+#   FUZZ_SECONDS   seconds per target (default 20; with FUZZ_RUNS, no limit unless given)
 #   FUZZ_RUNS      executions per target (default: as many as fit the time)
 #   FUZZ_BUILD     build directory (default build-fuzz)
 # Skips (exit 0) when clang's fuzzer runtime is missing. Exits 1 on any crash, leak, timeout or
@@ -10,7 +10,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 runs=${FUZZ_RUNS:--1}
-seconds=${FUZZ_SECONDS:-$([ "$runs" -ge 0 ] && echo 0 || echo 30)}
+seconds=${FUZZ_SECONDS:-$([ "$runs" -ge 0 ] && echo 0 || echo 20)}
 build=${FUZZ_BUILD:-build-fuzz}
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_tool_run fuzz_param_text fuzz_imgwelder_unpack fuzz_cli_equivalence)

@@ -14,7 +14,7 @@
 #      into dist-pkg/, the Windows zip too) and their checks (tests/package);
 #   6. the module's pytest tests under CPython 3.8 where one exists;
 #   7. the tool under valgrind's memcheck on every bundled sample, both modes;
-#   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 30).
+#   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -35,11 +35,10 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-step "module tests (pytest, /usr/bin/python3)"
-VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/module
-
-step "vexdram tests (pytest: equivalence with vexdram_tool, statuses, fault injection, containers)"
-VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/cli
+step "module tests and vexdram tests, together (pytest: the module; vexdram's equivalence with vexdram_tool, statuses, fault injection, containers)"
+scripts/together.sh \
+  'VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-module" tests/module' \
+  'VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-cli" tests/cli'
 
 step "host reference examples (docs/dramforge.md, doctest in a copy of dist/)"
 scripts/check_reference.sh dist
@@ -60,7 +59,7 @@ scripts/package.sh build
 /usr/bin/python3 -m pytest -q -rs tests/package
 
 step "module tests under CPython 3.8"
-scripts/check_py38.sh build-py38
+VEXDRAM_DIST="$PWD/dist" scripts/check_py38.sh build-py38
 
 step "valgrind memcheck on the bundled samples"
 scripts/valgrind.sh dist/resource/tools/vexdram_tool
