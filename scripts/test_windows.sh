@@ -21,8 +21,7 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine" dist-win/resource/tools/vexdram_tool.exe </dev/null >/dev/null 2>&1 || true
 "$wineserver" -p 2>/dev/null || true
 ctest --test-dir "$build" --output-on-failure -R '^vexdram_windows_tests$'
-# The two suites together, under the one server
-export VEXDRAM_DIST="$PWD/$dist"
-scripts/together.sh \
-  'VEXDRAM_DIST_WIN="$PWD/dist-win" VEXDRAM_BUILD_WIN="$PWD/'"$build"'" /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-windows" tests/windows' \
-  'VEXDRAM_EXE="$PWD/dist-win/resource/tools/vexdram.exe" /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-cli-exe" tests/cli'
+VEXDRAM_DIST="$PWD/$dist" VEXDRAM_DIST_WIN="$PWD/dist-win" VEXDRAM_BUILD_WIN="$PWD/$build" \
+  /usr/bin/python3 -m pytest -q -rs tests/windows
+VEXDRAM_DIST="$PWD/$dist" VEXDRAM_EXE="$PWD/dist-win/resource/tools/vexdram.exe" \
+  /usr/bin/python3 -m pytest -q -rs tests/cli
