@@ -13,11 +13,11 @@ std::string resolve_chip(const std::string& option, const std::string& path) {
   if (!option.empty()) {
     const std::string chip = lower(option);
     if (!chip_supported(chip.c_str()))
-      throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
+      throw trouble{"unknown chip '" + option + "'", {}, errc::unknown_chip};
     return chip;
   }
   const std::optional<std::string> named = chip_in_name(path);
-  if (!named) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  if (!named) throw trouble{"no chip name in the file's name", path, errc::no_chip};
   return *named;
 }
 

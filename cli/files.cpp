@@ -14,13 +14,16 @@ std::string os_error() { return platform::error_text(errno); }
 
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size) {
   if (platform::copy_data(from, to, size) != size)
-    throw trouble{"cannot copy into the new file: " +
-                  (errno != 0 ? os_error() : "the input ended early")};
+    throw trouble{
+        "cannot copy into the new file: " + (errno != 0 ? os_error() : "the input ended early"),
+        {},
+        errc::write_failed,
+        errno};
 }
 
 void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes) {
   if (platform::write_on(f, bytes.data(), bytes.size()) != bytes.size())
-    throw trouble{"cannot write the new file: " + os_error()};
+    throw trouble{"cannot write the new file: " + os_error(), {}, errc::write_failed, errno};
 }
 
 const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : "loader"; }
@@ -30,24 +33,29 @@ bool is_loader(const std::uint8_t* head, std::size_t size) {
          head[4] == imgwelder::hdr::length;
 }
 
-bool looks_like_text(const std::string& path) {
-  // A binary holds zero bytes early (its index has them); a parameter file holds none.
+vexdram::file_kind kind_of(const std::string& path) {
+  using vexdram::file_kind;
   const platform::native_file f = platform::open_to_read(path);
-  if (f == platform::no_file) return false;
+  if (f == platform::no_file) return file_kind::binary;
   std::uint8_t buf[text_window];
   std::size_t got = 0;
   using type = platform::file_status::type;
   const auto st = platform::status_of(f);
-  if (st && !(st->kind == type::regular && st->id.size > param_file_limit) &&
-      st->kind != type::folder) {
-    while (got < sizeof buf) {
-      const std::ptrdiff_t n = platform::read_on(f, buf + got, sizeof buf - got);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
+  // The text window; of a file too large to be text, its head.
+  const bool too_large = st && st->kind == type::regular && st->id.size > param_file_limit;
+  const std::size_t want = !st || st->kind == type::folder ? 0 : too_large ? 5 : sizeof buf;
+  while (got < want) {
+    const std::ptrdiff_t n = platform::read_on(f, buf + got, want - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
   }
   platform::close_file(f);
-  return got > 0 && !is_loader(buf, got) && std::find(buf, buf + got, 0) == buf + got;
+  if (is_loader(buf, got)) return file_kind::loader;
+  // A binary holds zero bytes early (its index has them); a parameter file holds none.
+  if (!too_large && got > 0 && std::find(buf, buf + got, 0) == buf + got) return file_kind::text;
+  return file_kind::binary;
 }
+
+bool looks_like_text(const std::string& path) { return kind_of(path) == vexdram::file_kind::text; }
 
 }  // namespace vexdram::cli

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <vexdram/params.h>
+
 #include "tool/catalogue.h"
 
 namespace vexdram::cli {
@@ -15,19 +17,7 @@ namespace vexdram::cli {
 // reader takes at a time; every line is a parameter's KEY=VALUE (a blank value keeps the
 // binary's), a blank line, "end" or a "/*" comment; anything else is listed. A UTF-8 byte-order
 // mark at the start is skipped.
-struct param_file {
-  struct value {
-    std::size_t line;
-    param n;
-    std::uint32_t number;
-  };
-  struct problem {
-    std::size_t line;
-    std::string reason;
-  };
-  std::vector<value> values;
-  std::vector<problem> problems;
-};
+using vexdram::param_file;
 inline constexpr std::size_t param_line_limit = 1023;
 // name_nearest: name the nearest keys to an unknown one (what costs most; a check that only asks
 // which lines are refused goes without).

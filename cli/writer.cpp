@@ -64,7 +64,7 @@ void remove_leftovers(const std::string& dir, const std::string& only = "") {
 
 }  // namespace
 
-writer::writer() { os::catch_write_signals(); }
+writer::writer() = default;
 
 writer::~writer() {
   for (const auto& [target, name] : locks_) os::remove_file(name);
@@ -83,11 +83,13 @@ void writer::lock(const std::string& target, double wait_seconds) {
       const bool tracked = os::remove_if_interrupted(name);
       os::record_owner(f, name);  // where the file system can
       os::close_file(f);
-      if (!tracked) throw trouble{"too many files at once, or out of memory", target};
+      if (!tracked)
+        throw trouble{"too many files at once, or out of memory", target, errc::out_of_memory};
       return;
     }
     if (errno != EEXIST)
-      throw trouble{"cannot make the lock file " + name + ": " + os_error(), target};
+      throw trouble{"cannot make the lock file " + name + ": " + os_error(), target,
+                    errc::write_failed, errno};
     const long holder = os::lock_owner(name);
     if (holder > 0 && !os::process_exists(holder) && !removed) {
       remove_leftovers(dir, name_of(name));  // its process no longer exists
@@ -99,35 +101,35 @@ void writer::lock(const std::string& target, double wait_seconds) {
         throw trouble{
             "exists: another vexdram run is writing " + target +
                 ", or it was left by another program or a killed run: remove it if none is writing",
-            name};
-      throw trouble{"another vexdram run (process " + std::to_string(holder) + ") is writing " +
-                        target +
-                        (wait_seconds > 0 ? ": it still was after the time --wait gave"
-                                          : ": give --wait SECONDS to wait for it"),
-                    name};
+            name, errc::lock_exists};
+      throw trouble{
+          "another vexdram run (process " + std::to_string(holder) + ") is writing " + target, name,
+          errc::busy};
     }
     removed = false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
-void writer::add(const std::string& target, const os::file_status& like, bool keep_owner,
+void writer::add(const std::string& target, const os::file_status* like, bool keep_owner,
                  const filler& fill, const os::file_status* read_as, bool replace) {
   if (!locks_.count(target)) lock(target);
   const std::string temp = locks_[target];
   const os::native_file f = os::open_to_write(temp);  // made empty by lock()
   if (f == os::no_file)
-    throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target};
-  outputs_.push_back(
-      {target, temp, nullptr, replace, read_as != nullptr, read_as ? read_as->id : like.id});
+    throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target,
+                  errc::write_failed, errno};
+  outputs_.push_back({target, temp, nullptr, replace, read_as != nullptr,
+                      read_as ? read_as->id : os::file_identity{}});
   // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
   struct closer {
     os::native_file f;
     ~closer() { os::close_file(f); }
   } const closed{f};
   // The new file is the caller's; in place it keeps the input's owner where the caller may give it.
-  if (!os::give_mode(f, like, keep_owner))
-    throw trouble{"cannot set the new file's mode: " + os_error(), target};
+  if (like && !os::give_mode(f, *like, keep_owner))
+    throw trouble{"cannot set the new file's mode: " + os_error(), target, errc::write_failed,
+                  errno};
   outputs_.back().check = fill(f, temp);
 }
 
@@ -137,46 +139,54 @@ void writer::commit() {
   std::vector<std::string> temps;
   for (const output& o : outputs_) temps.push_back(o.temp);
   if (const std::size_t failed = os::sync_files(temps); failed < temps.size())
-    throw trouble{"cannot sync the new file: " + os_error(), outputs_[failed].target};
+    throw trouble{"cannot sync the new file: " + os_error(), outputs_[failed].target,
+                  errc::write_failed, errno};
   for (const output& o : outputs_) {
     const std::string wrong = o.check ? o.check() : "";
     if (!wrong.empty())
-      throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target};
+      throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target,
+                    errc::check_failed};
   }
   // Another program may have written a target since it was read: its bytes are not lost.
   for (const output& o : outputs_)
     if (o.was_read && os::identity_of(o.target) != o.read_as)
-      throw trouble{"changed while it was being edited; nothing written", o.target};
+      throw trouble{"changed while it was being edited; nothing written", o.target, errc::changed};
   std::set<std::string> dirs;
   for (const output& o : outputs_) {
     // A lock no more once renamed: a later run must never take the target for a stale lock.
     if (!os::drop_owner(o.temp))
-      throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target};
+      throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target,
+                    errc::write_failed, errno};
     if (!(o.replace ? os::replace_file(o.temp, o.target) : os::publish_file(o.temp, o.target))) {
-      if (errno == EEXIST) throw trouble{"exists: give --force to replace it", o.target};
-      throw trouble{"cannot rename the new file into place: " + os_error(), o.target};
+      if (errno == EEXIST) throw trouble{"exists", o.target, errc::exists, EEXIST};
+      throw trouble{"cannot rename the new file into place: " + os_error(), o.target,
+                    errc::write_failed, errno};
     }
     locks_.erase(o.target);
     dirs.insert(dir_of(o.target));
   }
   for (const std::string& d : dirs)
     if (!os::sync_folder(d))
-      throw trouble{"written, but its directory could not be synced: " + os_error(), d};
+      throw trouble{"written, but its directory could not be synced: " + os_error(), d,
+                    errc::not_synced, errno};
 }
 
 std::string output_target(const std::string& path) {
   if (const auto st = os::link_status_of(path)) {
     if (st->kind == os::file_status::type::link) {
       if (const auto real = os::real_path(path)) return output_target(*real);
-      throw trouble{"is a symlink that leads nowhere", path};
+      throw trouble{"is a symlink that leads nowhere", path, errc::no_directory, ENOENT};
     }
-    if (st->kind == os::file_status::type::folder) throw trouble{"is a directory", path};
+    if (st->kind == os::file_status::type::folder)
+      throw trouble{"is a directory", path, errc::is_directory, EISDIR};
     return path;
   }
   const std::string dir = dir_of(path);
   const auto st = os::status_of(dir);
-  if (!st) throw trouble{"its directory " + dir + " does not exist", path};
-  if (st->kind != os::file_status::type::folder) throw trouble{dir + " is not a directory", path};
+  if (!st)
+    throw trouble{"its directory " + dir + " does not exist", path, errc::no_directory, ENOENT};
+  if (st->kind != os::file_status::type::folder)
+    throw trouble{dir + " is not a directory", path, errc::no_directory, ENOTDIR};
   return path;
 }
 

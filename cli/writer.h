@@ -46,10 +46,10 @@ class writer {
   // another run holds it. Throws trouble naming the lock when another run still holds it.
   void lock(const std::string& target, double wait_seconds = 0);
   // The new file beside target (its lock, taken now unless held), with the mode (and, when
-  // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
-  // when it was read, checked again just before the rename. replace: false publishes without
-  // replacing anything. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const platform::file_status& like, bool keep_owner,
+  // keep_owner, the owner) of `like` (none: a new file's), filled by fill. read_as: in place, the
+  // status of the target when it was read, checked again just before the rename. replace: false
+  // publishes without replacing anything. Throws trouble naming target (or what fill threw).
+  void add(const std::string& target, const platform::file_status* like, bool keep_owner,
            const filler& fill, const platform::file_status* read_as = nullptr, bool replace = true);
   // Sync, check, rename, sync the directories. Throws trouble naming the output that failed.
   void commit();

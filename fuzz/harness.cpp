@@ -388,7 +388,7 @@ std::string check_repack_plan(const std::vector<std::uint8_t>& bytes,
 
   std::map<std::string, const std::vector<std::uint8_t>*> files;
   for (std::size_t t = 0; t < table_count; ++t)
-    for (const image& img : c.tables[t]) {
+    for (const imgwelder::image& img : c.tables[t]) {
       args.push_back(t == 0 ? "-1" : t == 1 ? "-2" : "-3");
       args.push_back(img.name);
       files[img.name] = &img.data;

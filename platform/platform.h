@@ -203,8 +203,10 @@ std::string error_text(int error);
 
 // A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
 // program removes what is registered, then ends as the interrupt would have. write_temporary
-// registers its file; replace_file and remove_file let the name go. False when it could not be
-// registered (out of memory, or the table of names is full).
+// registers its file and catches the interrupts; replace_file and remove_file let the name go.
+// False when it could not be registered (out of memory, or the table of names is full).
+// Registering alone catches nothing: a library leaves its host's interrupts alone, and the
+// program that wants them caught says so (catch_write_signals).
 bool remove_if_interrupted(const std::string& path);
 void forget_on_interrupt(const std::string& path);
 // For a program whose output is written all or nothing (vexdram): a closed pipe also removes what

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace vexdram::platform {
 
@@ -126,10 +127,14 @@ namespace {
 // A file that shrinks while it is mapped raises SIGBUS on the pages past its new end. The scan
 // turns that into "the file ends here": the handler jumps back to the scan when the fault lies in
 // the window being scanned, and leaves every other SIGBUS to the handler that was there before.
-sigjmp_buf bus_jump;
-const std::uint8_t* volatile bus_lo = nullptr;
-const std::uint8_t* volatile bus_hi = nullptr;
+// A SIGBUS of a fault goes to the thread that faulted: each thread has its own window and jump,
+// and the handler stays while any thread scans (a library's host may scan in several).
+thread_local sigjmp_buf bus_jump;
+thread_local const std::uint8_t* volatile bus_lo = nullptr;
+thread_local const std::uint8_t* volatile bus_hi = nullptr;
 struct sigaction bus_previous;
+std::mutex bus_lock;
+int bus_scans = 0;  // under bus_lock
 
 void on_bus(int, siginfo_t* info, void*) {
   const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
@@ -139,6 +144,8 @@ void on_bus(int, siginfo_t* info, void*) {
 
 struct bus_guard {
   bus_guard() {
+    const std::lock_guard<std::mutex> hold(bus_lock);
+    if (bus_scans++ > 0) return;
     struct sigaction sa {};
     sa.sa_sigaction = on_bus;
     sa.sa_flags = SA_SIGINFO;
@@ -147,7 +154,8 @@ struct bus_guard {
   }
   ~bus_guard() {
     bus_lo = bus_hi = nullptr;
-    ::sigaction(SIGBUS, &bus_previous, nullptr);
+    const std::lock_guard<std::mutex> hold(bus_lock);
+    if (--bus_scans == 0) ::sigaction(SIGBUS, &bus_previous, nullptr);
   }
 };
 // Compares one mapped window; false when the file shrank under it (at is then unset).
@@ -242,9 +250,15 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
 }
 }  // namespace
 
+namespace {
+void catch_interrupts();
+}  // namespace
+
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp) {
   std::string name = dir + "/" + prefix + "XXXXXX";
+  static const bool caught = (catch_interrupts(), true);
+  (void)caught;
   const int fd = mkstemp(name.data());
   if (fd < 0) return false;
   remove_if_interrupted(name);
@@ -486,6 +500,9 @@ namespace {
 constexpr std::size_t max_pending = std::size_t{1} << 16;
 char* pending[max_pending];
 volatile sig_atomic_t pending_count = 0;
+// Threads of one process (a library's host) change the table one at a time; the handler only
+// reads it.
+std::mutex pending_lock;
 
 void remove_pending(int sig) {
   for (sig_atomic_t i = 0; i < pending_count; ++i)
@@ -508,10 +525,9 @@ void catch_write_signals() {
 }
 
 bool remove_if_interrupted(const std::string& path) {
-  static const bool caught = (catch_interrupts(), true);
-  (void)caught;
   char* const copy = ::strdup(path.c_str());
   if (!copy) return false;
+  const std::lock_guard<std::mutex> hold(pending_lock);
   for (sig_atomic_t i = 0; i < pending_count; ++i)
     if (!pending[i]) {
       pending[i] = copy;
@@ -527,6 +543,7 @@ bool remove_if_interrupted(const std::string& path) {
 }
 
 void forget_on_interrupt(const std::string& path) {
+  const std::lock_guard<std::mutex> hold(pending_lock);
   for (sig_atomic_t i = 0; i < pending_count; ++i)
     if (pending[i] && path == pending[i]) {
       char* const copy = pending[i];

@@ -317,6 +317,10 @@ void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
+namespace {
+void catch_console();
+}  // namespace
+
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp) {
   static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -334,6 +338,7 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
       if (::GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
     }
+    catch_console();
     remove_if_interrupted(name);
     bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
@@ -661,7 +666,6 @@ void catch_console() {
 }  // namespace
 
 bool remove_if_interrupted(const std::string& path) {
-  catch_console();
   const std::lock_guard<std::mutex> hold(pending_lock);
   try {
     pending.push_back(wide(path));
