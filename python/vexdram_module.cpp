@@ -157,8 +157,18 @@ struct image {
   }
 };
 
+// Every value as a dict: a copy of a dict of every key, made once (copied whole, it needs no
+// growing), its values then put in place.
 py::dict values_of(const vexdram::image& img) {
-  py::dict d;
+  static PyObject* every_key = [] {
+    PyObject* d = PyDict_New();
+    for (std::size_t n = 0; d && n < vexdram::parameter_count; ++n)
+      if (PyDict_SetItem(d, key_object(n).ptr(), Py_None) != 0) Py_CLEAR(d);
+    return d;
+  }();
+  if (!every_key) throw py::error_already_set();
+  py::dict d = py::reinterpret_steal<py::dict>(PyDict_Copy(every_key));
+  if (!d) throw py::error_already_set();
   for (std::size_t n = 0; n < vexdram::parameter_count; ++n) {
     py::object v = py::reinterpret_steal<py::object>(PyLong_FromUnsignedLong(img.value(n)));
     if (!v || PyDict_SetItem(d.ptr(), key_object(n).ptr(), v.ptr()) != 0)
