@@ -194,3 +194,23 @@ def test_vexdram_read_only_target(tmp_path):
     value = vexdram(tmp_path, "get", "tq6951_ro.bin", "ddr3_freq")[1]
     assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
     assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
+
+
+GXX = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
+
+
+@pytest.mark.skipif(not GXX, reason="needs x86_64-w64-mingw32-g++ (g++-mingw-w64-x86-64)")
+def test_the_static_library_links_into_a_windows_program(tmp_path):
+    """The C++ example of docs/library.md, linked with the Windows tree's libvexdram.a and headers
+    by MinGW-w64, prints under Wine what the reference shows."""
+    import re
+    from conftest import DIST_WIN
+    text = (REPO / "docs" / "library.md").read_text()
+    (source,), (shown,) = re.findall(r"```cpp\n(.*?)```", text, re.S), re.findall(r"```text\n(.*?)```", text, re.S)
+    (tmp_path / "board_freq.cpp").write_text(source)
+    subprocess.run([GXX, "-std=c++17", "-O1", "board_freq.cpp", "-o", "board_freq.exe", f"-I{DIST_WIN / 'include'}",
+                    f"-L{DIST_WIN / 'lib'}", "-lvexdram", "-static"], cwd=tmp_path, check=True)
+    shutil.copytree(REPO / "examples", tmp_path / "examples")
+    r = subprocess.run([WINE, str(tmp_path / "board_freq.exe")], cwd=tmp_path, env=WINE_ENV, capture_output=True,
+                       timeout=120)
+    assert (r.returncode, r.stdout.decode()) == (0, shown), r.stderr
