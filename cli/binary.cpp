@@ -38,7 +38,7 @@ std::string part_name(const block_outcome& o) {
 std::string block_failure(const block_outcome& o, std::uint32_t version) {
   switch (o.what) {
     case outcome::no_block:
-      return "no parameter block: no start tag 0x12345678 with a version word after it";
+      return "no parameter block: no start tag " VEXDRAM_START_TAG " with a version word after it";
     case outcome::unsupported_version:
       return "block version " + std::to_string(version) + " is not supported (versions 0 to 5 are)";
     case outcome::index_cut: return "the block's index runs past the end of the file";

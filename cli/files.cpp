@@ -29,8 +29,7 @@ void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes) 
 const char* kind_name(kind k) { return k == kind::ddr ? "ddr" : "loader"; }
 
 bool is_loader(const std::uint8_t* head, std::size_t size) {
-  return size >= 5 && (std::memcmp(head, "BOOT", 4) == 0 || std::memcmp(head, "LDR ", 4) == 0) &&
-         head[4] == imgwelder::hdr::length;
+  return imgwelder::hdr::is_magic(head, size);
 }
 
 vexdram::file_kind kind_of(const std::string& path) {

@@ -83,7 +83,7 @@ param_file read_param_file(std::string_view text, bool name_nearest) {
       continue;
     }
     if (*n == p::start_tag && *v.value != start_tag_value) {
-      problem("the start tag is 0x12345678, not " + shown(value));
+      problem("the start tag is " VEXDRAM_START_TAG ", not " + shown(value));
       continue;
     }
     if (given_on[*n] != 0) {

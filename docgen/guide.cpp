@@ -1,7 +1,10 @@
 // The user guide, docs/vexdram_tool_user_guide.txt: the tool's own texts (tool/command_text.h),
 // then a reference of every parameter's places from the layout tables.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "docgen/documents.h"
 #include "docgen/render.h"
@@ -61,29 +64,54 @@ present in the binary back at its own position, flushes the binary to the disk, 
 
 )";
 
-const char* const block = R"(
-4. The block
-------------
-
-The tool reads the file word by word from its start and stops at the first word, at a
-position that is a multiple of 4, equal to the start tag. The next word is the version:
-versions 2 to 5 have a 28-byte index of 14 (offset, size) pairs giving each section's position
-(in words from the version word, which is offset 1) and length in words; offset 0 means absent.
-Versions 0 and 1 have a fixed record instead, from the fourth block word: seven words are read,
-ten written (the last three as 0); the short form, for file names with the older-family names,
-writes only the record's words 3 to 9. Nothing is written past the end of the file.
-
-A section longer than its record (global 8 words, DDR2/DDR3/DDR4/LPDDR2/LPDDR3 9, or 11 in
-version 5, LPDDR4/LPDDR4X/LPDDR5 13, DQ map 8, hash 8, skew 28) is read and written only up to
-the record's length. LPDDR4X and hash sections of more than 226 words count as absent. A DDR5
-section is refused ("not support ddr5"). Bits that no parameter uses are kept as they are.
-
-5. Messages and exit status
----------------------------
-
-Everything is printed on standard output. Exit status:
-
-)";
+// Chapter 4, its figures taken from the core's tables.
+std::string block() {
+  // Sections of one length, in table order: "global, DQ map and hash 8 words", ...
+  std::vector<std::pair<std::string, std::pair<int, int>>> groups;
+  for (std::size_t i = 0; i < section_count; ++i) {
+    const section_desc& d = section_info(static_cast<section>(i));
+    const std::pair<int, int> room{d.room_v2, d.room_v5};
+    auto g = std::find_if(groups.begin(), groups.end(), [&](auto& x) { return x.second == room; });
+    if (g == groups.end()) groups.push_back({d.name, room});
+    else g->first += std::string("/") + d.name;
+  }
+  std::string rooms;
+  for (const auto& [names, room] : groups)
+    rooms +=
+        names + " " + std::to_string(room.first) +
+        (room.second != room.first ? ", or " + std::to_string(room.second) + " in version 5" : "") +
+        ", ";
+  const std::string n = std::to_string(index_entry_count), b = std::to_string(index_bytes);
+  return "\n4. The block\n------------\n\n" +
+         wrap(
+             "The tool reads the file word by word from its start and stops at the first word, at "
+             "a position that is a multiple of 4, equal to the start tag. The next word is the "
+             "version: versions 2 to 5 have a " +
+                 b + "-byte index of " + n +
+                 " (offset, size) pairs giving each section's position (in words from the "
+                 "version word, which is offset 1) and length in words; offset 0 means absent. "
+                 "Versions 0 and 1 have a fixed record instead, from the fourth block word: " +
+                 std::to_string(v1_decoded_words) + " words are read, " +
+                 std::to_string(v1_record_words) + " written (the last " +
+                 std::to_string(v1_record_words - v1_decoded_words) +
+                 " as 0); the short form, for file names with the older-family names, writes "
+                 "only the record's words 3 to " +
+                 std::to_string(v1_record_words - 1) +
+                 ". Nothing is written past the end of the file.",
+             guide_width, "", "") +
+         "\n" +
+         wrap("A section longer than its record (" + rooms + "skew " +
+                  std::to_string(tq6951_skew_words) +
+                  ") is read and written only up to the record's length. LPDDR4X and hash "
+                  "sections of more than " +
+                  std::to_string(max_bounded_size) +
+                  " words count as absent. A DDR5 section is refused (\"" +
+                  trim_nl(msg::not_support_ddr5) +
+                  "\"). Bits that no parameter uses are kept as they are.",
+              guide_width, "", "") +
+         "\n5. Messages and exit status\n---------------------------\n\nEverything is printed on "
+         "standard output. Exit status:\n\n";
+}
 
 }  // namespace
 
@@ -121,7 +149,7 @@ void write_guide(std::FILE* g) {
   std::fputs(wrap(text::report_as_param_file, guide_width, "", "").c_str(), g);
   std::fputs("\n3. The report\n-------------\n\n", g);
   std::fputs(wrap(text::report_format, guide_width, "", "").c_str(), g);
-  std::fputs(block, g);
+  std::fputs(block().c_str(), g);
   for (const text::status_text& s : text::statuses)
     std::fputs(
         wrap(s.when, guide_width, "    " + std::to_string(s.status) + "   ", "        ").c_str(),
@@ -143,9 +171,10 @@ void write_guide(std::FILE* g) {
   for (std::size_t n = 0; n < base_info_tag_size; ++n) {
     const std::string key(base_info_tag[n]);
     if (n == 0) {
-      std::fprintf(
-          g, "%3zu  %s  (hex)\n       the block's start pattern, 0x12345678; not a stored field\n",
-          n, key.c_str());
+      std::fprintf(g,
+                   "%3zu  %s  (hex)\n       the block's start pattern, " VEXDRAM_START_TAG
+                   "; not a stored field\n",
+                   n, key.c_str());
       continue;
     }
     std::fprintf(g, "%3zu  %s  (%s)\n", n, key.c_str(), report_in_hex(n) ? "hex" : "decimal");

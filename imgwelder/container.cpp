@@ -99,8 +99,8 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
     error = msg::short_file;
     return false;
   }
-  const std::string tag(reinterpret_cast<const char*>(data + hdr::tag), 4);
-  if (tag != "BOOT" && tag != "LDR ") {
+  const std::string tag(reinterpret_cast<const char*>(data + hdr::tag), hdr::tag_length);
+  if (tag != hdr::boot_tag && tag != hdr::ldr_tag) {
     error = msg::bad_tag;
     return false;
   }
@@ -108,7 +108,7 @@ bool read_container(const std::uint8_t* data, std::size_t size, container& out,
     error = msg::bad_header_size;
     return false;
   }
-  out.ldr_tag = tag == "LDR ";
+  out.ldr_tag = tag == hdr::ldr_tag;
   std::copy_n(data + hdr::version, 4, out.version.begin());
   out.merge_version = get_le(data + hdr::merge_version, 4);
   std::copy_n(data + hdr::release_time, 7, out.release_time.begin());
@@ -239,7 +239,7 @@ bool write_container(const container& c, std::vector<std::uint8_t>& out, std::st
 
   out.assign(static_cast<std::size_t>(total), 0);
   std::uint8_t* h = out.data();
-  std::copy_n(c.ldr_tag ? "LDR " : "BOOT", 4, h + hdr::tag);
+  std::copy_n(c.ldr_tag ? hdr::ldr_tag : hdr::boot_tag, hdr::tag_length, h + hdr::tag);
   put_le(h + hdr::size, 2, hdr::length);
   std::copy(c.version.begin(), c.version.end(), h + hdr::version);
   put_le(h + hdr::merge_version, 4, c.merge_version);

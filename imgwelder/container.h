@@ -30,6 +30,21 @@ constexpr std::size_t alignment = 48;    // u32, image data alignment in bytes
 // 52..101 reserved, zero. Byte 53 must stay zero: an empty table has offset 0, and a reader
 // that takes byte 53 at a table offset as the entry's delay then reads 0.
 constexpr std::size_t length = 0x66;
+// The two tags a container begins with.
+constexpr char boot_tag[] = "BOOT";
+constexpr char ldr_tag[] = "LDR ";
+constexpr std::size_t tag_length = 4;
+// A file whose first bytes are a tag and the header's length (its low byte, 0x66) is a container:
+// what every front asks before it reads one.
+constexpr std::size_t magic_length = tag_length + 1;
+constexpr bool is_magic(const std::uint8_t* head, std::size_t n) {
+  auto is = [head](const char* t) {
+    for (std::size_t i = 0; i < tag_length; ++i)
+      if (head[i] != static_cast<std::uint8_t>(t[i])) return false;
+    return true;
+  };
+  return n >= magic_length && (is(boot_tag) || is(ldr_tag)) && head[tag_length] == length;
+}
 }  // namespace hdr
 
 // Entry record, byte offsets within one record.

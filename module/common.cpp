@@ -1,6 +1,8 @@
 // Helpers shared by the operations.
 #include "module/common.h"
 
+#include <optional>
+
 namespace dramforge {
 
 py::object lookup(const char* name) {
@@ -39,6 +41,13 @@ open_file::~open_file() {
   } catch (py::error_already_set&) {
     // an exception is already on its way out; it is the one the caller should see
   }
+}
+
+py::object new_bin_path(const py::object& path) {
+  const py::str suffix("_new.bin");
+  if (py::object(path[py::slice(-4, std::nullopt, std::nullopt)]).equal(py::str(".bin")))
+    return py::object(path[py::slice(std::nullopt, -4, std::nullopt)]) + suffix;
+  return path + suffix;
 }
 
 bool is_linux() {

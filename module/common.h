@@ -56,6 +56,9 @@ inline py::object quoted(const py::handle& path) { return py::str("\"") + path +
 
 // The working directory of every operation.
 inline constexpr const char* output_dir_name = "output";
+// The copy that a save writes beside a DDR binary or a container: "NAME.bin" becomes
+// "NAME_new.bin", any other name gains "_new.bin" (slicing and "+" are the interpreter's).
+py::object new_bin_path(const py::object& path);
 
 // A file opened through the interpreter's open(); closed on every way out.
 class open_file {

@@ -10,9 +10,18 @@
 #include <vector>
 
 #include "module/common.h"
+#include "tool/messages.h"
 
 namespace dramforge {
 namespace {
+
+namespace msg = vexdram::msg;
+
+// The tool's "chip name error", as the host's logs and the tool's output hold it (no line feed).
+py::str chip_name_error() {
+  const std::string_view m = msg::chip_name_error;
+  return py::str(std::string(m.substr(0, m.size() - 1)));
+}
 
 constexpr const char* kReportFile = "gen_param.txt";
 constexpr const char* kParamFile = "gen_param_new.txt";
@@ -23,12 +32,6 @@ py::object borrow(PyObject* o) { return py::reinterpret_borrow<py::object>(o); }
 py::object steal_or_throw(PyObject* o) {
   if (o == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(o);
-}
-
-// `o[start:stop]`, None for an open end.
-py::object slice(const py::handle& o, const py::handle& start, const py::handle& stop) {
-  py::object s = steal_or_throw(PySlice_New(start.ptr(), stop.ptr(), nullptr));
-  return steal_or_throw(PyObject_GetItem(o.ptr(), s.ptr()));
 }
 
 py::object os_path_exists(const py::object& path) {
@@ -77,8 +80,8 @@ py::dict parse_params(const py::object& text) {
   return params;
 }
 
-// A section the tool could not write ("write ... fail") leaves the binary partly written, also
-// when the run goes on to "modify end". The lines are those of str.splitlines(), looked at in
+// A section the tool could not write (its "write ... fail" line) leaves the binary partly written,
+// also when the run goes on to "modify end". The lines are those of str.splitlines(), looked at in
 // C++: the tool prints some 500 of them, and a call into the interpreter per line cost more than
 // the rest of the operation.
 bool reports_write_failure(const py::object& output) {
@@ -92,8 +95,9 @@ bool reports_write_failure(const py::object& output) {
                                                 "\xc2\x85", "\xe2\x80\xa8", "\xe2\x80\xa9"};
   std::size_t start = 0;
   auto failed = [](std::string_view line) {
-    return line.size() >= 6 && line.substr(0, 6) == "write " &&
-           line.substr(line.size() - 5) == " fail";
+    for (std::string_view m : msg::write_failures)
+      if (line == m.substr(0, m.size() - 1)) return true;  // the message without its line feed
+    return false;
   };
   for (std::size_t at = 0; at < all.size();) {
     // Printable ASCII, nearly every byte, is never a line boundary.
@@ -244,8 +248,8 @@ PyObject* get_ddr_params(PyObject*, PyObject* args, PyObject* kwargs) {
     tool_run run = run_tool(py::list(py::make_tuple(tool, chip.arg, "-g", report, bin_arg)));
     if (!run.started) log_error(py::str("vexdram_tool could not be started: ") + run.failure);
 
-    if (contains(run.output, py::str("chip name error"))) {
-      log_error(py::str("chip name error"));
+    if (contains(run.output, chip_name_error())) {
+      log_error(chip_name_error());
       return py::make_tuple(py::dict(), -2);
     }
     log_output(run);
@@ -293,10 +297,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     const int rename_on = PyObject_RichCompareBool(rename.ptr(), Py_True, Py_EQ);
     if (rename_on < 0) throw py::error_already_set();
     if (rename_on == 1) {
-      const py::int_ minus4(-4);
-      if (slice(path, minus4, py::none()).equal(py::str(".bin")))
-        new_path = slice(path, py::none(), minus4) + py::str("_new.bin");
-      else new_path = path + py::str("_new.bin");
+      new_path = new_bin_path(path);
       ns()["shutil"].attr("copy")(path, new_path);
     }
 
@@ -311,8 +312,7 @@ PyObject* update_ddr_bin(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!run.started) {
       log_error(py::str("vexdram_tool could not be started: ") + run.failure);
     } else if (!contains(run.output, py::str("modify end")) ||
-               contains(run.output, py::str("chip name error")) ||
-               reports_write_failure(run.output)) {
+               contains(run.output, chip_name_error()) || reports_write_failure(run.output)) {
       log_error(py::str("vexdram_tool did not modify ") + quoted(new_path) + py::str(":\n") +
                 run.output);
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "imgwelder/container.h"
 #include "module/common.h"
 
 namespace dramforge {
@@ -167,7 +168,8 @@ py::object pack_options(const py::object& header, const py::object& chip_name) {
   options = options + (known ? prefix : py::str("TQ"));
   options = options + header["emSupportChip"];
   options = options + py::str(" -v ") + header["dwVersion"];
-  if (py::object(header["uiTag"]).equal(py::str("LDR "))) options = options + py::str(" -n ");
+  if (py::object(header["uiTag"]).equal(py::str(imgwelder::hdr::ldr_tag)))
+    options = options + py::str(" -n ");
   py::object delay_471 = header["471_dwDataDelay"];
   if (delay_471.not_equal(py::str("0"))) options = options + py::str(" -d ") + delay_471;
   py::object delay_472 = header["472_dwDataDelay"];
@@ -213,7 +215,12 @@ PyObject* check_if_loadr_file(PyObject*, PyObject* args, PyObject* kwargs) {
       file.close();
     }
     py::object text = stripped(py::tuple(unpack("5s", head))[0]);
-    return py::bool_(text.equal(py::str("LDR f")) || text.equal(py::str("BOOTf")));
+    // a tag and the header's length, 0x66 ("f")
+    auto magic = [](const char* tag) {
+      return py::str(std::string(tag) + static_cast<char>(imgwelder::hdr::length));
+    };
+    return py::bool_(text.equal(magic(imgwelder::hdr::ldr_tag)) ||
+                     text.equal(magic(imgwelder::hdr::boot_tag)));
   });
 }
 
@@ -300,12 +307,7 @@ PyObject* loader_pack(PyObject*, PyObject* args, PyObject* kwargs) {
     py::object rename = py::reinterpret_borrow<py::object>(rename_arg);
 
     py::object out = params["loader_file_path"];
-    if (rename.equal(py::bool_(true))) {
-      py::object ext = out[py::slice(-4, std::nullopt, std::nullopt)];
-      if (ext.equal(py::str(".bin")))
-        out = py::object(out[py::slice(std::nullopt, -4, std::nullopt)]) + py::str("_new.bin");
-      else out = out + py::str("_new.bin");
-    }
+    if (rename.equal(py::bool_(true))) out = new_bin_path(out);
 
     // The 471 image also serves as the FlashData image of the new container.
     py::object image_471 = params["loader_471"];

@@ -41,6 +41,6 @@ inline std::size_t skew_words(const sdram_head_info_index_v2& index) {
 
 // The lines of the sections not written whole, in the order of writing; with "not support ddr5"
 // at its place when the index has a DDR5 entry.
-void say_unwritten(const run_context& ctx, const block_outcome& o, bool ddr5_entry);
+void say_unwritten(const run_context& ctx, const block_outcome& o);
 
 }  // namespace vexdram::block_detail

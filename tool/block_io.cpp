@@ -106,13 +106,13 @@ block_outcome bin_data_readout(run_context& ctx, ddr_file& filebin,
   return {};
 }
 
-int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
-                    const sdram_head_info_index_v2& index) {
+void bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
+                     const sdram_head_info_index_v2& index) {
   if (v1_layout(ctx.version)) {
     decode_v1(in.data(), info);
-    return 0;
+    return;
   }
-  if (!has_index(ctx.version)) return 0;
+  if (!has_index(ctx.version)) return;
   for (step s : decode_order) {
     if (s == step::skew) {
       if (index[skew_index].offset == 0 || !ctx.is_tq6951()) continue;
@@ -125,11 +125,10 @@ int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
     decode_section(d, record(in, d, ctx.version), section_room(d, ctx.version), info,
                    ctx.reserved.section[static_cast<std::size_t>(d.id)]);
   }
-  return 0;
 }
 
-int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_info,
-                        const sdram_head_info_index_v2& index, block_image& out) {
+void txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_info,
+                         const sdram_head_info_index_v2& index, block_image& out) {
   say(ctx, msg::new_config);
   for (std::size_t n = 1; n < base_info_tag_size; ++n) {
     if (info[n] == blank_value && ctx.updata_availd[n] == state_keep) {
@@ -140,18 +139,18 @@ int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_i
       std::fprintf(ctx.out, echo_in_hex(n) ? msg::echo_hex_fmt : msg::echo_dec_fmt,
                    base_info_tag[n].data(), info[n]);
   }
-  return modefy_2_bin_data(ctx, info, out, index);
+  modefy_2_bin_data(ctx, info, out, index);
 }
 
-int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
-                      const sdram_head_info_index_v2& index) {
+void modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
+                       const sdram_head_info_index_v2& index) {
   if (v1_layout(ctx.version)) {
     encode_v1(info, out.data());
     // The short form leaves the three frequency words of the file alone.
     warn_unfit(ctx, v1_fields(), ctx.tq637y_en ? 3 : 0, v1_decoded_words, info);
-    return 0;
+    return;
   }
-  if (!has_index(ctx.version)) return 0;
+  if (!has_index(ctx.version)) return;
   for (step s : decode_order) {
     if (s == step::skew) {
       if (index[skew_index].offset == 0 || !ctx.is_tq6951() || ctx.skew.sub_version() != 1)
@@ -171,7 +170,6 @@ int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
                    record(out, d, ctx.version), room);
     warn_unfit(ctx, d.fields, 0, section_words(d, index, ctx.version), info);
   }
-  return 0;
 }
 
 block_outcome write_sections(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,

@@ -2,13 +2,14 @@
 // (written by gen_docs) both come from these rows; the help text the program prints is msg::help.
 #pragma once
 
+#include "tool/layout.h"
 #include "tool/messages.h"
 
 namespace vexdram::text {
 
 inline constexpr const char* summary =
     "vexdram_tool reads and edits the parameter block of a DDR binary: the run of 32-bit "
-    "little-endian words, found by its start tag 0x12345678, that holds the DRAM frequencies, the "
+    "little-endian words, found by its start tag " VEXDRAM_START_TAG ", that holds the DRAM frequencies, the "
     "debug UART, idle timers, drive strengths, ODT, slew rates, vrefs, byte/DQ maps, address hash "
     "masks and CA skews, as 484 named parameters. It changes exactly the bits it is asked to "
     "change, never anything outside the block's sections, and never the length of the file.";
@@ -47,10 +48,10 @@ inline constexpr option_text options[] = {
 
 inline constexpr const char* param_file_intro =
     "A text file of name=value lines; vexdram_param.txt (shipped in examples/) names every "
-    "parameter with a blank value, after the line \"start tag=0x12345678\".";
+    "parameter with a blank value, after the line \"start tag=" VEXDRAM_START_TAG "\".";
 
 inline constexpr const char* param_rules[] = {
-    "\"start tag=0x12345678\" must be there: the tool finds the block by that value. A file "
+    "\"start tag=" VEXDRAM_START_TAG "\" must be there: the tool finds the block by that value. A file "
     "without it is refused (\"no start tag in param file\").",
     "A blank value keeps the binary's value: nothing after the '=' but spaces, tabs and the "
     "line end, whether the file has LF or CR LF line ends and also on a last line without a "
@@ -81,7 +82,7 @@ inline constexpr const char* report_as_param_file =
     "writes as 0. The same holds for the blank template.";
 
 inline constexpr const char* report_format =
-    "485 lines, each ending in a line feed: \"start tag=0x12345678\", then \"KEY=VALUE\" for "
+    "485 lines, each ending in a line feed: \"start tag=" VEXDRAM_START_TAG "\", then \"KEY=VALUE\" for "
     "parameters 1 to 483 in the order of the parameter reference, then \"end\". Keys containing \"_map\", "
     "\"pstore\" or \"_mask\" and the CA skew keys (containing \"_skew\" but not \"skew_freq_mhz\") "
     "are written in hexadecimal (\"0x\" and lower-case digits); all others in signed 32-bit "

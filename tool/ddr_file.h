@@ -42,7 +42,6 @@ class disk_ddr_file final : public ddr_file {
   bool is(const char* path) const { return platform::same_file(file_, path); }
   // The system's handle (a descriptor on POSIX, where vexdram copies through it).
   platform::native_file native() const { return file_; }
-  int fd() const { return static_cast<int>(file_); }
   std::size_t read_at(std::uint64_t pos, void* buf, std::size_t n) override;
   std::size_t write_at(std::uint64_t pos, const void* buf, std::size_t n) override;
   std::uint64_t size() const override { return size_; }

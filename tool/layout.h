@@ -20,6 +20,15 @@ inline constexpr std::size_t block_image_words = 136;
 using block_image = std::array<std::uint32_t, block_image_words>;
 
 inline constexpr std::uint32_t start_tag_value = 0x12345678u;
+// The start tag as the texts show it. A macro, so that fixed texts (messages, help, documents)
+// are joined with it where they are written.
+#define VEXDRAM_START_TAG "0x12345678"
+inline constexpr char start_tag_text[] = VEXDRAM_START_TAG;
+static_assert([] {
+  std::uint32_t v = 0;
+  for (const char* c = start_tag_text + 2; *c; ++c) v = v * 16 + std::uint32_t(*c - '0');
+  return v == start_tag_value;  // (its digits are all decimal ones)
+}());
 
 // The section index, block words 2 to 8: 14 pairs of u8 offset (block word number, 0 = absent)
 // and u8 size (words).

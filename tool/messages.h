@@ -83,5 +83,10 @@ inline constexpr const char write_lp4x_fail[] = "write bin lpddr4x info to file 
 inline constexpr const char write_lp5_fail[] = "write bin lpddr5 info to file fail\n";
 inline constexpr const char write_skew_fail[] = "write bin skew info to file fail\n";
 inline constexpr const char write_hash_fail[] = "write bin hash info to file fail\n";
+// Every line that says the binary was not written whole (a host judges a run by them).
+inline constexpr const char* write_failures[] = {
+    write_bin_fail, write_global_fail, write_ddr2_fail, write_ddr3_fail,   write_ddr4_fail,
+    write_lp2_fail, write_lp3_fail,    write_lp4_fail,  write_dq_map_fail, write_lp4x_fail,
+    write_lp5_fail, write_skew_fail,   write_hash_fail};
 
 }  // namespace vexdram::msg

@@ -1,5 +1,7 @@
 #include "tool/report.h"
 
+#include "tool/layout.h"
+
 namespace vexdram {
 namespace {
 constexpr bool has(std::size_t n, std::string_view part) {
@@ -31,7 +33,7 @@ const char* report_value(std::size_t n, std::uint32_t value, char (&buf)[16]) {
 
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
   std::rewind(report);
-  std::fputs("start tag=0x12345678\n", report);
+  std::fprintf(report, "%s=%s\n", base_info_tag[0].data(), start_tag_text);
   char value[16];
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
     std::fprintf(report, "%s=%s\n", base_info_tag[n].data(),
@@ -41,7 +43,7 @@ int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
 }
 
 void write_template(std::FILE* out) {
-  std::fputs("start tag=0x12345678\n", out);
+  std::fprintf(out, "%s=%s\n", base_info_tag[0].data(), start_tag_text);
   for (std::size_t n = 1; n < base_info_tag_size; ++n)
     std::fprintf(out, "%s=\n", base_info_tag[n].data());
   std::fputs("end\n", out);

@@ -13,10 +13,9 @@
 namespace vexdram {
 using namespace block_detail;
 
-void block_detail::say_unwritten(const run_context& ctx, const block_outcome& o, bool ddr5_entry) {
+void block_detail::say_unwritten(const run_context& ctx, const block_outcome& o) {
   if (o.what == outcome::unwritten && !o.in) say(ctx, msg::write_bin_fail);  // the version-1 record
   for (step s : write_order) {
-    if (s == step::ddr5 && ddr5_entry) say(ctx, msg::not_support_ddr5);
     if (!(o.unwritten & (1u << static_cast<unsigned>(s)))) continue;
     say(ctx, s == step::skew ? msg::write_skew_fail : section_info(step_section(s)).write_fail);
   }
@@ -36,15 +35,6 @@ const char* tool_message(const block_outcome& o) {
     case outcome::unwritten: break;
   }
   return nullptr;
-}
-
-int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
-                         const block_image& write_in, const sdram_head_info_index_v2& index) {
-  const block_outcome o = write_sections(ctx, filebin, bin_skew_offset, write_in, index);
-  say_unwritten(ctx, o, index[ddr5_index].offset != 0);
-  // Only a DQ map left unwritten lets the writing go on to the end.
-  const auto dq_map_bit = static_cast<std::uint16_t>(1u << static_cast<unsigned>(step::dq_map));
-  return (o.unwritten & ~dq_map_bit) != 0 ? -1 : 0;
 }
 
 void run_report(run_context& ctx, ddr_file& bin, std::FILE* report) {
@@ -77,7 +67,7 @@ void run_modify(run_context& ctx, text_source& params, ddr_file& bin) {
     say(ctx, ended);
     return;
   }
-  say_unwritten(ctx, o, false);  // (a DDR5 entry ends the run at reading)
+  say_unwritten(ctx, o);  // (a DDR5 entry ends the run at reading)
   // Users flash the image right after: "modify end" means the data is on the disk.
   say(ctx, o.synced ? msg::modify_end : msg::write_bin_fail);
 }

@@ -121,23 +121,18 @@ std::string overlapping_sections(const run_context& ctx, const block_location& a
 block_outcome bin_data_readout(run_context& ctx, ddr_file& filebin,
                                const sdram_head_info_index_v2& index, block_image& read_out,
                                std::uint64_t bin_skew_offset);
-int bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
-                    const sdram_head_info_index_v2& index);
+void bin_data_2_info(run_context& ctx, base_info& info, const block_image& in,
+                     const sdram_head_info_index_v2& index);
 
 // Merging, encoding and writing back.
-int txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_info,
-                        const sdram_head_info_index_v2& index, block_image& out);
-int modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
-                      const sdram_head_info_index_v2& index);
+void txt_data_2_bin_data(run_context& ctx, base_info& info, const base_info& in_info,
+                         const sdram_head_info_index_v2& index, block_image& out);
+void modefy_2_bin_data(run_context& ctx, const base_info& info, block_image& out,
+                       const sdram_head_info_index_v2& index);
 // Writing back (versions 2 to 5): every present section in the tool's order, and the skew record
 // when it was read. Prints nothing.
 block_outcome write_sections(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
                              const block_image& write_in, const sdram_head_info_index_v2& index);
-// The same with the tool's messages: "not support ddr5" for a DDR5 entry, and the line of each
-// section not written whole. 0, or -1 when writing stopped.
-int write_in_bin_data_v2(run_context& ctx, ddr_file& filebin, std::uint64_t bin_skew_offset,
-                         const block_image& write_in, const sdram_head_info_index_v2& index);
-
 // Report mode from the block scan on; report is open for writing.
 void run_report(run_context& ctx, ddr_file& bin, std::FILE* report);
 // Modify mode from reading the parameter text on.

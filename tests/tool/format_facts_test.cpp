@@ -10,8 +10,21 @@ namespace tt {
 namespace {
 
 // Index entries, as the format numbers them.
-enum : int { global = 1, ddr2 = 2, ddr3 = 3, ddr4 = 4, lp2 = 6, lp3 = 7, lp4 = 8, lp5 = 9,
-             skew = 10, dq_map = 11, lp4x = 12, hash = 13, record = -1 };
+enum : int {
+  global = 1,
+  ddr2 = 2,
+  ddr3 = 3,
+  ddr4 = 4,
+  lp2 = 6,
+  lp3 = 7,
+  lp4 = 8,
+  lp5 = 9,
+  skew = 10,
+  dq_map = 11,
+  lp4x = 12,
+  hash = 13,
+  record = -1
+};
 
 struct fact {
   int entry;  // record: the version-1 record, which has no index
@@ -63,8 +76,12 @@ const fact facts[] = {
 // A section's length in words: its whole record.
 int room(int entry, std::uint32_t version) {
   switch (entry) {
-    case global: case dq_map: case hash: return 8;
-    case lp4: case lp4x: case lp5: return 13;
+    case global:
+    case dq_map:
+    case hash: return 8;
+    case lp4:
+    case lp4x:
+    case lp5: return 13;
     case skew: return 28;
     case record: return 10;
     default: return version == 5 ? 11 : 9;
