@@ -1,4 +1,4 @@
-#include "cli/binary.h"
+#include "lib/binary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,15 +6,15 @@
 #include <iostream>
 #include <iterator>
 
-#include "cli/chip.h"
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/values.h"
+#include "lib/chip.h"
+#include "lib/errors.h"
+#include "lib/files.h"
+#include "lib/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 // A run's state for a binary: the chip, and the older family's names in its path. The core
@@ -415,4 +415,4 @@ std::vector<std::uint8_t> binary::edited_bytes(const std::vector<edit>& edits) c
   return back;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

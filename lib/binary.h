@@ -13,15 +13,15 @@
 
 #include <vexdram/image.h>
 
-#include "cli/container.h"
-#include "cli/errors.h"
-#include "cli/files.h"
+#include "lib/container.h"
+#include "lib/errors.h"
+#include "lib/files.h"
 #include "platform/platform.h"
 #include "tool/catalogue.h"
 #include "tool/ddr_file.h"
 #include "tool/run.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // One value to write: from the command line (line 0) or a line of a parameter file.
 struct edit {
@@ -97,4 +97,4 @@ class binary {
   std::unique_ptr<module_unpack> unpacked_;
 };
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

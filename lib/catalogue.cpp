@@ -5,11 +5,11 @@
 #include <vexdram/params.h>
 #include <vexdram/version.h>
 
-#include "cli/chip.h"
-#include "cli/files.h"
-#include "cli/param_file.h"
-#include "cli/values.h"
+#include "lib/chip.h"
+#include "lib/files.h"
 #include "lib/guard.h"
+#include "lib/param_file.h"
+#include "lib/values.h"
 #include "platform/platform.h"
 #include "tool/catalogue.h"
 #include "tool/layout.h"
@@ -65,16 +65,16 @@ std::optional<std::size_t> parameter_of(std::string_view key) {
 
 std::size_t parameter_named(std::string_view key) {
   if (const auto n = find_key(key)) return *n;
-  throw error(errc::unknown_key, cli::unknown_key(key));
+  throw error(errc::unknown_key, engine::unknown_key(key));
 }
 
 std::vector<std::string_view> nearest_keys(std::string_view key, std::size_t count) {
-  return cli::nearest_keys(key, count);
+  return engine::nearest_keys(key, count);
 }
 
 bool in_hex(std::size_t n) { return report_in_hex(n); }
 
-std::string value_text(std::size_t n, std::uint32_t value) { return cli::report_text(n, value); }
+std::string value_text(std::size_t n, std::uint32_t value) { return engine::report_text(n, value); }
 
 std::string group_of(std::size_t n) { return parameter_group(n); }
 
@@ -101,34 +101,36 @@ std::string template_text() {
 }
 
 parsed_value parse_value(std::string_view text) {
-  cli::typed t = cli::parse_value(text);
+  engine::typed t = engine::parse_value(text);
   return {t.value, std::move(t.reason)};
 }
 
 bool fits(std::uint32_t value, unsigned width) { return field_fits(width, value); }
 
-std::string too_wide(unsigned width) { return cli::too_wide(width); }
+std::string too_wide(unsigned width) { return engine::too_wide(width); }
 
 std::vector<std::string_view> chips() {
   return std::vector<std::string_view>(chip_names.begin(), chip_names.end());
 }
 
-std::optional<std::string> chip_in_name(const std::string& path) { return cli::chip_in_name(path); }
-
-std::string resolve_chip(const std::string& given, const std::string& path) {
-  return lib::guarded([&] { return cli::resolve_chip(given, path); });
+std::optional<std::string> chip_in_name(const std::string& path) {
+  return engine::chip_in_name(path);
 }
 
-file_kind kind_of(const std::string& path) { return cli::kind_of(path); }
+std::string resolve_chip(const std::string& given, const std::string& path) {
+  return lib::guarded([&] { return engine::resolve_chip(given, path); });
+}
 
-bool is_loader(const std::uint8_t* head, std::size_t size) { return cli::is_loader(head, size); }
+file_kind kind_of(const std::string& path) { return engine::kind_of(path); }
+
+bool is_loader(const std::uint8_t* head, std::size_t size) { return engine::is_loader(head, size); }
 
 param_file parse_param_text(std::string_view text, bool name_nearest) {
-  return cli::read_param_file(text, name_nearest);
+  return engine::read_param_file(text, name_nearest);
 }
 
 std::string read_param_source(const std::string& path) {
-  return lib::guarded([&] { return cli::read_whole(path); });
+  return lib::guarded([&] { return engine::read_whole(path); });
 }
 
 param_file read_param_file(const std::string& path) {

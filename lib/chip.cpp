@@ -1,13 +1,13 @@
 // The chip a run of vexdram edits for: --chip, or the chip the file's name gives.
-#include "cli/chip.h"
+#include "lib/chip.h"
 
 #include <cstring>
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 #include "tool/run.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 std::string resolve_chip(const std::string& option, const std::string& path) {
   if (!option.empty()) {
@@ -30,4 +30,4 @@ std::optional<std::string> chip_in_name(const std::string& path) {
   return best;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,8 +1,8 @@
-#include "cli/container.h"
+#include "lib/container.h"
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 constexpr const char* output_dir = "output";
@@ -176,4 +176,4 @@ std::vector<std::uint8_t> pack_as_module(module_unpack u,
   return bytes;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

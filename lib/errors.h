@@ -1,19 +1,15 @@
-// Exit statuses and the one failure type of vexdram's engine: every failure is one line on
-// standard error, "vexdram: FILE: what failed", and a code (vexdram/error.h) that says what
-// happened without the words.
+// The one failure type inside the engine: what failed in words, the file it concerns, and a code
+// (vexdram/error.h) that says what happened without the words. It leaves the library as
+// vexdram::error (guard.h).
 #pragma once
 
 #include <string>
 
 #include <vexdram/error.h>
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
-inline constexpr int status_ok = 0;
-inline constexpr int status_different = 1;  // diff: the two differ
-inline constexpr int status_trouble = 2;    // anything that went wrong, usage errors included
-
-// A failure; `file` is the file it concerns ("" when none), sys the errno when the system refused.
+// `file` is the file it concerns ("" when none), sys the errno when the system refused.
 struct trouble {
   std::string text;
   std::string file = {};
@@ -21,4 +17,4 @@ struct trouble {
   int sys = 0;
 };
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,14 +1,14 @@
 // How vexdram moves a file's bytes, and what kind of file a file is.
-#include "cli/files.h"
+#include "lib/files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "cli/container.h"
-#include "cli/errors.h"
+#include "lib/container.h"
+#include "lib/errors.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 std::string os_error() { return platform::error_text(errno); }
 
@@ -57,4 +57,4 @@ vexdram::file_kind kind_of(const std::string& path) {
 
 bool looks_like_text(const std::string& path) { return kind_of(path) == vexdram::file_kind::text; }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -12,7 +12,7 @@
 
 #include "platform/platform.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 enum class kind { ddr, loader };
 const char* kind_name(kind k);
@@ -39,4 +39,4 @@ std::string os_error();
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size);
 void write_all(platform::native_file f, const std::vector<std::uint8_t>& bytes);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -6,11 +6,11 @@
 
 #include <vexdram/error.h>
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 
 namespace vexdram::lib {
 
-[[noreturn]] inline void raise(const cli::trouble& t) {
+[[noreturn]] inline void raise(const engine::trouble& t) {
   throw error(t.code, t.text, t.file, t.sys);
 }
 
@@ -18,7 +18,7 @@ template <typename F>
 decltype(auto) guarded(F&& f) {
   try {
     return std::forward<F>(f)();
-  } catch (const cli::trouble& t) {
+  } catch (const engine::trouble& t) {
     raise(t);
   }
 }

@@ -1,5 +1,5 @@
-// An image and its writer over the engine: the binary as vexdram reads it (cli/binary.h), the
-// edits in memory, and the all-or-nothing writer (cli/writer.h).
+// An image and its writer over the engine: the binary as vexdram reads it (lib/binary.h), the
+// edits in memory, and the all-or-nothing writer (lib/writer.h).
 #include <vexdram/image.h>
 
 #include <cerrno>
@@ -8,11 +8,11 @@
 #include <vexdram/catalogue.h>
 #include <vexdram/error.h>
 
-#include "cli/binary.h"
-#include "cli/values.h"
-#include "cli/writer.h"
 #include "imgwelder/option_reader.h"
+#include "lib/binary.h"
 #include "lib/guard.h"
+#include "lib/values.h"
+#include "lib/writer.h"
 #include "platform/platform.h"
 #include "tool/catalogue.h"
 #include "tool/report.h"
@@ -38,13 +38,13 @@ void check_parameter(std::size_t n) {
 }  // namespace
 
 struct image::impl {
-  std::unique_ptr<cli::binary> b;
+  std::unique_ptr<engine::binary> b;
   bool from_file = true;
   base_info now;
   std::vector<image::edit> edits;
 
-  std::vector<cli::edit> core_edits() const {
-    std::vector<cli::edit> out;
+  std::vector<engine::edit> core_edits() const {
+    std::vector<engine::edit> out;
     out.reserve(edits.size());
     for (const image::edit& e : edits) out.push_back({static_cast<param>(e.n), e.value, 0});
     return out;
@@ -58,7 +58,7 @@ image::~image() = default;
 
 image image::open(const std::string& path, const std::string& chip) {
   auto p = std::make_unique<impl>();
-  p->b = lib::guarded([&] { return std::make_unique<cli::binary>(path, chip); });
+  p->b = lib::guarded([&] { return std::make_unique<engine::binary>(path, chip); });
   p->now = p->b->values();
   return image(std::move(p));
 }
@@ -66,7 +66,8 @@ image image::open(const std::string& path, const std::string& chip) {
 image image::from_bytes(std::vector<std::uint8_t> bytes, const std::string& name,
                         const std::string& chip) {
   auto p = std::make_unique<impl>();
-  p->b = lib::guarded([&] { return std::make_unique<cli::binary>(std::move(bytes), name, chip); });
+  p->b =
+      lib::guarded([&] { return std::make_unique<engine::binary>(std::move(bytes), name, chip); });
   p->from_file = false;
   p->now = p->b->values();
   return image(std::move(p));
@@ -75,7 +76,7 @@ image image::from_bytes(std::vector<std::uint8_t> bytes, const std::string& name
 const std::string& image::path() const { return p_->b->path(); }
 bool image::from_file() const { return p_->from_file; }
 image_kind image::kind() const {
-  return p_->b->what() == cli::kind::loader ? image_kind::loader : image_kind::ddr;
+  return p_->b->what() == engine::kind::loader ? image_kind::loader : image_kind::ddr;
 }
 const std::string& image::chip() const { return p_->b->chip(); }
 std::uint32_t image::version() const { return p_->b->version(); }
@@ -199,7 +200,7 @@ void image::write(const std::string& path, const write_options& options) const {
 // The writer.
 
 struct writer::impl {
-  cli::writer w;
+  engine::writer w;
 };
 
 writer::writer() : p_(std::make_unique<impl>()) {}
@@ -211,23 +212,23 @@ std::string writer::target_of(const std::string& input, const std::string& outpu
     if (output.empty()) {
       const auto st = platform::status_of(input);
       if (!st)
-        throw cli::trouble{"cannot open: " + platform::error_text(errno), input, errc::cannot_open,
-                           errno};
+        throw engine::trouble{"cannot open: " + platform::error_text(errno), input,
+                              errc::cannot_open, errno};
       if (st->kind != type::regular)
-        throw cli::trouble{"not a regular file", input, errc::not_a_file};
+        throw engine::trouble{"not a regular file", input, errc::not_a_file};
       // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
       if ((st->mode & 0222) == 0 && !replace)
-        throw cli::trouble{"is read-only (no write bit for anyone)", input, errc::read_only};
-      return cli::output_target(input);
+        throw engine::trouble{"is read-only (no write bit for anyone)", input, errc::read_only};
+      return engine::output_target(input);
     }
-    if (!input.empty() && cli::same_file(output, input))
-      throw cli::trouble{output + " is the input itself", input, errc::output_is_input};
-    const std::string target = cli::output_target(output);
+    if (!input.empty() && engine::same_file(output, input))
+      throw engine::trouble{output + " is the input itself", input, errc::output_is_input};
+    const std::string target = engine::output_target(output);
     if (const auto st = platform::status_of(target)) {
       if (st->kind != type::regular)
-        throw cli::trouble{"not a regular file: vexdram replaces only regular files", output,
-                           errc::not_a_file};
-      if (!replace) throw cli::trouble{"exists", output, errc::exists, EEXIST};
+        throw engine::trouble{"not a regular file: vexdram replaces only regular files", output,
+                              errc::not_a_file};
+      if (!replace) throw engine::trouble{"exists", output, errc::exists, EEXIST};
     }
     return target;
   });
@@ -241,8 +242,8 @@ void writer::add(const image& img, const std::string& target, bool in_place, boo
   // In place, a file whose values all stay as they are is not rewritten.
   if (in_place && !img.changed()) return;
   if (const auto r = img.unwritable()) throw error(errc::refused, r->text, img.path());
-  const cli::binary& b = *img.p_->b;
-  const std::vector<cli::edit> edits = img.p_->core_edits();
+  const engine::binary& b = *img.p_->b;
+  const std::vector<engine::edit> edits = img.p_->core_edits();
   lib::guarded([&] {
     try {
       p_->w.add(
@@ -251,7 +252,7 @@ void writer::add(const image& img, const std::string& target, bool in_place, boo
             return b.write_edited(f, temp, edits).check;
           },
           in_place ? &b.status() : nullptr, in_place || replace);
-    } catch (cli::trouble& t) {
+    } catch (engine::trouble& t) {
       if (t.file.empty()) t.file = target;
       throw;
     }

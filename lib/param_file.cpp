@@ -1,18 +1,18 @@
 // A parameter file or report as vexdram reads it: strictly, in bounded memory.
-#include "cli/param_file.h"
+#include "lib/param_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/values.h"
+#include "lib/errors.h"
+#include "lib/files.h"
+#include "lib/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 namespace {
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
@@ -130,4 +130,4 @@ std::string read_whole(const std::string& path) {
   return out;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

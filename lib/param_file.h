@@ -10,7 +10,7 @@
 
 #include "tool/catalogue.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // A parameter file or report, read strictly (tests/param_file_rules.json holds the cases): only a
 // line feed ends a line, as for vexdram_tool's reader, and a line is at most the 1023 bytes that
@@ -27,4 +27,4 @@ param_file read_param_file(std::string_view text, bool name_nearest = true);
 // a FIFO is read as a pipe, waiting for its writer. Throws trouble.
 std::string read_whole(const std::string& path);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,4 +1,4 @@
-#include "cli/writer.h"
+#include "lib/writer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <set>
 #include <thread>
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 namespace os = platform;
@@ -195,4 +195,4 @@ bool same_file(const std::string& a, const std::string& b) {
   return x && y && x->volume == y->volume && x->node == y->node;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -20,7 +20,7 @@
 
 #include "platform/platform.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 class writer {
  public:
@@ -67,4 +67,4 @@ std::string output_target(const std::string& path);
 // True when the two paths name the same file.
 bool same_file(const std::string& a, const std::string& b);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine
