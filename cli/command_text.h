@@ -26,9 +26,12 @@ inline constexpr command commands[] = {
      "print the report of FILE, as vexdram_tool -g writes it",
      "Prints the report of FILE (a DDR binary or a loader container) exactly as vexdram_tool's report "
      "mode writes it. With --json: one object with the file, the chip, the kind (\"ddr\" or "
-     "\"loader\"), the block version, \"parameters\", each key mapped to an unsigned integer, in "
-     "catalogue order, and \"storage\", each key mapped to \"stored\" or the reason this binary "
-     "does not store it, in the words set and apply refuse a value with."},
+     "\"loader\"), the block version, \"unwritable\" (null, or the reason set and apply refuse "
+     "every edit of this block: its sections overlap), \"parameters\", each key mapped to an "
+     "unsigned integer, in catalogue order, \"storage\", each key mapped to \"stored\" or the "
+     "reason this binary does not store it, and \"zero_refused\", each tq6951 skew lane that holds "
+     "a value other than 0 mapped to the reason a 0 is refused for it; every reason in the words "
+     "set and apply refuse an edit with."},
     {"get", "FILE KEY... [--json] [--chip CHIP]",
      "print the values of KEYs, one a line, as the report writes them",
      "Prints the value of each KEY, one a line, as the report writes it; --json gives one object. "
@@ -118,11 +121,13 @@ inline constexpr status statuses[] = {
      "renaming the second of several outputs fail, the first is already in place, whole; should "
      "printing the changes fail once all is written, the message says so)"},
     {129,
-     "ended by SIGHUP (as a shell reports it: 128 + the signal's number): every new file (a lock) "
-     "is removed, and every target is as it was, or whole with its new values when its rename "
-     "was done"},
-    {130, "ended by SIGINT, as for 129"},
-    {143, "ended by SIGTERM, as for 129. SIGKILL cannot be caught: see WRITING"},
+     "ended by SIGHUP (as a shell reports it: 128 + the signal's number), on Windows by closing its "
+     "console: every new file (a lock) is removed, and every target is as it was, or whole with its "
+     "new values when its rename was done"},
+    {130, "ended by SIGINT, on Windows by Ctrl+C or Ctrl+Break, as for 129"},
+    {143,
+     "ended by SIGTERM, on Windows by logging off or shutting down, as for 129. SIGKILL cannot be "
+     "caught, nor TerminateProcess on Windows: see WRITING"},
 };
 
 inline constexpr const char* value_rule =
@@ -155,6 +160,12 @@ inline constexpr const char* writing =
     "of another machine sharing the directory looks gone to it); where the file system has no user "
     "attributes, a lock left behind is named in the message of the next run on that target, to be "
     "removed by hand. "
+    "On Windows, where \"F\", \"F.\", \"F \" and an 8.3 name are names of one file, the lock and "
+    "the rename go by the file's final path, so every such name takes the same lock and the file "
+    "keeps its own name (two hard links are two targets, as on Linux); an OUT or a FILE named as a "
+    "device (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension) is refused by its name, "
+    "before anything is opened; a target another program has open is tried again for a second. A "
+    "run ended by TerminateProcess (taskkill /F, End task) leaves its locks behind, as SIGKILL does. "
     "In place, the new file replaces FILE: other hard links to FILE keep the old bytes, and a sparse "
     "FILE is written whole, its holes filled with zeros. "
     "A block whose sections overlap each other or its index is never written. A loader container is "

@@ -118,10 +118,11 @@ std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& p
   if (!o.in_place && o.out.empty() && o.out_dir.empty())
     return std::vector<std::string>(paths.size());
   std::vector<std::string> targets;
-  std::set<std::string> seen;
+  std::set<std::string> seen;  // by the one name each file has ("F" and "F." on Windows)
   for (const std::string& path : paths) {
     targets.push_back(target_for(path, o));
-    if (!seen.insert(targets.back()).second) throw failure{message::same_target, targets.back()};
+    if (!seen.insert(platform::canonical_name(targets.back())).second)
+      throw failure{message::same_target, targets.back()};
   }
   if (!o.dry_run)
     for (const std::string& t : targets) w.lock(t, o.wait);
@@ -373,6 +374,8 @@ int main(int argc_given, char** argv_given) {
   const int argc = args_utf8.argc();
   char** const argv = args_utf8.argv();
   platform::binary_std_streams();
+  // an interrupt ends every command with its documented status, on Windows too
+  platform::catch_interrupts();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
   // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
@@ -423,8 +426,8 @@ int main(int argc_given, char** argv_given) {
     if (sub.get_name() == c.name) ran = &c;
   const command& c = *ran;
   try {
-    // A run that writes removes its new files however it is ended (SIGINT, SIGTERM, SIGHUP, a
-    // closed pipe), and a file over ulimit -f is a failed write, not the end of the run.
+    // A run that writes removes its new files also when its output pipe is closed, and a file
+    // over ulimit -f is a failed write, not the end of the run.
     if (c.writes) platform::catch_write_signals();
     check_options(sub, c, o);
     const int status = c.run(o);

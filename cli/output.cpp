@@ -46,18 +46,24 @@ std::string report(const image& img) { return img.report(); }
 std::string show_json(const image& img) {
   json params = json::object();
   json storage = json::object();
+  // Beside "storage", not in it: such a lane is stored and takes any other value that fits.
+  json zero_refused = json::object();
   for (std::size_t n = 0; n < parameter_count; ++n) {
     const std::string key(key_of(n));
     params[key] = img.value(n);
     const storage_info s = img.where(n);
     storage[key] = s.stored() ? "stored" : s.reason;
+    if (!s.zero_refused.empty()) zero_refused[key] = s.zero_refused;
   }
+  const auto unwritable = img.unwritable();
   return dump({{"file", img.path()},
                {"chip", img.chip()},
                {"kind", img.kind() == image_kind::ddr ? "ddr" : "loader"},
                {"version", img.version()},
+               {"unwritable", unwritable ? json(unwritable->text) : json(nullptr)},
                {"parameters", params},
-               {"storage", storage}});
+               {"storage", storage},
+               {"zero_refused", zero_refused}});
 }
 
 std::string get_text(const image& img, const std::vector<std::size_t>& keys) {

@@ -15,6 +15,9 @@ namespace {
 namespace platform = vexdram::platform;
 
 constexpr const char* temp_prefix = ".imgwelder-";
+// How long a file is waited for that another program has open without sharing (on Windows: a
+// virus scanner looking at the container or image just written) before it cannot be written.
+constexpr double replace_patience_seconds = 1.0;
 
 // Creates a complete temporary file in `dir`; its name goes to `temp`. Nothing is left on failure.
 bool write_temp(const std::string& dir, const std::uint8_t* p, std::size_t n, std::string& temp) {
@@ -56,7 +59,7 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
     error = format(msg::cannot_write, path.c_str());
     return false;
   }
-  if (!platform::replace_file(temp, path)) {
+  if (!platform::replace_file(temp, path, replace_patience_seconds)) {
     platform::remove_file(temp);
     error = format(msg::cannot_write, path.c_str());
     return false;
@@ -94,7 +97,8 @@ bool unpack_to_directory(const std::uint8_t* data, std::size_t size, const std::
       pending.emplace_back(std::move(temp), final_path);
     }
   for (std::size_t i = 0; i < pending.size(); ++i)
-    if (!platform::replace_file(pending[i].first, pending[i].second)) {
+    if (!platform::replace_file(pending[i].first, pending[i].second,
+                                replace_patience_seconds)) {
       discard(i);
       error = format(msg::cannot_write, pending[i].second.c_str());
       return false;

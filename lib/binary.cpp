@@ -238,7 +238,8 @@ void binary::take(const std::uint8_t* head, std::size_t got) {
 binary::~binary() = default;
 
 std::string binary::unwritable() const {
-  // Writing one section back would change the other's values.
+  // Writing one section back would change the other's values. The words of every refusal of an
+  // edit of this block and of show --json's "unwritable".
   return overlap_.empty()
              ? ""
              : "the block's " + overlap_ + " sections overlap: vexdram does not write it";
@@ -280,11 +281,18 @@ std::optional<vexdram::refusal> binary::refused(const edit& e) const {
     return vexdram::refusal{why::not_stored, not_stored(e.n)};
   }
   if (!field_fits(w.width, e.value)) return vexdram::refusal{why::too_wide, too_wide(w.width)};
-  if (w.zero_keeps && e.value == 0 && values_[e.n] != 0)
-    return vexdram::refusal{why::zero_keeps, "0 keeps a skew lane as it is (" +
-                                                 report_text(e.n, values_[e.n]) +
-                                                 " here); it cannot be set to 0"};
+  if (e.value == 0)
+    if (std::string zero = zero_refused(e.n); !zero.empty())
+      return vexdram::refusal{why::zero_keeps, std::move(zero)};
   return std::nullopt;
+}
+
+std::string binary::zero_refused(param n) const {
+  // The words of set's refusal and of show --json's "zero_refused".
+  const stored_field& w = stored_[n];
+  if (w.why != storage::stored || !w.zero_keeps || values_[n] == 0) return "";
+  return "0 keeps a skew lane as it is (" + report_text(n, values_[n]) +
+         " here); it cannot be set to 0";
 }
 
 base_info binary::edited(const std::vector<edit>& edits) const {

@@ -59,6 +59,9 @@ class binary {
   std::string unwritable() const;
   // Why this binary does not store the parameter, or "" when it does.
   std::string not_stored(param n) const;
+  // Why a 0 cannot be set for the parameter: a tq6951 skew lane that holds another value (0 keeps
+  // a lane as it is); "" for every other parameter.
+  std::string zero_refused(param n) const;
   // Why this edit cannot be made here, or none when it can.
   std::optional<vexdram::refusal> refused(const edit& e) const;
   // The values after the edits.

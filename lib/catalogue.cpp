@@ -32,6 +32,7 @@ const char* name_of(errc code) {
     case errc::cannot_read: return "cannot_read";
     case errc::is_directory: return "is_directory";
     case errc::not_a_file: return "not_a_file";
+    case errc::device_name: return "device_name";
     case errc::changed_while_read: return "changed_while_read";
     case errc::bad_block: return "bad_block";
     case errc::bad_container: return "bad_container";

@@ -10,7 +10,13 @@
 
 namespace vexdram::engine {
 
-std::string os_error() { return platform::error_text(errno); }
+// The system's words, and vexdram's beside them where those say too little: a busy file is one
+// another program holds open without sharing (Windows; Linux hardly ever says it of a file).
+std::string os_error() {
+  const int error = errno;
+  return platform::error_text(error) +
+         (error == EBUSY ? ": another program has it open and does not share it" : "");
+}
 
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size) {
   if (platform::copy_data(from, to, size) != size)

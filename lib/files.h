@@ -32,7 +32,8 @@ bool looks_like_text(const std::string& path);
 // Which of the three a file is; a file that cannot be read counts as a binary.
 vexdram::file_kind kind_of(const std::string& path);
 
-// The error of the last failed system call, in words (the GNU C library's on every system).
+// The error of the last failed system call (errno), in words: the GNU C library's on every
+// system, and vexdram's own beside them where those say too little.
 std::string os_error();
 // Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws
 // trouble.

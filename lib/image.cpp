@@ -30,6 +30,11 @@ std::optional<std::string> release_time_problem() {
          "' is not a number of seconds from 0 to 4294967295 (unset it to use the clock)";
 }
 
+// A target named as Windows names its devices: refused there before anything is opened.
+constexpr const char* device_refusal =
+    "is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
+    "or none): give the file another name";
+
 void check_parameter(std::size_t n) {
   if (n >= parameter_count)
     throw error(errc::unknown_key, "no parameter number " + std::to_string(n));
@@ -95,7 +100,7 @@ std::uint32_t image::original(std::size_t n) const {
 storage_info image::where(std::size_t n) const {
   check_parameter(n);
   const stored_field& w = p_->b->where(static_cast<param>(n));
-  storage_info s{storage_info::state::stored, 0, "", ""};
+  storage_info s{storage_info::state::stored, 0, "", "", ""};
   switch (w.why) {
     case storage::stored: s.why = storage_info::state::stored; break;
     case storage::no_section: s.why = storage_info::state::no_section; break;
@@ -112,6 +117,7 @@ storage_info image::where(std::size_t n) const {
               : p_->b->version() <= 1      ? "record"
                                            : "";
   s.reason = p_->b->not_stored(static_cast<param>(n));
+  s.zero_refused = p_->b->zero_refused(static_cast<param>(n));
   return s;
 }
 
@@ -210,10 +216,13 @@ std::string writer::target_of(const std::string& input, const std::string& outpu
   using type = platform::file_status::type;
   return lib::guarded([&] {
     if (output.empty()) {
+      // by its name alone: opening a serial or a printer port may already do something
+      if (platform::device_name(input))
+        throw engine::trouble{device_refusal, input, errc::device_name};
       const auto st = platform::status_of(input);
       if (!st)
-        throw engine::trouble{"cannot open: " + platform::error_text(errno), input,
-                              errc::cannot_open, errno};
+        throw engine::trouble{"cannot open: " + engine::os_error(), input, errc::cannot_open,
+                              errno};
       if (st->kind != type::regular)
         throw engine::trouble{"not a regular file", input, errc::not_a_file};
       // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
@@ -221,6 +230,8 @@ std::string writer::target_of(const std::string& input, const std::string& outpu
         throw engine::trouble{"is read-only (no write bit for anyone)", input, errc::read_only};
       return engine::output_target(input);
     }
+    if (platform::device_name(output))
+      throw engine::trouble{device_refusal, output, errc::device_name};
     if (!input.empty() && engine::same_file(output, input))
       throw engine::trouble{output + " is the input itself", input, errc::output_is_input};
     const std::string target = engine::output_target(output);

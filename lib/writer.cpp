@@ -8,13 +8,17 @@
 #include <thread>
 
 #include "lib/errors.h"
+#include "lib/files.h"
 
 namespace vexdram::engine {
 namespace {
 
 namespace os = platform;
 
-std::string os_error() { return os::error_text(errno); }
+// How long a replace waits for a target that another program has open without sharing (on
+// Windows: a virus scanner or an indexer looking at it, another run checking its target) before
+// the write is refused: long enough for a look, short enough for a script.
+constexpr double replace_patience_seconds = 1.0;
 std::string dir_of(const std::string& path) {
   const std::size_t slash = os::last_separator(path);
   if (slash == std::string::npos) return ".";
@@ -119,8 +123,10 @@ void writer::add(const std::string& target, const os::file_status* like, bool ke
   if (f == os::no_file)
     throw trouble{"cannot open the lock file " + temp + " to write into it: " + os_error(), target,
                   errc::write_failed, errno};
+  // Renamed over the name the file system keeps for it: through an 8.3 name, "F." or another
+  // case, a rename would give the file that name instead.
   outputs_.push_back({target, temp, nullptr, replace, read_as != nullptr,
-                      read_as ? read_as->id : os::file_identity{}});
+                      read_as ? read_as->id : os::file_identity{}, os::canonical_name(target)});
   // Closed as soon as it is written: a thousand outputs must not hold a thousand descriptors.
   struct closer {
     os::native_file f;
@@ -157,7 +163,8 @@ void writer::commit() {
     if (!os::drop_owner(o.temp))
       throw trouble{"cannot take the lock's mark off the new file: " + os_error(), o.target,
                     errc::write_failed, errno};
-    if (!(o.replace ? os::replace_file(o.temp, o.target) : os::publish_file(o.temp, o.target))) {
+    if (!(o.replace ? os::replace_file(o.temp, o.place, replace_patience_seconds)
+                    : os::publish_file(o.temp, o.place))) {
       if (errno == EEXIST) throw trouble{"exists", o.target, errc::exists, EEXIST};
       throw trouble{"cannot rename the new file into place: " + os_error(), o.target,
                     errc::write_failed, errno};

@@ -35,6 +35,7 @@ class writer {
     bool replace = true;    // false: an existing target is refused, never replaced
     bool was_read = false;  // in place: the target must still be the file read, as `read_as`
     platform::file_identity read_as{};
+    std::string place;  // the target's canonical name (platform::canonical_name): renamed there
   };
 
   writer();

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexdram::platform {
@@ -95,6 +96,16 @@ void binary_std_streams();
 // Standard output goes out a line at a time (as far as the system's C library allows).
 void line_buffered_stdout();
 
+// A name Windows takes for a device wherever it stands: CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9
+// (and COM and LPT with a superscript 1, 2 or 3), CONIN$ and CONOUT$, in any case, with any
+// extension ("nul.txt", "Aux.tar.gz"), with trailing dots, spaces or colons ("NUL.", "con:"), or
+// spaces before the extension ("com1 .bin"). name is one part of a path. The same answer on every
+// system, so that what would break on Windows is known everywhere (imgwelder's image names).
+bool reserved_on_windows(std::string_view name);
+// True when the last part of path is a device on this system whatever folder it stands in:
+// reserved_on_windows on Windows, never on POSIX (there a device is a file of /dev).
+bool device_name(const std::string& path);
+
 // Folder separators in a path: '/' everywhere, and '\' on Windows.
 bool is_separator(char c);
 inline std::size_t last_separator(const std::string& path) {
@@ -108,8 +119,13 @@ inline std::size_t last_separator(const std::string& path) {
 // goes to temp; nothing is left when this fails.
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp);
-// Puts from in the place of to in one step, to replaced when it exists; durable once true.
-bool replace_file(const std::string& from, const std::string& to);
+// Puts from in the place of to in one step, to replaced when it exists; durable once true. On
+// Windows a target that another program has open cannot be replaced (EBUSY when it does not
+// share it, else EACCES, as for a read-only target): the move is tried again for up to
+// patience_seconds, the caller's choice of how long a program looking at it (a virus scanner,
+// another run checking its target) may take to let it go; a read-only target or a folder is
+// refused at once. POSIX replaces a file whoever has it open: there the first try decides.
+bool replace_file(const std::string& from, const std::string& to, double patience_seconds);
 // Puts from at to only when nothing is there; false (and errno EEXIST when something is) otherwise.
 bool publish_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
@@ -127,10 +143,11 @@ std::optional<std::uint64_t> regular_size(std::FILE* f);
 // before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
 // The longest name of one file in a folder, in bytes (ext4 and XFS) or UTF-16 units (NTFS).
 inline constexpr std::size_t name_max = 255;
-// The one name that every name of a file shares, which its lock is made from: on POSIX the path
-// as given (symbolic links are followed before); on Windows, where "F", "F." and "F " name one
-// file, the file's final path, or for a file not there yet its full path with the trailing dots
-// and spaces of the last part dropped.
+// The one name that every name of a file shares, which its lock is made from and the new file is
+// renamed to: on POSIX the path as given (symbolic links are followed before); on Windows, where
+// "F", "F.", "F ", "f" and an 8.3 name name one file, the file's final path, or for a file not
+// there yet its folder's final path and its name without trailing dots and spaces (no folder
+// either: its full path). A hard link is a name of its own on both: two links, two names.
 std::string canonical_name(const std::string& path);
 // Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
 // a symbolic link: no_file otherwise, with errno EEXIST when something is there.
@@ -208,6 +225,14 @@ std::string error_text(int error);
 // Registering alone catches nothing: a library leaves its host's interrupts alone, and the
 // program that wants them caught says so (catch_write_signals).
 bool remove_if_interrupted(const std::string& path);
+// From now on an interrupt ends the program so (write_temporary calls it too): on POSIX by
+// the signal itself, SIGINT, SIGTERM or SIGHUP; on Windows by the console's events, with the
+// status a shell on Linux gives for the matching signal (128 + its number): Ctrl+C and Ctrl+Break
+// 130, a closed console 129, logging off or shutting down 143. What Windows does not let a
+// program see: TerminateProcess (the Task Manager's "End task", taskkill /F), and under Wine a
+// SIGTERM or SIGHUP sent to the process, which ends it at once as SIGKILL would; what is
+// registered then stays behind.
+void catch_interrupts();
 void forget_on_interrupt(const std::string& path);
 // For a program whose output is written all or nothing (vexdram): a closed pipe also removes what
 // is registered before it ends the program, and a file over the size limit (ulimit -f) is a

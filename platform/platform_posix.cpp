@@ -250,10 +250,6 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
 }
 }  // namespace
 
-namespace {
-void catch_interrupts();
-}  // namespace
-
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp) {
   std::string name = dir + "/" + prefix + "XXXXXX";
@@ -272,7 +268,8 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
   return true;
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
+// (POSIX renames over a file whoever has it open: nothing to wait for)
+bool replace_file(const std::string& from, const std::string& to, double) {
   if (std::rename(from.c_str(), to.c_str()) != 0) return false;
   forget_on_interrupt(from);
   return true;
@@ -511,12 +508,13 @@ void remove_pending(int sig) {
   ::raise(sig);
 }
 
+}  // namespace
+
 void catch_interrupts() {
   // an interrupt ignored when the program started (a background job) stays ignored
   for (int sig : {SIGINT, SIGTERM, SIGHUP})
     if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
 }
-}  // namespace
 
 void catch_write_signals() {
   catch_interrupts();
@@ -551,6 +549,8 @@ void forget_on_interrupt(const std::string& path) {
       std::free(copy);
     }
 }
+
+bool device_name(const std::string&) { return false; }
 
 std::tm utc_time(std::time_t t) {
   std::tm tm{};

@@ -20,7 +20,7 @@ namespace vexdram::platform {
 
 namespace {
 
-std::wstring wide(const char* s) {
+std::wstring utf16(const char* s) {
   const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring w(static_cast<std::size_t>(n), L'\0');
@@ -28,6 +28,49 @@ std::wstring wide(const char* s) {
   w.pop_back();  // the terminating null
   return w;
 }
+
+bool is_separator_w(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+// Win32 drops the dots and spaces that end a path's last part ("F." and "F " open F). A part of
+// dots and spaces only stays as it is.
+void drop_trailing_dots_and_spaces(std::wstring& w) {
+  std::size_t end = w.size();
+  while (end > 0 && (w[end - 1] == L'.' || w[end - 1] == L' ')) --end;
+  if (end > 0 && !is_separator_w(w[end - 1]) && end < w.size()) w.resize(end);
+}
+
+// The full path of w as Win32 reads a path (the current folder before a relative one, "/" as
+// "\\", "." and ".." resolved, the trailing dots and spaces of the last part dropped): what the
+// \\?\ form, which takes a path as it is, must be given. Empty when the system cannot make one.
+std::wstring full_path(const std::wstring& w) {
+  const DWORD n = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return std::wstring();
+  std::wstring full(n, L'\0');
+  const DWORD m = ::GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
+  if (m == 0 || m >= n) return std::wstring();
+  full.resize(m);
+  return full;
+}
+
+// Paths at least this long go to the system in the \\?\ form: below MAX_PATH by the 12 that a
+// folder keeps for an 8.3 name (CreateDirectoryW's own limit).
+constexpr std::size_t long_path = MAX_PATH - 12;
+constexpr wchar_t verbatim[] = L"\\\\?\\";  // \\?\ : the path as it is, at any length
+
+// A path as the system takes it at any length: one that is long (its full path, that is) goes in
+// the \\?\ form of its full path ("\\?\UNC\" for a share), which the wide API takes up to
+// 32 767 units without the long-path setting of the system or the program's manifest; a shorter
+// one goes as it is, so that the system still reads names as Win32 does (NUL, "F.").
+std::wstring long_form(std::wstring w) {
+  if (w.compare(0, 4, verbatim) == 0 || w.compare(0, 4, L"\\\\.\\") == 0) return w;
+  const std::wstring full = full_path(w);
+  if (full.size() < long_path) return w;
+  if (full.compare(0, 2, L"\\\\") == 0) return verbatim + (L"UNC\\" + full.substr(2));
+  return verbatim + full;
+}
+
+// Every path goes to the system through here.
+std::wstring wide(const char* s) { return long_form(utf16(s)); }
 std::wstring wide(const std::string& s) { return wide(s.c_str()); }
 
 std::string narrow(const wchar_t* w) {
@@ -206,7 +249,7 @@ bool scan_mapped(native_file, std::uint64_t, std::uint32_t, word_finder,
 std::FILE* open_stream(const char* path, const char* mode) {
   std::string binary = mode;
   if (binary.find('b') == std::string::npos) binary += 'b';
-  return ::_wfopen(wide(path).c_str(), wide(binary).c_str());
+  return ::_wfopen(wide(path).c_str(), utf16(binary.c_str()).c_str());
 }
 
 // No open_memstream here: a temporary file that goes once it is closed. msvcrt's tmpfile() makes
@@ -317,10 +360,6 @@ void line_buffered_stdout() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-namespace {
-void catch_console();
-}  // namespace
-
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp) {
   static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -338,7 +377,7 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
       if (::GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
     }
-    catch_console();
+    catch_interrupts();
     remove_if_interrupted(name);
     bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
@@ -352,22 +391,45 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
   return false;
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on
-  // Linux. A file that any program has open, if only to look at it (another run checking its
-  // target, a virus scanner), cannot be replaced: tried again for up to a second before it is
-  // refused.
-  for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(wide(from).c_str(), wide(to).c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      break;
-    const DWORD e = ::GetLastError();
-    if (attempt < 50 && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) {
-      ::Sleep(20);
-      continue;
-    }
-    set_errno_from_last_error();
+namespace {
+// Why a move over `to` was refused with "access denied": a read-only or a folder target is a
+// refusal for good (EACCES, EISDIR: false). Any other may pass (true): a file that another program
+// has open cannot be replaced, even when it shares its deletion (a run checking its target, a
+// virus scanner); EBUSY when it holds it without sharing, else EACCES (it may be the folder's
+// permissions too: they cannot be told apart from here).
+bool denied_for_now(const std::wstring& to) {
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    errno = EISDIR;
     return false;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    errno = EACCES;
+    return false;
+  }
+  const HANDLE h = ::CreateFileW(to.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  errno = h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : EACCES;
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  return true;
+}
+}  // namespace
+
+bool replace_file(const std::string& from, const std::string& to, double patience_seconds) {
+  // WRITE_THROUGH: the call returns once the move is on the disk, what the folder sync does on
+  // Linux.
+  const std::wstring source = wide(from), target = wide(to);
+  const ULONGLONG deadline =
+      ::GetTickCount64() + static_cast<ULONGLONG>(std::max(0.0, patience_seconds) * 1000);
+  while (!::MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD e = ::GetLastError();
+    bool may_pass = e == ERROR_SHARING_VIOLATION;
+    if (may_pass) errno = EBUSY;
+    else if (e == ERROR_ACCESS_DENIED) may_pass = denied_for_now(target);
+    else set_errno_from_last_error();
+    if (!may_pass || ::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
   }
   forget_on_interrupt(from);
   return true;
@@ -410,8 +472,46 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   return static_cast<std::uint64_t>(length.QuadPart);
 }
 
-// (for now the path as given: the final path is still to come)
-std::string canonical_name(const std::string& path) { return path; }
+namespace {
+// The path the file system keeps for the file or folder at path, every link followed, in long
+// names (never an 8.3 one) and the case it was made with: "C:\\..." or "\\\\server\\share\\...", the
+// \\?\ form only for a path too long without it. nullopt when nothing is there. No access is asked
+// and all is shared: a file another program holds without sharing has a final path too.
+std::optional<std::string> final_path(const std::string& path) {
+  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::wstring full(32768, L'\0');
+  const DWORD n = ::GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  ::CloseHandle(h);
+  if (n == 0 || n >= full.size()) return std::nullopt;
+  full.resize(n);
+  if (full.size() - 4 < long_path && full.compare(0, 4, verbatim) == 0) {
+    if (full.compare(4, 4, L"UNC\\") == 0) full.replace(0, 8, L"\\\\");
+    else full.erase(0, 4);
+  }
+  return narrow(full.c_str());
+}
+}  // namespace
+
+// "F", "F.", "F " and "f" name one file, and so do its 8.3 name and a path through a link or a
+// junction: its final path is the one name they share. A file not there yet: its folder's final
+// path and its name as the system would make it (no trailing dots and spaces).
+std::string canonical_name(const std::string& path) {
+  if (const auto there = final_path(path)) return *there;
+  std::size_t slash = last_separator(path);
+  const bool on_drive = path.size() > 1 && path[1] == ':';  // "C:F": F in C:'s current folder
+  if (slash == std::string::npos && on_drive) slash = 1;
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::wstring name = utf16(path.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+  drop_trailing_dots_and_spaces(name);
+  if (const auto in = final_path(folder); in && !name.empty() && name != L"." && name != L"..")
+    return *in + (is_separator(in->back()) ? "" : "\\") + narrow(name.c_str());
+  // no such folder either: what the path would be
+  const std::wstring full = full_path(utf16(path.c_str()));
+  return full.empty() ? path : narrow(full.c_str());
+}
 
 native_file create_new(const std::string& path) {
   // CREATE_NEW never follows or replaces anything at path; others may read, rename and delete.
@@ -585,20 +685,7 @@ std::optional<file_status> status_of(native_file f) {
 }
 std::optional<file_status> link_status_of(const std::string& path) { return status_at(path, true); }
 
-std::optional<std::string> real_path(const std::string& path) {
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::wstring full(32768, L'\0');
-  const DWORD n = ::GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()),
-                                              FILE_NAME_NORMALIZED);
-  ::CloseHandle(h);
-  if (n == 0 || n >= full.size()) return std::nullopt;
-  full.resize(n);
-  // "\\?\C:\..." is a path every call here takes; the plain "C:\..." is what a person reads
-  if (full.compare(0, 4, L"\\\\?\\") == 0 && full.compare(4, 4, L"UNC\\") != 0) full.erase(0, 4);
-  return narrow(full.c_str());
-}
+std::optional<std::string> real_path(const std::string& path) { return final_path(path); }
 
 // A new file inherits its folder's permissions and belongs to the user who made it: there is
 // neither a mode to copy nor an owner this program could give.
@@ -624,7 +711,7 @@ std::string error_text(int error) {
   switch (error) {
     case ENOENT: return "No such file or directory";
     case EEXIST: return "File exists";
-    case EBUSY: return "Device or resource busy: another program has it open and does not share it";
+    case EBUSY: return "Device or resource busy";
     case ENOSPC: return "No space left on device";
     case ENOMEM: return "Cannot allocate memory";
     case EROFS: return "Read-only file system";
@@ -644,26 +731,31 @@ namespace {
 std::mutex pending_lock;
 std::vector<std::wstring> pending;
 
+// A console event ends the program as its signal ends it on Linux, with the status a shell
+// reports there (128 + the signal's number): Ctrl+C and Ctrl+Break as SIGINT, a closed console as
+// SIGHUP, logging off and shutting down as SIGTERM. TerminateProcess, not ExitProcess: the main
+// thread may be holding the C runtime's locks (a printf), which the runtime's exit would wait for.
 BOOL WINAPI on_console_event(DWORD event) {
+  UINT status = 0;
   switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
+    case CTRL_BREAK_EVENT: status = 128 + 2; break;
+    case CTRL_CLOSE_EVENT: status = 128 + 1; break;
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: {
-      pending_lock.lock();
-      for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
-      ::ExitProcess(STATUS_CONTROL_C_EXIT);
-    }
+    case CTRL_SHUTDOWN_EVENT: status = 128 + 15; break;
     default: return FALSE;
   }
+  pending_lock.lock();
+  for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
+  ::TerminateProcess(::GetCurrentProcess(), status);
+  return TRUE;
 }
+}  // namespace
 
-void catch_console() {
+void catch_interrupts() {
   static const bool caught = ::SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
   (void)caught;
 }
-}  // namespace
 
 bool remove_if_interrupted(const std::string& path) {
   const std::lock_guard<std::mutex> hold(pending_lock);
@@ -675,12 +767,16 @@ bool remove_if_interrupted(const std::string& path) {
   return true;
 }
 
-void catch_write_signals() { catch_console(); }
+void catch_write_signals() { catch_interrupts(); }
 
 void forget_on_interrupt(const std::string& path) {
   const std::wstring name = wide(path);
   const std::lock_guard<std::mutex> hold(pending_lock);
   pending.erase(std::remove(pending.begin(), pending.end(), name), pending.end());
+}
+
+bool device_name(const std::string& path) {
+  return reserved_on_windows(std::string_view(path).substr(last_separator(path) + 1));
 }
 
 std::tm utc_time(std::time_t t) {

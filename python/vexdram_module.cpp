@@ -73,6 +73,7 @@ void raise_error(const vexdram::error& e) {
     case errc::read_only: return raise_os(e, EACCES);
     case errc::no_directory: return raise_os(e, ENOENT);
     case errc::not_a_file:
+    case errc::device_name:
     case errc::changed_while_read:
     case errc::bad_block:
     case errc::bad_container:

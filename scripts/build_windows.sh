@@ -13,7 +13,7 @@ launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DVEXDRAM_BENCH=OFF "${launcher[@]}" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target vexdram_tool vexdram imgwelder vexdram_static vexdram_windows_tests hold_file
+cmake --build "$build" -j"$(nproc)" --target vexdram_tool vexdram imgwelder vexdram_static vexdram_windows_tests hold_file probe
 rm -rf "$dist"
 cmake --install "$build" --prefix "$dist" >/dev/null
 x86_64-w64-mingw32-strip "$dist"/resource/tools/*.exe

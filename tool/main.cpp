@@ -79,12 +79,13 @@ int report_mode(run_context& ctx, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv_given) {
-  platform::arguments args_utf8(argc, argv_given);
+int main(int argc_given, char** argv_given) {
+  // the count and the words from one place: on Windows both come from the system's command line
+  platform::arguments args_utf8(argc_given, argv_given);
   char** const argv = args_utf8.argv();
   platform::binary_std_streams();
   std::fputs(msg::banner, stdout);
-  const int args = argc - 1;
+  const int args = args_utf8.argc() - 1;
   if (args == 0) {
     print_help();
     return 0;

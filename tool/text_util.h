@@ -23,9 +23,16 @@ inline std::string upper(std::string s) {
   return s;
 }
 
-// What follows the last '/' of a path (the whole path when it has none).
+// The last part of a path as either system writes it: what follows its last '/' or '\', or the
+// name after the drive of "C:name"; the whole path when it has none of them. The same on every
+// system: the chip a file's name gives is taken from it, and a folder named like a chip gives
+// none, whoever wrote the path (a path with backslashes is a Windows path on Linux too).
 inline std::string base_name(const std::string& path) {
-  return path.substr(path.find_last_of('/') + 1);
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash != std::string::npos) return path.substr(slash + 1);
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return drive ? path.substr(2) : path;
 }
 
 }  // namespace vexdram

@@ -20,6 +20,7 @@ enum class errc : std::uint8_t {
   is_directory,        // a directory where a file was named
   not_a_file,          // neither a regular file nor a block device (a pipe, a socket, a device);
                        // as a target: not a regular file
+  device_name,         // a target named as Windows names its devices (CON, NUL, COM1, ...)
   changed_while_read,  // it grew or shrank while it was read
   // What a file holds.
   bad_block,      // no parameter block, or one that cannot be read or written whole

@@ -33,6 +33,9 @@ struct storage_info {
   unsigned width;       // bits, when stored
   std::string section;  // its section ("DDR3", "skew"; "record" for the version-0/1 record)
   std::string reason;   // "" when stored; else vexdram's words ("not stored in this binary: ...")
+  // A tq6951 skew lane that holds a value other than 0, which a 0 would keep: why a 0 cannot be
+  // set ("" for every other parameter). The lane is stored and takes any other value that fits.
+  std::string zero_refused;
   bool stored() const { return why == state::stored; }
 };
 

@@ -8,14 +8,13 @@ lines, the tools' own output (warnings included) and the module's errors.
 import json
 import logging
 import os
-import re
 import secrets
 import shutil
 import subprocess
 import threading
 from contextlib import contextmanager
 from pathlib import Path
-from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
+from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple
 
 from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, is_text, read_param_text, report_value
 from .workspace import Refused, Workspace
@@ -26,13 +25,21 @@ STATUS_TEXT = {
     -2: "the tool refused the chip name",
     -3: "the tool is missing",
 }
-_VERSION = re.compile(r"^version (\d+)$", re.MULTILINE)
 MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
-# The engine's own command line, for what the module's operations do not tell: where a binary
-# stores each parameter, and vexdram's words when it does not.
+# The engine's own command line, for what the module's operations do not tell: the block's
+# version, every value as a number, where the binary stores each parameter and which edits
+# vexdram refuses, in its words.
 VEXDRAM = "resource/tools/vexdram" + (".exe" if os.name == "nt" else "")
 VEXDRAM_TIMEOUT = 120
 STORED = "stored"
+SHOWN_DIFFERENCES = 5
+NOT_MODIFIED = "the tool did not modify the {what}: every value reads as before"
+NOT_AS_EXPECTED = "the {what} does not read back as expected (the old values with the edits): {shown}"
+MORE_DIFFER = ", and {count} more parameters"
+REMOVED = "; it was removed"
+# The module's own failure record of update_ddr_bin: a read-back cannot see that the tool found
+# the binary not written whole, or not put on the disk.
+MODULE_SAID = "the module reports that the tool failed: {said}"
 
 
 class Failed(Exception):
@@ -41,6 +48,34 @@ class Failed(Exception):
     def __init__(self, message: str, log: Optional[List[Dict[str, str]]] = None) -> None:
         super().__init__(message)
         self.log = log or []
+
+
+class Facts(NamedTuple):
+    """What the engine says of a binary (or of a container's DDR image)."""
+    version: int
+    values: Dict[str, int]        # every parameter, as a number
+    storage: Dict[str, str]       # "stored", or why the binary does not store it
+    zero_refused: Dict[str, str]  # the skew lanes that take no 0 here, and why
+    unwritable: Optional[str]     # why no edit of the block is written, or None
+
+
+def read_facts(path: str, chip: str) -> Facts:
+    """The engine's facts of the binary or container at path, as `vexdram show --json` gives them:
+    the studio's one way to them (the engine's Python package can give them here instead). path
+    names a file in the workspace ("workspace/...") or in the module's output/, never an option;
+    no shell is involved."""
+    try:
+        done = subprocess.run([VEXDRAM, "show", "--json", f"--chip={chip}", path],
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=VEXDRAM_TIMEOUT, check=False)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        raise Failed(f"vexdram could not be run: {e}") from None
+    if done.returncode != 0:
+        said = done.stderr.decode("utf-8", "replace").strip().splitlines()
+        raise Failed(f"vexdram: {said[-1] if said else f'status {done.returncode}'}")
+    shown = json.loads(done.stdout)
+    return Facts(int(shown["version"]), dict(shown["parameters"]), dict(shown["storage"]),
+                 dict(shown["zero_refused"]), shown["unwritable"])
 
 
 class Conflict(Exception):
@@ -128,18 +163,13 @@ class Operations:
         return "ddr" if real.suffix.lower() == ".bin" else "other"
 
     def _read_ddr(self, cap: Capture, path: str, chip: str, shown: str = "") -> Dict[str, Any]:
-        first = len(cap.records)
         params, status = self._call(cap, "get_ddr_params", path, chip)
-        # The tool prints the block's version; the report does not carry it.
-        out = "\n".join(r["text"] for r in cap.records[first:] if r["level"] == "debug")
-        versions = _VERSION.findall(out)
         if status in (-2, -3):
             raise Failed(STATUS_TEXT[status])
         if not params:
             raise Failed(f"no parameters read from {shown or os.path.basename(path)}: "
                          "the tool found no parameter block")
-        return {"params": params, "status": status, "status_text": STATUS_TEXT.get(status, ""),
-                "version": int(versions[-1]) if versions else None}
+        return {"params": params, "status": status, "status_text": STATUS_TEXT.get(status, "")}
 
     def _clear_output(self) -> None:
         # Images of an earlier unpack must never be packed into another container.
@@ -179,8 +209,10 @@ class Operations:
             else:
                 result = self._read_ddr(cap, path, chip, self.ws.name(real))
                 result["kind"] = "ddr"
-            result["storage"] = self._storage(path, chip)
-        result.update(file=self.ws.name(real), chip=chip, log=cap.records)
+            facts = read_facts(path, chip)
+        result.update(file=self.ws.name(real), chip=chip, log=cap.records, version=facts.version,
+                      storage=facts.storage, zero_refused=facts.zero_refused,
+                      unwritable=facts.unwritable)
         return result
 
     # -- saving ----------------------------------------------------------------------------
@@ -195,33 +227,21 @@ class Operations:
         if target.exists() and not overwrite and target not in self.written:
             raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
 
-    def _storage(self, path: str, chip: str) -> Dict[str, str]:
-        """Where the binary (or a container's DDR image) at path stores each parameter, as vexdram
-        show --json says: "stored", or vexdram's reason why not. path names a file in the
-        workspace ("workspace/..."), never an option; no shell is involved."""
-        try:
-            done = subprocess.run([VEXDRAM, "show", "--json", f"--chip={chip}", path],
-                                  stdin=subprocess.DEVNULL, capture_output=True,
-                                  timeout=VEXDRAM_TIMEOUT, check=False)
-        except (OSError, subprocess.TimeoutExpired) as e:
-            raise Failed(f"vexdram could not be run: {e}") from None
-        if done.returncode != 0:
-            said = done.stderr.decode("utf-8", "replace").strip().splitlines()
-            raise Failed(f"vexdram: {said[-1] if said else f'status {done.returncode}'}")
-        storage = json.loads(done.stdout)["storage"]
-        assert isinstance(storage, dict)
-        return storage
-
-    def _edits(self, params: Dict[str, str], edits: Dict[str, str], version: Optional[int],
-               chip: str, storage: Dict[str, str]) -> Dict[str, str]:
+    def _edits(self, params: Dict[str, str], edits: Dict[str, str], facts: Facts,
+               chip: str) -> Dict[str, str]:
+        """The edits checked as vexdram set checks them, refused in its words: a block whose
+        sections overlap takes none; a parameter the binary does not store keeps its own value
+        (a value equal to it is no change, wherever the parameter lives); a skew lane that holds
+        a value takes no 0."""
         checked: Dict[str, str] = {}
-        bad: List[str] = []
+        bad: List[str] = [facts.unwritable] if facts.unwritable else []
         for key, text in edits.items():
-            value, reason = self.catalogue.check(key, str(text), version, chip)
-            # A value equal to the binary's own is no change, wherever the parameter lives.
-            if not reason and storage.get(key, STORED) != STORED and \
+            value, reason = self.catalogue.check(key, str(text), facts.version, chip)
+            if not reason and facts.storage.get(key, STORED) != STORED and \
                     report_value(value) != report_value(params.get(key, "")):
-                reason = storage[key]
+                reason = facts.storage[key]
+            elif not reason and report_value(value) == 0 and key in facts.zero_refused:
+                reason = facts.zero_refused[key]
             if reason:
                 bad.append(f"{key}: {reason}")
             checked[key] = value
@@ -230,12 +250,38 @@ class Operations:
         params.update(checked)
         return checked
 
-    def _read_back(self, back: Dict[str, str], edits: Dict[str, str]) -> List[Dict[str, str]]:
-        return [{"key": k, "saved": v, "read": back.get(k, "")} for k, v in edits.items()
-                if report_value(back.get(k, "")) != report_value(v)]
+    def _read_back(self, cap: Capture, path: str, chip: str, facts: Facts, edits: Dict[str, str],
+                   what: str) -> None:
+        """Every parameter of the binary written at path against the old values with the edits
+        (and its block version against the old one); Failed, naming the differences, if any, or
+        the module's failure record of the update (a binary that reads right but may not be on
+        the disk)."""
+        failed = cap.of("update_ddr_bin", "error")
+        if failed:
+            raise Failed(MODULE_SAID.format(said=failed[0]))
+        expected = dict(facts.values)
+        for key, value in edits.items():
+            number = report_value(value)
+            assert number is not None  # a checked value
+            expected[key] = number
+        back = read_facts(path, chip)
+        differ = [k for k in expected if back.values[k] != expected[k]]
+        if back.version != facts.version:
+            differ.insert(0, "block version")
+        if not differ:
+            return
+        if back.values == facts.values:
+            raise Failed(NOT_MODIFIED.format(what=what))
 
-    def _tool_failed(self, cap: Capture) -> List[str]:
-        return cap.of("update_ddr_bin", "error")
+        def reads(key: str) -> str:
+            if key == "block version":
+                return f"the block version reads {back.version} instead of {facts.version}"
+            return (f"{key} reads {self.catalogue.canonical(key, back.values[key])} instead of "
+                    f"{self.catalogue.canonical(key, expected[key])}")
+        listed = ", ".join(reads(k) for k in differ[:SHOWN_DIFFERENCES])
+        if len(differ) > SHOWN_DIFFERENCES:
+            listed += MORE_DIFFER.format(count=len(differ) - SHOWN_DIFFERENCES)
+        raise Failed(NOT_AS_EXPECTED.format(what=what, shown=listed))
 
     def save(self, name: object, chip: str, edits: Dict[str, str], overwrite: bool) -> Dict[str, Any]:
         real = self.ws.file(name)
@@ -258,51 +304,52 @@ class Operations:
 
     def _save_ddr(self, cap: Capture, path: str, target: Path, chip: str,
                   edits: Dict[str, str]) -> Dict[str, Any]:
-        read = self._read_ddr(cap, path, chip)
-        params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
+        params = self._read_ddr(cap, path, chip)["params"]
+        facts = read_facts(path, chip)
+        checked = self._edits(params, edits, facts, chip)
         before = _stamp(target)
         try:
             new = self._call(cap, "update_ddr_bin", params, path, chip)
             if self.ws.from_module(new) != target:
                 raise Failed(f"the module wrote {new}, not {self.ws.name(target)}")
-            if self._tool_failed(cap):
-                raise Failed("the tool did not modify the new binary: " + self._tool_failed(cap)[0])
-        except Failed:
-            # A copy made before the tool failed is not what the user asked for.
-            if _stamp(target) != before:
-                target.unlink()
-                self.written.discard(target)
-            raise
+            self._read_back(cap, new, chip, facts, checked, "new binary")
+        except Failed as e:
+            # A file that does not hold what the user asked for is not left behind.
+            if _stamp(target) == before:
+                raise
+            target.unlink()
+            self.written.discard(target)
+            raise Failed(str(e) + REMOVED) from None
         changes, text = self._call(cap, "cpmpare_ddr_param")
-        back = self._read_ddr(cap, new, chip)
-        return {"changes": changes, "change_text": text, "edits": checked,
-                "not_read_back": self._read_back(back["params"], checked)}
+        return {"changes": changes, "change_text": text, "edits": checked}
 
     def _save_loader(self, cap: Capture, path: str, target: Path, chip: str,
                      edits: Dict[str, str]) -> Dict[str, Any]:
         images = self._unpack(cap, path, chip)
         ddr = images["loader_471"]
-        read = self._read_ddr(cap, ddr, chip)
-        params = read["params"]
-        checked = self._edits(params, edits, read["version"], chip, self._storage(path, chip))
+        params = self._read_ddr(cap, ddr, chip)["params"]
+        facts = read_facts(path, chip)
+        checked = self._edits(params, edits, facts, chip)
         self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
-        if self._tool_failed(cap):
-            raise Failed("the tool did not modify the DDR image: " + self._tool_failed(cap)[0])
+        # The edited image is checked before it is packed: nothing reaches the workspace unless
+        # it holds what was asked.
+        self._read_back(cap, ddr, chip, facts, checked, "DDR image")
         changes, text = self._call(cap, "cpmpare_ddr_param")
         before = _stamp(target)
         new = self._call(cap, "loader_pack", images)
         written = _stamp(target) not in (before, None)
-        if self.ws.from_module(new) != target or not written or not self._call(
-                cap, "check_if_loadr_file", new):
-            if written:
-                target.unlink()
-                self.written.discard(target)
-            raise Failed("imgwelder did not write the new container")
-        again = self._unpack(cap, new, chip)
-        back = self._read_ddr(cap, again["loader_471"], chip)
+        try:
+            if self.ws.from_module(new) != target or not written or not self._call(
+                    cap, "check_if_loadr_file", new):
+                raise Failed("imgwelder did not write the new container")
+            self._read_back(cap, new, chip, facts, checked, "new container")
+        except Failed as e:
+            if not written:
+                raise
+            target.unlink()
+            self.written.discard(target)
+            raise Failed(str(e) + REMOVED) from None
         return {"changes": changes, "change_text": text, "edits": checked,
-                "not_read_back": self._read_back(back["params"], checked),
                 "ddr_image": os.path.basename(ddr)}
 
     # -- parameter files -------------------------------------------------------------------

@@ -1,18 +1,18 @@
-"""vexdram and vexdram_tool from the install tree (VEXDRAM_DIST), and synthetic DDR binaries of
-every block version, built here from the block format: a random lead, the start tag, the version,
-the index and its sections (or the version-1 record), random words everywhere.
+"""vexdram and vexdram_tool from the install tree (VEXDRAM_DIST), and the synthetic DDR binaries of
+every block version that tests/support/ddr_binaries.py builds.
 With VEXDRAM_EXE set, the tests run that vexdram.exe under Wine instead (scripts/test_windows.sh),
 beside the Linux vexdram_tool and imgwelder; what only Linux has is skipped, with the reason."""
 import os
-import random
 import shutil
-import struct
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from ddr_binaries import SECTIONS, build, overlapping, skew_in_section  # noqa: E402,F401 (for the tests)
 DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
 TOOLS = DIST / "resource" / "tools"
 VEXDRAM, TOOL = TOOLS / "vexdram", TOOLS / "vexdram_tool"
@@ -50,38 +50,6 @@ def wine_server():
 def linux_only(why):
     """Marks a test of what only the Linux build has."""
     return pytest.mark.skipif(bool(EXE), reason=f"Linux only: {why}")
-
-# index entry: (number, record words in versions 2-4, in version 5)
-SECTIONS = {"global": (1, 8, 8), "ddr2": (2, 9, 11), "ddr3": (3, 9, 11), "ddr4": (4, 9, 11),
-            "lp2": (6, 9, 11), "lp3": (7, 9, 11), "lp4": (8, 13, 13), "lp5": (9, 13, 13),
-            "skew": (10, 28, 28), "dq_map": (11, 8, 8), "lp4x": (12, 13, 13), "hash": (13, 8, 8)}
-TAG = 0x12345678
-
-
-def build(version, sections=tuple(SECTIONS), seed=1, sizes=None, skew_sub=1):
-    """A DDR binary: sections laid out one after another after the index, each its record's size
-    unless `sizes` says otherwise; the skew section's first byte is its sub-version."""
-    rng = random.Random(seed)
-    words = lambda n: [rng.getrandbits(32) for _ in range(n)]  # noqa: E731
-    block = [TAG, version]
-    if version <= 1:
-        block += words(1 + 10)
-    else:
-        index, body, at = [0] * 28, [], 9
-        for name in sections:
-            entry, v2, v5 = SECTIONS[name]
-            size = (sizes or {}).get(name, v5 if version == 5 else v2)
-            content = words(max(size, 1))
-            if name == "skew":
-                content[0] = (content[0] & ~0xFF) | skew_sub
-            index[2 * entry], index[2 * entry + 1] = at, size
-            body += content[:size]
-            at += size
-        block += list(struct.unpack("<7I", bytes(index))) + body
-    data = bytes(rng.getrandbits(8) for _ in range(64)) + struct.pack(f"<{len(block)}I", *block) + bytes(32)
-    assert data.find(struct.pack("<I", TAG)) == 64
-    return data
-
 
 def run(*args, stdin=None, **kw):
     return subprocess.run([str(a) for a in args], input=stdin, capture_output=True, text=True, **kw)

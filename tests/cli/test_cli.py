@@ -10,7 +10,8 @@ import sys
 
 import pytest
 
-from conftest import COMMAND, DIST, EXE, REPO, SECTIONS, TEMPLATE, build, linux_only, run, vexdram, with_values
+from conftest import (COMMAND, DIST, EXE, REPO, TEMPLATE, build, linux_only, overlapping, run, skew_in_section, vexdram,
+                      with_values)
 
 F = "tq6951_ddr_v5.bin"   # the samples, copied into a scratch folder
 V2 = "tq6583_ddr_v2.bin"
@@ -29,11 +30,8 @@ def work(tmp_path):
     ddr5[64 + 8 + 2 * 5:64 + 8 + 2 * 5 + 2] = b"\x09\x01"  # a DDR5 entry in the index
     (tmp_path / "tq6583_ddr5_v2.bin").write_bytes(bytes(ddr5))
     (tmp_path / "tq6583_v6.bin").write_bytes(build(6, sections=("global",)))
-    (tmp_path / "tq6951_overlap_v5.bin").write_bytes(moved(build(5, sections=("global", "ddr2", "lp2")), "lp2", 18))
-    # the skew section (of sub-version 2) begins inside the LPDDR3 section: writing that could make it sub-version 1
-    skew_in_lp3 = bytearray(moved(build(5, sections=("global", "lp3", "skew"), skew_sub=2), "skew", 18))
-    skew_in_lp3[64 + 4 * 18] = 2
-    (tmp_path / "tq6951_skewword_v5.bin").write_bytes(bytes(skew_in_lp3))
+    (tmp_path / "tq6951_overlap_v5.bin").write_bytes(overlapping())
+    (tmp_path / "tq6951_skewword_v5.bin").write_bytes(skew_in_section())
     (tmp_path / "tq6583_empty_v2.bin").write_bytes(build(2, sections=("global", "ddr3"), sizes={"ddr3": 0}))
     bad = bytearray((tmp_path / L).read_bytes())
     bad[-1] ^= 1
@@ -51,13 +49,6 @@ def work(tmp_path):
     assert vexdram("set", tmp_path / F, "ddr3_freq=800", "-o", tmp_path / "tq6951_changed.bin").returncode == 0
     os.chdir(tmp_path)
     return tmp_path
-
-
-def moved(data, section, offset):
-    """data with the section's index entry moved to another block word."""
-    data = bytearray(data)
-    data[64 + 8 + 2 * SECTIONS[section][0]] = offset
-    return bytes(data)
 
 
 def snapshot(folder):
@@ -88,6 +79,10 @@ CASES = [
     (["show", L, "--json"], 0, "", '"kind": "loader"'),
     (["show", V2, "--json"], 0, "",  # the words of set's refusal
      '"ddr3_dq_vref_when_odten": "not stored in this binary: block version 2 has no place for it"'),
+    (["show", F, "--json"], 0, "", '"unwritable": null'),
+    (["show", F, "--json"], 0, "", '"ddr3_ca0_skew": "0 keeps a skew lane as it is (0x69 here); it cannot be set to 0"'),
+    (["show", "tq6951_skewword_v5.bin", "--json"], 0, "",
+     '"unwritable": "the block\'s LPDDR3 and skew sections overlap: vexdram does not write it"'),
     (["get", F, "ddr3_frq"], 2, "no parameter 'ddr3_frq'; nearest: ddr3_freq", ""),
     (["get", F, "ddr3_freq", "uart baudrate", "pstore_base_addr"], 0, "", "1056\n1500000\n0x"),
     (["get", F, "start tag", "--json"], 0, "", '"start tag": 305419896'),

@@ -134,7 +134,7 @@ TEST(PlatformFiles, TemporaryThenReplaceOrPublish) {
   EXPECT_EQ(read_file(temp), (bytes{7, 8, 9}));
   EXPECT_FALSE(platform::publish_file(temp, target));
   EXPECT_EQ(read_file(target), bytes{1});
-  ASSERT_TRUE(platform::replace_file(temp, target));
+  ASSERT_TRUE(platform::replace_file(temp, target, 0));
   EXPECT_EQ(read_file(target), (bytes{7, 8, 9}));
   EXPECT_FALSE(exists(temp));
   ASSERT_TRUE(platform::write_temporary(d.dir, ".t-", content, 1, temp));
@@ -181,8 +181,20 @@ TEST(PlatformFiles, LockFileOwnerAndIdentity) {
   EXPECT_EQ(platform::identity_of(target), was);
   EXPECT_FALSE(platform::identity_of(d.at("missing")));
   write_file(d.at("other.bin"), bytes{1, 2});
-  ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target));  // same bytes, another file
+  ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target, 0));  // same bytes, another file
   EXPECT_NE(platform::identity_of(target), was);
+}
+
+// The names Windows takes for devices, by the same rule on every system (imgwelder refuses them
+// as image names, vexdram.exe as targets).
+TEST(PlatformNames, WindowsDeviceNames) {
+  for (const char* name : {"CON", "con", "Nul.txt", "aux.tar.gz", "PRN", "COM1", "com9.bin", "LPT1",
+                           "lpt0", "NUL.", "nul ", "prn. .", "com1 .bin", "CON:", "nul:.txt",
+                           "conin$", "CONOUT$.x", "COM\xc2\xb9", "lpt\xc2\xb3.bin"})
+    EXPECT_TRUE(platform::reserved_on_windows(name)) << name;
+  for (const char* name : {"", "CONSOLE", "nul_tq6951.bin", "COM10", "COM", "LPTX", ".nul", "xnul",
+                           " nul", "con-1.bin", "COMa.txt", "com\xc2\xb9x", "COM\xc2\xb4"})
+    EXPECT_FALSE(platform::reserved_on_windows(name)) << name;
 }
 
 TEST(PlatformClock, UtcTime) {

@@ -11,9 +11,11 @@ from pathlib import Path
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "support"))
 DIST = Path(os.environ.get("VEXDRAM_DIST", REPO / "dist")).resolve()
 sys.path.insert(0, str(REPO / "scripts"))
 sys.path.insert(0, str(DIST))
+from ddr_binaries import overlapping, skew_in_section  # noqa: E402
 from studio_driver import make_workspace, start_studio  # noqa: E402
 
 # The one table of value rules: the command line, the server and the page all run it.
@@ -72,9 +74,18 @@ class Client:
         return response.status, json.loads(payload)
 
 
+def studio_workspace(into: Path) -> Path:
+    """The bundled samples, and two blocks vexdram does not write: sections that overlap, a skew
+    section that begins inside LPDDR3."""
+    make_workspace(REPO, into)
+    (into / "tq6951_overlap_v5.bin").write_bytes(overlapping())
+    (into / "tq6951_skewword_v5.bin").write_bytes(skew_in_section())
+    return into
+
+
 @pytest.fixture(scope="module")
 def workspace(tmp_path_factory):
-    return make_workspace(REPO, tmp_path_factory.mktemp("ws"))
+    return studio_workspace(tmp_path_factory.mktemp("ws"))
 
 
 @pytest.fixture(scope="module")

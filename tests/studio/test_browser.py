@@ -52,22 +52,36 @@ def test_edit_refuse_and_save_a_ddr_binary(browser, studio, workspace, tmp_path)
     assert (new["ddr3_freq"], new["ddr3_ca0_skew"]) == ("933", "0x21")
 
 
-def test_a_parameter_the_binary_does_not_store_is_refused_on_the_page(browser, studio, workspace):
-    (workspace / "vref.txt").write_text("ddr3_freq=803\nddr3_dq_vref_when_odten=5\n")
-    open_page(browser, studio, "tq6583_ddr_v2.bin")
-    why = "not stored in this binary: block version 2 has no place for it"  # vexdram's words
-    browser.execute_script("document.getElementById('import-file').value = 'vref.txt'")
+OVERLAP = "the block's DDR2 and LPDDR2 sections overlap: vexdram does not write it"
+
+
+@pytest.mark.parametrize("file,key,value,own,why,note", [
+    # a parameter the binary does not store takes only its own value, and says so in its row
+    ("tq6583_ddr_v2.bin", "ddr3_dq_vref_when_odten", "5", "0",
+     "not stored in this binary: block version 2 has no place for it", True),
+    # a skew lane that holds a value takes any other but 0
+    ("tq6951_ddr_v5.bin", "ddr3_ca0_skew", "0x0", "0x69",
+     "0 keeps a skew lane as it is (0x69 here); it cannot be set to 0", False),
+    # a block whose sections overlap takes no edit: every line of the file is not used
+    ("tq6951_overlap_v5.bin", "lp2_f1_freq_mhz", "800", "3302", OVERLAP, False),
+])
+def test_an_edit_vexdram_refuses_is_refused_on_the_page(browser, studio, workspace, file, key, value, own, why,
+                                                         note):
+    (workspace / "refused.txt").write_text(f"ddr3_freq=803\n{key}={value}\n")
+    open_page(browser, studio, file)
+    assert browser.find_element("id", "unwritable").text == (f"No value can be changed: {why}." if why == OVERLAP else "")
+    browser.execute_script("document.getElementById('import-file').value = 'refused.txt'")
     browser.find_element("id", "import").click()
     wait_js(browser, "document.querySelector('#comparison h3')")
-    assert browser.find_element("id", "import-refused").text.splitlines()[1:] == [
-        f"2 ddr3_dq_vref_when_odten=5 {why}"]
-    assert browser.find_element("id", "pending").text.count("ddr3_freq") == 1
-    vref = type_into(browser, "ddr3_dq_vref_when_odten", "5")
-    assert vref.get_attribute("aria-invalid") == "true" and why in browser.find_element("id", "pending").text
+    assert browser.find_element("id", "import-refused").text.splitlines()[1:] == (
+        [f"1 ddr3_freq=803 {why}"] if why == OVERLAP else []) + [f"2 {key}={value} {why}"]
+    assert browser.find_element("id", "pending").text.count("ddr3_freq") == (why != OVERLAP)
+    field = type_into(browser, key, value)
+    assert field.get_attribute("aria-invalid") == "true" and why in browser.find_element("id", "pending").text
     assert not browser.find_element("id", "save").is_enabled()
-    type_into(browser, "ddr3_dq_vref_when_odten", "0")  # its own value: no change, no refusal
-    assert vref.get_attribute("aria-invalid") is None
-    assert browser.find_element("css selector", "tr[data-key='ddr3_dq_vref_when_odten'] .note").text == why
+    type_into(browser, key, own)  # its own value: no change, no refusal
+    assert field.get_attribute("aria-invalid") is None
+    assert browser.find_element("css selector", f"tr[data-key='{key}'] .note").text == (why if note else "")
 
 
 def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
@@ -76,7 +90,7 @@ def test_edit_and_save_a_loader_container(browser, studio, workspace, tmp_path):
     type_into(browser, "ddr3_freq", "0x320")
     result = save_and_wait(browser)
     assert "Saved tq6951_loader_new.bin" in result
-    assert "Every edited value reads back from the new container, unpacked again, as saved" in result
+    assert "Every parameter reads back from the new container as expected" in result
     out = unpacked(workspace / "tq6951_loader_new.bin", tmp_path)
     assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
     assert (REPO / "examples/tq6951_loader.bin").read_bytes() == (workspace / "tq6951_loader.bin").read_bytes()
@@ -121,6 +135,8 @@ def test_every_state_of_the_page_passes_axe(browser, studio, workspace, axe):
     found = {"start": axe()}
     open_page(browser, studio, "tq6951_loader.bin")
     found["container"] = axe()
+    open_page(browser, studio, "tq6951_overlap_v5.bin")
+    found["unwritable"] = axe()
     open_page(browser, studio, "tq6583_ddr_v2.bin")
     found["binary"] = axe()
     type_into(browser, "ddr3_freq", "801")

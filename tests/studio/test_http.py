@@ -6,11 +6,12 @@ import shlex
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 
 import pytest
 
-from conftest import DIST, REPO, Client, checksums, start_studio
+from conftest import DIST, REPO, Client, checksums, start_studio, studio_workspace
 
 SAVE = {"file": "tq6951_ddr_v5.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "933"}}
 
@@ -180,7 +181,7 @@ def test_module_failures_are_messages(client, workspace):
 def test_save_reads_back_and_leaves_the_original(client, workspace, tmp_path):
     status, body = client.post("save", {**SAVE, "edits": {"ddr3_freq": "0x3a5", "ddr3_ca0_skew": "0x21"}})
     assert status == 200, body
-    assert body["saved"] == "tq6951_ddr_v5_new.bin" and body["not_read_back"] == []
+    assert body["saved"] == "tq6951_ddr_v5_new.bin"
     assert body["changes"] == {"ddr3_freq": "933", "ddr3_ca0_skew": "0x21"}
     assert "ddr3_freq: 1056 => 933" in body["change_text"] and "modify end" in body["tool_output"]
     new = report(workspace / "tq6951_ddr_v5_new.bin", "tq6951", tmp_path)
@@ -202,31 +203,40 @@ def test_save_refuses_values_the_field_cannot_hold(client, workspace, edits, why
     assert not (workspace / "tq6583_ddr_v2_new.bin").exists()
 
 
-@pytest.mark.parametrize("file,chip,edits,why", [
+OVERLAP = "the block's DDR2 and LPDDR2 sections overlap: vexdram does not write it"
+
+
+@pytest.mark.parametrize("file,chip,edits,key,why", [
     ("tq6583_ddr_v2.bin", "TQ6583", {"ddr3_freq": "800", "ddr3_dq_vref_when_odten": "5"},
-     "ddr3_dq_vref_when_odten: not stored in this binary: block version 2 has no place for it"),
+     "ddr3_dq_vref_when_odten", "not stored in this binary: block version 2 has no place for it"),
     ("tq6583_ddr_v2.bin", "TQ6583", {"ddr3_ca0_skew": "1"},
-     "ddr3_ca0_skew: not stored for chip tq6583: the skew section is read for chip tq6951 only"),
+     "ddr3_ca0_skew", "not stored for chip tq6583: the skew section is read for chip tq6951 only"),
     ("tq6420_ddr_v1.bin", "TQ6420", {"dis_train_print": "1"},
-     "dis_train_print: not stored in a version 1 block: written, it always reads back as 0"),
+     "dis_train_print", "not stored in a version 1 block: written, it always reads back as 0"),
+    ("tq6951_ddr_v5.bin", "TQ6951", {"ddr3_freq": "800", "ddr3_ca0_skew": "0x0"},
+     "ddr3_ca0_skew", "0 keeps a skew lane as it is (0x69 here); it cannot be set to 0"),
+    ("tq6951_overlap_v5.bin", "TQ6951", {"lp2_f1_freq_mhz": "800"}, None, OVERLAP),
+    ("tq6951_overlap_v5.bin", "TQ6951", {"lp2_f1_freq_mhz": "3302"}, None, OVERLAP),  # even its own value
+    ("tq6951_skewword_v5.bin", "TQ6951", {"lp3_f2_freq_mhz": "1"}, None,
+     "the block's LPDDR3 and skew sections overlap: vexdram does not write it"),
 ])
-def test_a_parameter_the_binary_does_not_store_is_refused_in_vexdrams_words(client, workspace, file, chip,
-                                                                           edits, why):
+def test_an_edit_vexdram_refuses_is_refused_in_its_words(client, workspace, file, chip, edits, key, why):
     """Refused before anything is written, with the reason vexdram set gives."""
+    before = checksums(workspace)
     status, body = client.post("save", {"file": file, "chip": chip, "edits": edits})
-    assert status == 422 and body["error"] == f"refused: {why}"
-    assert not (workspace / file.replace(".bin", "_new.bin")).exists()
+    assert status == 422 and body["error"] == f"refused: {key + ': ' if key else ''}{why}"
+    assert checksums(workspace) == before
     said = subprocess.run([str(DIST / "resource/tools/vexdram"), "set", str(workspace / file),
                            *(f"{k}={v}" for k, v in edits.items()), "--dry-run", "--chip", chip],
                           capture_output=True, text=True)
-    assert said.returncode == 2 and why.split(": ", 1)[1] in said.stderr
+    assert said.returncode == 2 and why in said.stderr
 
 
 def test_a_parameter_not_stored_keeps_its_own_value(client):
     edits = {"ddr3_freq": "801", "ddr3_dq_vref_when_odten": "0"}  # reads as 0 in version 2
     status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": edits,
                                         "overwrite": True})
-    assert status == 200 and body["not_read_back"] == [], body
+    assert status == 200, body
 
 
 def test_overwriting_a_file_not_written_here_needs_a_word(client, workspace):
@@ -240,7 +250,7 @@ def test_overwriting_a_file_not_written_here_needs_a_word(client, workspace):
 def test_loader_save_packs_a_new_container(client, workspace, tmp_path):
     body = {"file": "tq6951_loader.bin", "chip": "TQ6951", "edits": {"ddr3_freq": "800"}}
     status, answer = client.post("save", body)
-    assert status == 200 and answer["saved"] == "tq6951_loader_new.bin" and answer["not_read_back"] == []
+    assert status == 200 and answer["saved"] == "tq6951_loader_new.bin"
     out = unpacked(workspace / "tq6951_loader_new.bin", tmp_path)
     assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
     assert (out / "FlashData.bin").read_bytes() == (out / "ddr.bin").read_bytes()
@@ -259,8 +269,7 @@ def test_two_saves_at_once(client, workspace):
         t.start()
     for t in threads:
         t.join()
-    assert [(s, b["changes"], b["not_read_back"]) for s, b in results] == [
-        (200, {"ddr3_freq": "700"}, []), (200, {"ddr3_freq": "701"}, [])]
+    assert [(s, b["changes"]) for s, b in results] == [(200, {"ddr3_freq": "700"}), (200, {"ddr3_freq": "701"})]
 
 
 def test_export_and_import(client, workspace):
@@ -315,35 +324,80 @@ def test_export_writes_nothing_but_parameter_files(client, workspace, firmware_n
     assert (checksums(workspace), sorted(os.listdir(workspace))) == before
 
 
-@pytest.fixture
-def failing_install(tmp_path):
-    """An install whose vexdram_tool reports like the real one and never modifies."""
-    install = tmp_path / "install"
-    shutil.copytree(DIST / "vexdram_studio", install / "vexdram_studio")
+def install(into, **programs):
+    """An install of the studio over DIST's, whose named tools are the shell scripts given ("$REAL"
+    runs the real one)."""
+    shutil.copytree(DIST / "vexdram_studio", into / "vexdram_studio")
     for f in DIST.glob("dramforge*"):
-        os.symlink(f, install / f.name)
-    tools = install / "resource" / "tools"
+        os.symlink(f, into / f.name)
+    tools = into / "resource" / "tools"
     tools.mkdir(parents=True)
     for f in ("cfg", "vexdram_catalogue.json"):
-        os.symlink(DIST / "resource" / f, install / "resource" / f)
-    for f in ("imgwelder", "vexdram"):
-        os.symlink(DIST / "resource/tools" / f, tools / f)
-    tool = tools / "vexdram_tool"
-    real = shlex.quote(str(DIST / "resource/tools/vexdram_tool"))
-    tool.write_text(f'#!/bin/sh\nif [ "$2" = -g ]; then exec {real} "$@"; fi\n'
-                    'echo "read param file fail"\n')
-    tool.chmod(0o755)
-    return install
+        os.symlink(DIST / "resource" / f, into / "resource" / f)
+    for f in ("imgwelder", "vexdram", "vexdram_tool"):
+        real = DIST / "resource/tools" / f
+        if f in programs:
+            (tools / f).write_text(f"#!/bin/sh\nREAL={shlex.quote(str(real))}\n{programs[f]}\n")
+            (tools / f).chmod(0o755)
+        else:
+            os.symlink(real, tools / f)
+    return into
 
 
-def test_a_failed_save_removes_its_new_binary(failing_install, tmp_path):
+# vexdram_tool reporting like the real one and never modifying
+NEVER_MODIFIES = 'if [ "$2" = -g ]; then exec "$REAL" "$@"; fi\necho "read param file fail"'
+# vexdram_tool doing the real work with false text: another version line, no "modify end"
+FALSE_TEXT = 'if [ "$2" = -g ]; then "$REAL" "$@"; echo "version 3"; exit; fi\n"$REAL" "$@" | grep -v "modify end"'
+# vexdram reporting no refusal of an edit: the studio's up-front checks let every edit through
+NO_REFUSALS = ('if [ "$1" != show ]; then exec "$REAL" "$@"; fi\n"$REAL" "$@" | ' + shlex.quote(sys.executable) +
+               """ -c 'import json, sys; j = json.load(sys.stdin); j.update(unwritable=None, zero_refused={}); json.dump(j, sys.stdout)'""")
+
+
+@pytest.fixture(scope="module")
+def unchecked(tmp_path_factory):
+    """A studio whose checks before writing let every edit through, on a workspace of its own."""
+    ws = studio_workspace(tmp_path_factory.mktemp("ws"))
+    studio = start_studio(install(tmp_path_factory.mktemp("install"), vexdram=NO_REFUSALS), ws,
+                          tmp_path_factory.mktemp("run"))
+    yield Client(studio), ws
+    assert studio.stop(signal.SIGINT) == 0
+
+
+@pytest.mark.parametrize("file,edits,why", [
+    # writing LPDDR2 back writes over DDR2
+    ("tq6951_overlap_v5.bin", {"lp2_f1_freq_mhz": "800"},
+     "the new binary does not read back as expected (the old values with the edits): "
+     "ddr2_f3_freq_mhz reads 800 instead of 3302; it was removed"),
+    # writing LPDDR3 back makes the skew section of sub-version 1: 87 more parameters read otherwise
+    ("tq6951_skewword_v5.bin", {"lp3_f2_freq_mhz": "1"}, ", and 82 more parameters; it was removed"),
+    # 0 keeps the lane: the file is the original's copy
+    ("tq6951_ddr_v5.bin", {"ddr3_ca0_skew": "0x0"},
+     "the tool did not modify the new binary: every value reads as before; it was removed"),
+])
+def test_a_saved_binary_is_checked_parameter_by_parameter(unchecked, file, edits, why):
+    """Any parameter that does not read back as the old value with the edits refuses the save and
+    removes the new file, whatever the checks before writing let through."""
+    client, workspace = unchecked
+    status, body = client.post("save", {"file": file, "chip": "TQ6951", "edits": edits})
+    assert status == 422 and body["error"].endswith(why), body["error"]
+    assert not (workspace / file.replace(".bin", "_new.bin")).exists()
+
+
+@pytest.mark.parametrize("tool", [NEVER_MODIFIES, FALSE_TEXT], ids=["never-modifies", "false-text"])
+def test_the_binary_not_the_tools_text_says_what_was_written(tmp_path, tool):
+    """The block's version comes from the binary, not from the tool's text (another version line
+    changes nothing); a tool that never modifies, or one that does not say the binary reached the
+    disk (no "modify end", which the module records as a failure), leaves no new binary behind."""
     ws = tmp_path / "ws"
     ws.mkdir()
-    shutil.copy(REPO / "examples/tq6951_ddr_v5.bin", ws)
-    studio = start_studio(failing_install, ws, tmp_path / "run")
+    shutil.copy(REPO / "examples/tq6583_ddr_v2.bin", ws)
+    studio = start_studio(install(tmp_path / "install", vexdram_tool=tool), ws, tmp_path / "run")
     try:
-        status, body = Client(studio).post("save", SAVE)
-        assert status == 422 and "did not modify" in body["error"]
-        assert sorted(p.name for p in ws.iterdir()) == ["tq6951_ddr_v5.bin"]
+        client = Client(studio)
+        status, body = client.post("open", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583"})
+        assert (status, body["version"]) == (200, 2)
+        status, body = client.post("save", {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": {"ddr3_freq": "804"}})
+        assert status == 422 and "did not modify" in body["error"], body
+        assert sorted(p.name for p in ws.iterdir()) == ["tq6583_ddr_v2.bin"]
     finally:
         assert studio.stop(signal.SIGINT) == 0

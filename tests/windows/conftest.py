@@ -34,8 +34,8 @@ WINE_ENV = {**LINUX_ENV, "WINEDEBUG": "-all", "LANG": "C.UTF-8",
 
 
 def _build():
-    """The binary generator of vexdram's tests (tests/cli/conftest.py), loaded under its own name."""
-    names = runpy.run_path(str(REPO / "tests" / "cli" / "conftest.py"), run_name="ddr_binaries")
+    """The binary generator of the Python tests (tests/support/ddr_binaries.py)."""
+    names = runpy.run_path(str(REPO / "tests" / "support" / "ddr_binaries.py"), run_name="ddr_binaries")
     return names["build"], names["SECTIONS"]
 
 

@@ -1,8 +1,12 @@
 """What only Windows has: the programs stand alone (system DLLs only, PE32+ console programs), a
 target replaced over an existing file, a target another program holds open, a read-only target,
-names outside ASCII and with spaces; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
+names outside ASCII and with spaces, several names of one file, device names, a command line as
+typed, the console's interrupts; for vexdram_tool.exe, imgwelder.exe and vexdram.exe."""
+import os
 import shutil
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -177,8 +181,8 @@ def test_vexdram_target_held_open_by_another_program(tmp_path, held):
     shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_b.bin")
     before["tq6951_b.bin"] = (tmp_path / "tq6951_b.bin").read_bytes()
     status, out, err = vexdram(tmp_path, "set", "tq6951_b.bin", "ddr3_freq=800", "-o", "tq6951_out.bin", "--force")
-    # (Windows says the file is in use; Wine that it may not be replaced)
-    assert (status, out) == (2, b"") and err.startswith(b"vexdram: tq6951_out.bin: cannot rename the new file into place: ")
+    assert (status, out, err) == (2, b"", b"vexdram: tq6951_out.bin: cannot rename the new file into place: Device or "
+                                          b"resource busy: another program has it open and does not share it\n")
     assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == before
 
 
@@ -194,6 +198,110 @@ def test_vexdram_read_only_target(tmp_path):
     value = vexdram(tmp_path, "get", "tq6951_ro.bin", "ddr3_freq")[1]
     assert (status, value) == (0, b"800\n") or (status, value) == (2, b"1056\n"), err
     assert [p.name for p in tmp_path.iterdir()] == ["tq6951_ro.bin"]
+
+
+def probe(*args, cwd):
+    """tests/windows/probe.exe: (status, standard output) of what only a Windows program can ask."""
+    helper = BUILD_WIN / "tests" / "windows" / "probe.exe"
+    if not helper.exists():
+        pytest.skip(f"no {helper}")
+    r = subprocess.run([WINE, str(helper), *args], cwd=cwd, env=WINE_ENV, capture_output=True, timeout=60)
+    return r.returncode, r.stdout
+
+
+def start_vexdram(work, *args):
+    return subprocess.Popen([WINE, str(WINDOWS["vexdram"]), *args], cwd=work, env=WINE_ENV,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def test_vexdram_every_name_of_a_file_is_one_target(tmp_path):
+    """Windows names one file "F", "F.", "F " and by its 8.3 name, in a folder deeper than 260
+    characters too: two runs in place through two of its names at once take one lock, so each
+    that returns 0 has its value in the file (30 pairs), and the file keeps its name; two of its
+    names given to one apply are one target."""
+    name, deep = "long_board_name_tq6951.bin", tmp_path / ("d" * 120) / ("e" * 120)
+    held = (b"is writing", b"changed while it was being edited")
+    for work in (tmp_path, deep):
+        work.mkdir(parents=True, exist_ok=True)
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", work / name)
+        status, short = probe("short", "\\\\?\\Z:" + str(work / name).replace("/", "\\"), cwd=work)
+        short = short.decode().strip().rsplit("\\", 1)[-1]  # (the \\?\ form at any length)
+        assert status == 0 and short != name
+        aliases = [name + ".", name + " ", name + ". ", short]
+        for i in range(15):
+            edits = (f"ddr3_freq={800 + i}", f"lp4_freq={1200 + i}")
+            pair = [start_vexdram(work, "set", n, e, "--in-place", "--chip", "tq6951")
+                    for n, e in zip((name, aliases[i % 4]), edits)]
+            results = [(p.wait(timeout=60), *p.communicate()) for p in pair]
+            got = vexdram(work, "get", name, "ddr3_freq", "lp4_freq")[1].split()
+            for (status, out, err), value, edit in zip(results, got, edits):
+                assert status == 0 and value.decode() == edit.split("=")[1] or (
+                    status == 2 and any(h in err for h in held)), (aliases[i % 4], err)
+        assert [p.name for p in work.iterdir() if p.is_file()] == [name]
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    assert vexdram(tmp_path, "apply", "p.txt", name, name + ".", "--in-place") == (
+        2, b"", f"vexdram: {name}.: two inputs would both be written there\n".encode())
+
+
+DEVICES = ["nul", "NUL.bin", "aux.bin", "Com1.txt", "CON . bin", "lpt9", "nul.", "prn ", "conout$"]
+DEVICE_REFUSAL = (": is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
+                  "or none): give the file another name\n")
+
+
+def test_vexdram_refuses_device_names(tmp_path):
+    """An OUT, a DIR's output or a FILE in place named as a Windows device (any case, any
+    extension, trailing dots and spaces) is refused by its name, before anything is opened (a
+    serial port may act on an open); nothing is written."""
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "tq6951_a.bin")
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "aux.bin")  # made on Linux
+    shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / "com9.bin")
+    (tmp_path / "out").mkdir()
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    before = sorted(p.name for p in tmp_path.rglob("*"))
+    for device in DEVICES:
+        assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=800", "-o", device, "--force") == (
+            2, b"", b"vexdram: " + device.encode() + DEVICE_REFUSAL.encode()), device
+    assert vexdram(tmp_path, "set", "aux.bin", "ddr3_freq=800", "--in-place", "--chip", "tq6951") == (
+        2, b"", b"vexdram: aux.bin" + DEVICE_REFUSAL.encode())
+    assert vexdram(tmp_path, "apply", "p.txt", "tq6951_a.bin", "com9.bin", "--out-dir", "out", "--chip", "tq6951") == (
+        2, b"", b"vexdram: out/com9.bin" + DEVICE_REFUSAL.encode())
+    assert sorted(p.name for p in tmp_path.rglob("*")) == before
+
+
+@pytest.mark.parametrize("sig,status,left", [
+    (signal.SIGINT, 130, []),
+    (signal.SIGTERM, -signal.SIGTERM, ["tq6951_a.bin.lock"]),
+], ids=["SIGINT", "SIGTERM"])
+def test_vexdram_interrupted_while_it_holds_a_lock(tmp_path, sig, status, left):
+    """Wine turns a SIGINT into the console's Ctrl+C: vexdram.exe removes its lock and ends with
+    130, as on Linux. A SIGTERM ends the Wine process at once, as TerminateProcess ends a Windows
+    one: no code of the program runs, its lock is left behind. The targets stay as they were."""
+    for name in ("tq6951_a.bin", "tq6951_b.bin"):
+        shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / name)
+    (tmp_path / "tq6951_b.bin.lock").write_bytes(b"")  # another run's: the run waits for it
+    (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
+    before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    run_ = start_vexdram(tmp_path, "apply", "p.txt", "tq6951_a.bin", "tq6951_b.bin", "--in-place", "--wait", "60")
+    deadline = time.monotonic() + 30
+    while not (tmp_path / "tq6951_a.bin.lock").exists() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    time.sleep(1)  # from the lock's making to waiting for the next: a few instructions
+    run_.send_signal(sig)
+    assert run_.wait(timeout=30) == status, run_.communicate()
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir() if p.name in before} == before
+    assert sorted(set(os.listdir(tmp_path)) - set(before)) == left
+
+
+def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
+    """The command line as typed in a console: a quoted folder with a space and a trailing
+    backslash, then a quote doubled inside quotes, which the C runtime splits into one word more
+    than the system does. vexdram_tool.exe counts the system's words (three: a parameter file and
+    a binary after the chip), as vexdram_tool on Linux given those words."""
+    line = 'vexdram_tool.exe tq6951 "my dir\\\\" "a""b" c'
+    program = "Z:" + str(WINDOWS["vexdram_tool"]).replace("/", "\\")
+    windows = probe("run", program, line, cwd=tmp_path)
+    linux = run("linux", "vexdram_tool", "tq6951", "my dir\\", 'a"b c', cwd=tmp_path)[:2]
+    assert windows == linux and linux[1].endswith(b"open my dir\\ failed!\n")
 
 
 GXX = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")

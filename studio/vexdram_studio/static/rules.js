@@ -98,10 +98,11 @@ export function describePlace(p) {
 }
 
 // The chip a file's name gives: of names (in the tool's order), the longest that the last part of
-// the path contains, in either case; the first among equals; null when it contains none. vexdram
-// follows the same rule; both are tested against tests/chip_name_rules.json.
+// the path contains (after its last "/" or "\", or the drive of "C:name"), in either case; the
+// first among equals; null when it contains none. vexdram follows the same rule; both are tested
+// against tests/chip_name_rules.json.
 export function chipOfName(name, names) {
-  const last = name.slice(name.lastIndexOf("/") + 1).toLowerCase();
+  const last = name.replace(/^[\s\S]*[/\\]|^[A-Za-z]:/, "").toLowerCase();
   let best = null;
   for (const chip of names)
     if (last.includes(chip.toLowerCase()) && (best === null || chip.length > best.length)) best = chip;

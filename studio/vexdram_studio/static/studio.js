@@ -122,7 +122,10 @@ function showDocument() {
   $("chip-info").textContent = [row.description_en, row.description_zh].filter(Boolean).join(" · ");
   $("chip-status").textContent = doc.status_text;
   $("chip-status").className = doc.status === 0 ? "ok" : "warn";
-  $("doc-version").textContent = doc.version === null ? "block version unknown" : `block version ${doc.version}`;
+  $("doc-version").textContent = `block version ${doc.version}`;
+  // A block vexdram does not write takes no edit at all: said once, before any is typed.
+  $("unwritable").hidden = !doc.unwritable;
+  $("unwritable").textContent = doc.unwritable ? `No value can be changed: ${doc.unwritable}.` : "";
   $("loader-header").hidden = doc.kind !== "loader";
   if (doc.kind === "loader") {
     $("ddr-image").textContent = `(DDR image ${doc.ddr_image})`;
@@ -198,12 +201,15 @@ function inputFor(key) {
 
 // -- editing -------------------------------------------------------------------------------
 
-// Why a value cannot be given to a parameter the binary does not store (vexdram's words), or "":
-// the binary's own value is no change, wherever the parameter lives.
-function notStored(param, value) {
+// Why vexdram refuses the value for this binary, in its words, or "": any change of a block whose
+// sections overlap, of a parameter the binary does not store, and a 0 for a skew lane that holds
+// another value. The binary's own value is no change, wherever the parameter lives.
+function refusal(param, value) {
   const own = doc.params[param.key] ?? "";
-  return param.n !== 0 && doc.storage[param.key] !== STORED && reportValue(value) !== reportValue(own)
-    ? doc.storage[param.key] : "";
+  if (param.n === 0 || reportValue(value) === reportValue(own)) return "";
+  if (doc.unwritable) return doc.unwritable;
+  if (doc.storage[param.key] !== STORED) return doc.storage[param.key];
+  return reportValue(value) === 0 ? doc.zero_refused[param.key] ?? "" : "";
 }
 
 function validate(input) {
@@ -213,7 +219,7 @@ function validate(input) {
   const original = doc.params[key] ?? "";
   const text = input.value;
   let result = stripBlanks(text) === original ? { value: original, reason: "" } : check(param, text, doc.version, doc.chip);
-  if (!result.reason && notStored(param, result.value)) result = { value: null, reason: notStored(param, result.value) };
+  if (!result.reason && refusal(param, result.value)) result = { value: null, reason: refusal(param, result.value) };
   const note = rows.get(key).note;
   if (result.reason) {
     invalid.set(key, { reason: result.reason, text });
@@ -313,12 +319,10 @@ async function save() {
 function showSaved(r) {
   const changes = Object.entries(r.changes).map(([k, v]) =>
     `<tr><td>${escapeHtml(k)}</td><td>${escapeHtml(doc.params[k] ?? "")}</td><td>${escapeHtml(v)}</td></tr>`).join("");
-  const from = doc.kind === "loader" ? "the new container, unpacked again," : "the new binary";
-  const back = r.not_read_back.length === 0
-    ? `<p class="ok" id="read-back">Every edited value reads back from ${from} as saved.</p>`
-    : `<p class="warn" id="read-back">Not read back as saved from ${from}: ` +
-      r.not_read_back.map(m => `<strong>${escapeHtml(m.key)}</strong> (saved ${escapeHtml(m.saved)}, reads ${escapeHtml(m.read)})`).join(", ") +
-      ". The binary's version or sections do not store them.</p>";
+  // The server removes a new file that does not read back so: a save shown here did.
+  const from = doc.kind === "loader" ? "the new container" : "the new binary";
+  const back = `<p class="ok" id="read-back">Every parameter reads back from ${from} as expected: ` +
+    "the edited values as saved, every other as it was.</p>";
   const warnings = r.tool_output.split("\n").filter(l => l.startsWith("warning: "));
   const result = $("result");
   result.hidden = false;
@@ -371,7 +375,7 @@ async function importParams() {
     for (const v of r.values) {
       const param = byKey.get(v.key);
       const checked = check(param, v.value, doc.version, doc.chip);
-      const reason = checked.reason || notStored(param, checked.value);
+      const reason = checked.reason || refusal(param, checked.value);
       if (reason) {
         refused.push({ line: v.line, text: `${v.key}=${v.value}`, reason });
         continue;
