@@ -46,9 +46,11 @@ std::string hint_of(errc code) {
     if (h.code == code) return h.text;
   return "";
 }
+// The hint follows the failure, before what it left ("exists: give --force ...; nothing written").
 std::string words(const error& e, const options& o) {
-  if (e.code() == errc::busy && o.wait > 0) return e.what() + std::string(message::busy_after_wait);
-  return e.what() + hint_of(e.code());
+  const std::string hint =
+      e.code() == errc::busy && o.wait > 0 ? message::busy_after_wait : hint_of(e.code());
+  return e.text() + hint + e.outcome();
 }
 
 // Refusals, one line each; a command that has any writes nothing and ends with status 2.
@@ -326,8 +328,7 @@ void describe_diff(CLI::App& c, options& o) {
 }
 void describe_nothing(CLI::App&, options&) {}
 
-// The commands, in the order of the help. writes: takes a destination, and catches the signals
-// that must not leave a new file behind.
+// The commands, in the order of the help. writes: takes a destination.
 struct command {
   const char* name;
   void (*describe)(CLI::App&, options&);
@@ -374,8 +375,9 @@ int main(int argc_given, char** argv_given) {
   const int argc = args_utf8.argc();
   char** const argv = args_utf8.argv();
   platform::binary_std_streams();
-  // an interrupt ends every command with its documented status, on Windows too
-  platform::catch_interrupts();
+  // An interrupt ends every command with its documented status, on Windows too; a closed standard
+  // output is a failed print (EPIPE), reported as such, never the end of the run.
+  platform::catch_write_signals();
   CLI::App app{std::string("vexdram: ") + text::summary + ".", "vexdram"};
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
   // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
@@ -426,9 +428,6 @@ int main(int argc_given, char** argv_given) {
     if (sub.get_name() == c.name) ran = &c;
   const command& c = *ran;
   try {
-    // A run that writes removes its new files also when its output pipe is closed, and a file
-    // over ulimit -f is a failed write, not the end of the run.
-    if (c.writes) platform::catch_write_signals();
     check_options(sub, c, o);
     const int status = c.run(o);
     if (std::fflush(stdout) != 0) throw failure{message::standard_output};

@@ -47,7 +47,7 @@ inline constexpr hint hints[] = {
     {errc::output_is_input, ": use --in-place"},
     {errc::busy, ": give --wait SECONDS to wait for it"},
 };
-inline constexpr const char* busy_after_wait = ": it still was after the time --wait gave";
+inline constexpr const char* busy_after_wait = ": it still did after the time --wait gave";
 inline constexpr const char* in_place_not_regular = ": write it with -o OUT";
 }  // namespace message
 

@@ -123,24 +123,57 @@ bool print(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+namespace {
+// The length of the valid UTF-8 sequence of two to four bytes at text[i], 0 when there is none.
+std::size_t utf8_length(const std::string& text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = at(i);
+  const std::size_t n = c >= 0xc2 && c <= 0xdf   ? 2
+                        : c >= 0xe0 && c <= 0xef ? 3
+                        : c >= 0xf0 && c <= 0xf4 ? 4
+                                                 : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k)
+    if ((at(i + k) & 0xc0) != 0x80) return 0;
+  // no overlong form, no surrogate, nothing past U+10FFFF
+  const unsigned char d = at(i + 1);
+  if ((c == 0xe0 && d < 0xa0) || (c == 0xed && d > 0x9f) || (c == 0xf0 && d < 0x90) ||
+      (c == 0xf4 && d > 0x8f))
+    return 0;
+  return n;
+}
+}  // namespace
+
 std::string escaped(const std::string& text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  auto hex = [&](unsigned char c) {
+    char h[5];
+    std::snprintf(h, sizeof h, "\\x%02x", c);
+    out += h;
+  };
+  for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    // C1 controls (U+0080 to U+009F, 0xC2 0x80-0x9F in UTF-8) steer some terminals as ESC does.
-    const bool c1 = c == 0xc2 && i + 1 < text.size() &&
-                    (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80;
     if (c == '\n') out += "\\n";
     else if (c == '\r') out += "\\r";
     else if (c == '\t') out += "\\t";
-    else if (c >= 0x20 && c != 0x7f && !c1) out += static_cast<char>(c);
-    else {
-      char hex[9];
-      std::snprintf(hex, sizeof hex, c1 ? "\\x%02x\\x%02x" : "\\x%02x", c,
-                    static_cast<unsigned char>(text[i + c1]));
-      out += hex;
-      i += c1;
+    else if (c < 0x20 || c == 0x7f) hex(c);
+    else if (c < 0x80) out += static_cast<char>(c);
+    else if (const std::size_t n = utf8_length(text, i)) {
+      // C1 controls (U+0080 to U+009F, 0xC2 0x80-0x9F in UTF-8) steer some terminals as ESC does.
+      if (c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+        hex(c);
+        hex(static_cast<unsigned char>(text[i + 1]));
+      } else {
+        out.append(text, i, n);
+      }
+      i += n;
+      continue;
+    } else if (c <= 0x9f) {
+      hex(c);  // a raw C1 byte, no part of UTF-8: a control to a terminal reading 8-bit codes
+    } else {
+      out += static_cast<char>(c);  // another byte that is no UTF-8: shown as the terminal shows it
     }
+    ++i;
   }
   return out;
 }

@@ -23,8 +23,13 @@ static_assert(parameter_count == base_info_tag_size, "one count of the parameter
 
 const char* version() { return VEXDRAM_VERSION_STRING; }
 
-error::error(errc code, const std::string& text, std::string file, int sys)
-    : std::runtime_error(text), code_(code), file_(std::move(file)), sys_(sys) {}
+error::error(errc code, const std::string& text, std::string file, int sys, error_details more)
+    : std::runtime_error(text + more.outcome),
+      code_(code),
+      file_(std::move(file)),
+      text_(text),
+      sys_(sys),
+      more_(std::move(more)) {}
 
 const char* name_of(errc code) {
   switch (code) {
@@ -43,7 +48,7 @@ const char* name_of(errc code) {
     case errc::bad_value: return "bad_value";
     case errc::refused: return "refused";
     case errc::busy: return "busy";
-    case errc::lock_exists: return "lock_exists";
+    case errc::not_a_lock: return "not_a_lock";
     case errc::changed: return "changed";
     case errc::exists: return "exists";
     case errc::read_only: return "read_only";

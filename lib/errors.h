@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <vexdram/error.h>
 
@@ -15,6 +16,10 @@ struct trouble {
   std::string file = {};
   errc code = errc::refused;
   int sys = 0;
+  long holder = 0;  // errc::busy: the lock's holder, when the system says which
+  // A failed rename: what the renames before it left (vexdram/error.h).
+  std::string outcome = {};
+  std::vector<vexdram::not_put_back> not_put_back = {};
 };
 
 }  // namespace vexdram::engine

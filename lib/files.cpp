@@ -12,8 +12,8 @@ namespace vexdram::engine {
 
 // The system's words, and vexdram's beside them where those say too little: a busy file is one
 // another program holds open without sharing (Windows; Linux hardly ever says it of a file).
-std::string os_error() {
-  const int error = errno;
+std::string os_error() { return os_error(errno); }
+std::string os_error(int error) {
   return platform::error_text(error) +
          (error == EBUSY ? ": another program has it open and does not share it" : "");
 }

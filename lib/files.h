@@ -35,6 +35,7 @@ vexdram::file_kind kind_of(const std::string& path);
 // The error of the last failed system call (errno), in words: the GNU C library's on every
 // system, and vexdram's own beside them where those say too little.
 std::string os_error();
+std::string os_error(int error);
 // Copies the whole of `from` into `to` (both at offset 0), in the kernel where it can. Throws
 // trouble.
 void copy_file(platform::native_file from, platform::native_file to, std::uint64_t size);

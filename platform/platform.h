@@ -138,44 +138,6 @@ folder make_folder(const std::string& path);
 // The length of the regular file behind an open stream, for a reserve; nullopt otherwise.
 std::optional<std::uint64_t> regular_size(std::FILE* f);
 
-// What vexdram's all-or-nothing writer does besides (cli/writer.cpp): a lock file per target,
-// made where no file is, that records the process holding it; the target's identity checked again
-// before the rename; leftovers of killed runs found by name and removed under a lock of the folder.
-// The longest name of one file in a folder, in bytes (ext4 and XFS) or UTF-16 units (NTFS).
-inline constexpr std::size_t name_max = 255;
-// The one name that every name of a file shares, which its lock is made from and the new file is
-// renamed to: on POSIX the path as given (symbolic links are followed before); on Windows, where
-// "F", "F.", "F ", "f" and an 8.3 name name one file, the file's final path, or for a file not
-// there yet its folder's final path and its name without trailing dots and spaces (no folder
-// either: its full path). A hard link is a name of its own on both: two links, two names.
-std::string canonical_name(const std::string& path);
-// Creates path to write, only where no file of that name is (O_EXCL, CREATE_NEW), never through
-// a symbolic link: no_file otherwise, with errno EEXIST when something is there.
-native_file create_new(const std::string& path);
-// Opens the existing file path to write into it, never through a symbolic link; no_file and errno.
-native_file open_to_write(const std::string& path);
-// The process that made a lock, recorded beside it (an extended attribute, an NTFS stream):
-// record_owner records this process in f, open at path; lock_owner reads it (0: none recorded);
-// drop_owner takes it off (true also when none was recorded). A file system without such records
-// records none.
-void record_owner(native_file f, const std::string& path);
-long lock_owner(const std::string& path);
-bool drop_owner(const std::string& path);
-bool process_exists(long pid);
-// The names in a folder (no "." and ".."), for the leftovers of killed runs.
-std::vector<std::string> folder_names(const std::string& dir);
-// Held while a folder's leftovers are looked at, so that two runs never both take a stale lock
-// over (flock on the folder; a named mutex of its full path on Windows).
-class folder_lock {
- public:
-  explicit folder_lock(const std::string& dir);
-  ~folder_lock();
-  folder_lock(const folder_lock&) = delete;
-  folder_lock& operator=(const folder_lock&) = delete;
-
- private:
-  std::intptr_t held_ = -1;
-};
 // What says a file is still the one read: its node (device and inode, volume and file index),
 // size, modification and change times.
 struct file_identity {
@@ -218,12 +180,93 @@ std::size_t sync_files(const std::vector<std::string>& paths);
 // message reads the same wherever the program runs.
 std::string error_text(int error);
 
+// What vexdram's all-or-nothing writer does besides (lib/writer.cpp says when, and in what
+// words): it holds the folders it writes in; a target's lock is a name of a file that the kernel
+// keeps locked for the run (released when the process ends, however it ends, and the same in
+// every PID namespace of the machine); a lock nobody holds is told from a held one; the new file
+// stands beside the target; a replaced target is kept until every target is done.
+// The longest name of one file in a folder, in bytes (ext4 and XFS) or UTF-16 units (NTFS).
+inline constexpr std::size_t name_max = 255;
+// The one name that every name of a file shares, which its lock is made from and the new file is
+// renamed to: on POSIX the path as given (symbolic links are followed before); on Windows, where
+// "F", "F.", "F ", "f" and an 8.3 name name one file, the file's final path, or for a file not
+// there yet its folder's final path and its name without trailing dots and spaces (no folder
+// either: its full path). A hard link is a name of its own on both: two links, two names.
+std::string canonical_name(const std::string& path);
+
+// A folder a run writes in. On POSIX, with a descriptor held, every name below is reached through
+// it, so that a folder renamed during the run takes the run's files with it; without one (more
+// folders than descriptors), by path. On Windows its handle keeps the folder from being renamed
+// or removed while it is held, and names are reached by path.
+struct folder_at {
+  std::string path;  // as written; "." for the current folder
+  native_file held = no_file;
+};
+// Opens the folder path to hold it: no_file and errno when it cannot.
+native_file hold_folder(const std::string& path);
+// The path of name in d, as written: for messages, and for what is read again by path.
+std::string path_in(const folder_at& d, const std::string& name);
+
+// A run's token: a new file in d without a name (O_TMPFILE), locked by this process as long as it
+// is open. no_file and errno where the system or the file system makes none (Windows, FAT, NFS):
+// there the run's first lock, made by create_lock, serves as its token.
+native_file make_token(const folder_at& d);
+// Makes name in d one more name of the token (a hard link: it appears already locked), through
+// the token itself where the system can, else from its name from_name in from. errno EEXIST: a
+// file is there; EXDEV: another mount; EPERM or ENOTSUP: no hard links there; EMLINK: too many.
+bool link_token(native_file token, const folder_at& from, const std::string& from_name,
+                const folder_at& d, const std::string& name);
+// A lock of its own: name made in d where no file is, never through a symbolic link, then locked.
+// no_file and errno otherwise; EEXIST also when it could not be locked at once (another run is
+// looking at it: it is left for that run, never taken as this run's).
+native_file create_lock(const folder_at& d, const std::string& name);
+// Opens the file found at a lock's name to ask about it, never through a symbolic link (ELOOP)
+// and never waiting (a FIFO); no_file and errno.
+native_file open_lock(const folder_at& d, const std::string& name);
+enum class lock_try { taken, held, failed };
+// Takes the lock of f at once, or tells that another process holds it: flock(LOCK_EX|LOCK_NB);
+// on Windows LockFileEx on a byte far past any file's end, so that it never stands in a read's way.
+lock_try try_lock(native_file f);
+// The process holding the lock of f, when the system says (Linux: /proc/locks, which shows only
+// the processes this PID namespace sees); 0 otherwise.
+long lock_holder(native_file f);
+// True when name in d, the name itself (a symbolic link is not followed), is the file f has open.
+bool same_node(native_file f, const folder_at& d, const std::string& name);
+// Removes the name of the lock f has open and locked (on Windows through f itself).
+bool remove_lock(native_file f, const folder_at& d, const std::string& name);
+// The new file: name made in d to write, only where no file is, never through a symbolic link.
+native_file create_in(const folder_at& d, const std::string& name);
+bool remove_in(const folder_at& d, const std::string& name);
+// name in d, through symbolic links.
+std::optional<file_identity> identity_in(const folder_at& d, const std::string& name);
+// Where the file that replace_keeping replaced is kept: to was not there; at from (the two were
+// exchanged in one step); at kept (a second name made just before the rename); nowhere (the file
+// system has neither, and it is gone).
+enum class kept_as { nothing, from, kept, gone };
+// Puts from in the place of to in d in one step; nullopt and errno when it failed (to as it was).
+// patience_seconds: as replace_file's.
+std::optional<kept_as> replace_keeping(const folder_at& d, const std::string& from,
+                                       const std::string& to, const std::string& kept,
+                                       double patience_seconds);
+// Puts from at to only where nothing is (renameat2(RENAME_NOREPLACE); a hard link, then a name
+// taken with O_EXCL, where the file system lacks it); errno EEXIST when something is there.
+bool publish_in(const folder_at& d, const std::string& from, const std::string& to);
+// Renames from over to in d (a kept file put back); patience_seconds: as replace_file's.
+bool rename_in(const folder_at& d, const std::string& from, const std::string& to,
+               double patience_seconds);
+// Makes the renames in d durable; false and errno when that failed. Nothing to do on Windows.
+bool sync_folder(const folder_at& d);
+// How many descriptors this process may have open; raise: the soft limit raised to the hard one
+// first. A large number where handles have no such limit (Windows).
+std::size_t descriptors_allowed(bool raise);
+
 // A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
 // program removes what is registered, then ends as the interrupt would have. write_temporary
 // registers its file and catches the interrupts; replace_file and remove_file let the name go.
 // False when it could not be registered (out of memory, or the table of names is full).
 // Registering alone catches nothing: a library leaves its host's interrupts alone, and the
-// program that wants them caught says so (catch_write_signals).
+// program that wants them caught says so (catch_interrupts, catch_write_signals). The table is
+// shared by the threads of a process.
 bool remove_if_interrupted(const std::string& path);
 // From now on an interrupt ends the program so (write_temporary calls it too): on POSIX by
 // the signal itself, SIGINT, SIGTERM or SIGHUP; on Windows by the console's events, with the
@@ -234,10 +277,26 @@ bool remove_if_interrupted(const std::string& path);
 // registered then stays behind.
 void catch_interrupts();
 void forget_on_interrupt(const std::string& path);
-// For a program whose output is written all or nothing (vexdram): a closed pipe also removes what
-// is registered before it ends the program, and a file over the size limit (ulimit -f) is a
-// failed write (EFBIG), not the end of the program. Windows has neither signal: there only the
-// console's interrupts are caught.
+// The same for name in d, forgotten by the ticket it was given (no_ticket: not registered).
+using interrupt_ticket = std::size_t;
+inline constexpr interrupt_ticket no_ticket = static_cast<interrupt_ticket>(-1);
+interrupt_ticket remove_if_interrupted(const folder_at& d, const std::string& name);
+void forget_on_interrupt(interrupt_ticket ticket);
+// While one lives, the interrupts wait (SIGINT, SIGTERM and SIGHUP blocked; on Windows the
+// console's handler waits for the table of names): a name made and registered, or removed and
+// forgotten, inside it is never half done when the handler runs. They nest; on POSIX they hold
+// back the interrupts of the calling thread (its signal mask).
+class interrupts_held {
+ public:
+  interrupts_held();
+  ~interrupts_held();
+  interrupts_held(const interrupts_held&) = delete;
+  interrupts_held& operator=(const interrupts_held&) = delete;
+};
+// For a program whose output is written all or nothing (vexdram): a closed pipe is a failed
+// write (EPIPE, SIGPIPE ignored), not the end of the program, and so is a file over the size
+// limit (ulimit -f: EFBIG). Windows has neither signal: there only the console's interrupts are
+// caught.
 void catch_write_signals();
 
 // Broken-down UTC time of t.

@@ -1,19 +1,20 @@
 // The system seam on Linux and other POSIX systems.
 #include "platform/platform.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -334,69 +335,8 @@ std::optional<std::uint64_t> regular_size(std::FILE* f) {
   return std::nullopt;
 }
 
-std::string canonical_name(const std::string& path) { return path; }
-
-native_file create_new(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-native_file open_to_write(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-}
-
 namespace {
-constexpr const char* owner_attribute = "user.vexdram.pid";
-}  // namespace
-
-void record_owner(native_file f, const std::string&) {
-  const std::string pid = std::to_string(::getpid());
-  (void)::fsetxattr(static_cast<int>(f), owner_attribute, pid.data(), pid.size(), 0);
-}
-
-long lock_owner(const std::string& path) {
-  char text[16];
-  const ssize_t got = ::lgetxattr(path.c_str(), owner_attribute, text, sizeof text - 1);
-  if (got <= 0) return 0;
-  long pid = 0;
-  for (ssize_t i = 0; i < got; ++i) {
-    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
-    pid = pid * 10 + (text[i] - '0');
-  }
-  return pid;
-}
-
-bool drop_owner(const std::string& path) {
-  return ::lremovexattr(path.c_str(), owner_attribute) == 0 || errno == ENODATA || errno == ENOTSUP;
-}
-
-bool process_exists(long pid) {
-  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
-std::vector<std::string> folder_names(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (const dirent* e = ::readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-        names.emplace_back(e->d_name);
-    ::closedir(d);
-  }
-  return names;
-}
-
-folder_lock::folder_lock(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  while (::flock(fd, LOCK_EX) != 0)
-    if (errno != EINTR) break;
-  held_ = fd;
-}
-folder_lock::~folder_lock() {
-  if (held_ >= 0) ::close(static_cast<int>(held_));  // and with it the folder's lock
-}
-
-namespace {
-file_identity identity_in(const struct stat& st) {
+file_identity identity_from(const struct stat& st) {
   file_identity id;
   id.volume = static_cast<std::uint64_t>(st.st_dev);
   id.node = static_cast<std::uint64_t>(st.st_ino);
@@ -416,7 +356,7 @@ file_status status_in(const struct stat& st) {
   s.mode = st.st_mode & 07777;
   s.owner = static_cast<long>(st.st_uid);
   s.group = static_cast<long>(st.st_gid);
-  s.id = identity_in(st);
+  s.id = identity_from(st);
   return s;
 }
 }  // namespace
@@ -424,7 +364,7 @@ file_status status_in(const struct stat& st) {
 std::optional<file_identity> identity_of(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return identity_in(st);
+  return identity_from(st);
 }
 
 std::optional<file_status> status_of(const std::string& path) {
@@ -491,11 +431,232 @@ std::size_t sync_files(const std::vector<std::string>& paths) {
 
 std::string error_text(int error) { return std::strerror(error); }
 
+std::string canonical_name(const std::string& path) { return path; }
+
 namespace {
-// The names stand in a fixed table that the handler can read without allocating; a slot is
-// emptied before its name is freed.
+// The descriptor names in d are reached through, and the name to give it: AT_FDCWD and the path
+// when no descriptor is held.
+struct at_name {
+  int dir;
+  std::string name;
+};
+at_name at(const folder_at& d, const std::string& name) {
+  if (d.held != no_file) return {static_cast<int>(d.held), name};
+  return {AT_FDCWD, path_in(d, name)};
+}
+bool same_dev_ino(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+// A lock holds no data: every user may open it to ask whether it is held.
+void lock_mode(int fd) { (void)::fchmod(fd, 0444); }
+}  // namespace
+
+native_file hold_folder(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string path_in(const folder_at& d, const std::string& name) {
+  if (d.path.empty() || d.path == ".") return name;
+  return d.path.back() == '/' ? d.path + name : d.path + "/" + name;
+}
+
+native_file make_token(const folder_at& d) {
+  // linked by its /proc/self/fd name: without /proc it could not be linked at all
+  static const bool proc = ::access("/proc/self/fd", X_OK) == 0;
+  if (!proc) {
+    errno = ENOTSUP;
+    return no_file;
+  }
+  const at_name a = at(d, ".");
+  const int fd = ::openat(a.dir, a.name.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return no_file;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // a new file: nobody else can hold it
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return no_file;
+  }
+  lock_mode(fd);
+  return fd;
+}
+
+bool link_token(native_file token, const folder_at& from, const std::string& from_name,
+                const folder_at& d, const std::string& name) {
+  const at_name to = at(d, name);
+  const std::string self = "/proc/self/fd/" + std::to_string(token);
+  if (::linkat(AT_FDCWD, self.c_str(), to.dir, to.name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return true;
+  if (errno != ENOENT || from_name.empty()) return false;
+  const at_name src = at(from, from_name);  // no /proc
+  return ::linkat(src.dir, src.name.c_str(), to.dir, to.name.c_str(), 0) == 0;
+}
+
+native_file create_lock(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  const int fd =
+      ::openat(a.dir, a.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return no_file;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Another run has it open and locked, taking it for a lock left behind: it removes it.
+    ::close(fd);
+    errno = EEXIST;
+    return no_file;
+  }
+  lock_mode(fd);
+  return fd;
+}
+
+native_file open_lock(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  return ::openat(a.dir, a.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+lock_try try_lock(native_file f) {
+  while (::flock(static_cast<int>(f), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return lock_try::held;
+    if (errno != EINTR) return lock_try::failed;
+  }
+  return lock_try::taken;
+}
+
+long lock_holder(native_file f) {
+  // "1: FLOCK  ADVISORY  WRITE 1234 fe:00:10969207 0 EOF": pid, then major:minor (hex):inode
+  struct stat st {};
+  if (::fstat(static_cast<int>(f), &st) != 0) return 0;
+  std::FILE* locks = std::fopen("/proc/locks", "re");
+  if (!locks) return 0;
+  char line[256];
+  long holder = 0;
+  while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+    char kind[16], mode[16];
+    long pid = 0;
+    unsigned major_no = 0, minor_no = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(line, "%*d: %15s %*s %15s %ld %x:%x:%llu", kind, mode, &pid, &major_no,
+                    &minor_no, &inode) == 6 &&
+        std::strcmp(kind, "FLOCK") == 0 && std::strcmp(mode, "WRITE") == 0 && pid > 0 &&
+        major_no == major(st.st_dev) && minor_no == minor(st.st_dev) && inode == st.st_ino)
+      holder = pid;
+  }
+  std::fclose(locks);
+  return holder;
+}
+
+bool same_node(native_file f, const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  struct stat open_one {
+  }, named{};
+  return ::fstat(static_cast<int>(f), &open_one) == 0 &&
+         ::fstatat(a.dir, a.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         same_dev_ino(open_one, named);
+}
+
+bool remove_lock(native_file, const folder_at& d, const std::string& name) {
+  return remove_in(d, name);
+}
+
+native_file create_in(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  return ::openat(a.dir, a.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  0600);
+}
+
+bool remove_in(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  return ::unlinkat(a.dir, a.name.c_str(), 0) == 0;
+}
+
+namespace {
+bool rename_at(const folder_at& d, const std::string& from, const std::string& to, unsigned flags) {
+  const at_name a = at(d, from), b = at(d, to);
+  if (flags == 0) return ::renameat(a.dir, a.name.c_str(), b.dir, b.name.c_str()) == 0;
+  return ::renameat2(a.dir, a.name.c_str(), b.dir, b.name.c_str(), flags) == 0;
+}
+bool link_at(const folder_at& d, const std::string& from, const std::string& to) {
+  const at_name a = at(d, from), b = at(d, to);
+  return ::linkat(a.dir, a.name.c_str(), b.dir, b.name.c_str(), 0) == 0;
+}
+bool no_such_call(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP; }
+bool no_hard_links(int error) { return error == EPERM || error == ENOTSUP || error == EMLINK; }
+}  // namespace
+
+std::optional<kept_as> replace_keeping(const folder_at& d, const std::string& from,
+                                       const std::string& to, const std::string& kept, double) {
+  // One step that keeps what it replaced: the two names exchanged (ext4, XFS, btrfs, tmpfs).
+  if (rename_at(d, from, to, RENAME_EXCHANGE)) return kept_as::from;
+  if (errno == ENOENT)
+    return rename_at(d, from, to, 0) ? std::optional(kept_as::nothing) : std::nullopt;
+  if (!no_such_call(errno)) return std::nullopt;
+  // Else a second name of the target, made just before the rename.
+  remove_in(d, kept);  // a killed run's
+  if (link_at(d, to, kept)) {
+    if (rename_at(d, from, to, 0)) return kept_as::kept;
+    const int error = errno;
+    remove_in(d, kept);
+    errno = error;
+    return std::nullopt;
+  }
+  const int error = errno;
+  if (error != ENOENT && !no_hard_links(error)) return std::nullopt;
+  if (!rename_at(d, from, to, 0)) return std::nullopt;
+  return error == ENOENT ? kept_as::nothing : kept_as::gone;
+}
+
+bool publish_in(const folder_at& d, const std::string& from, const std::string& to) {
+  if (rename_at(d, from, to, RENAME_NOREPLACE)) return true;
+  if (!no_such_call(errno)) return false;
+  // A file system without it: a hard link is made only where no name is.
+  if (link_at(d, from, to)) {
+    remove_in(d, from);
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP) return false;
+  // Nor hard links (FAT): the name is taken first, with O_EXCL, then the new file renamed over it.
+  const at_name b = at(d, to);
+  const int fd = ::openat(b.dir, b.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  if (rename_at(d, from, to, 0)) return true;
+  const int error = errno;
+  remove_in(d, to);
+  errno = error;
+  return false;
+}
+
+bool rename_in(const folder_at& d, const std::string& from, const std::string& to, double) {
+  return rename_at(d, from, to, 0);
+}
+
+bool sync_folder(const folder_at& d) {
+  if (d.held == no_file) return sync_folder(d.path);
+  return sync_file(d.held);
+}
+
+std::optional<file_identity> identity_in(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  struct stat st {};
+  if (::fstatat(a.dir, a.name.c_str(), &st, 0) != 0) return std::nullopt;
+  return identity_from(st);
+}
+
+std::size_t descriptors_allowed(bool raise) {
+  struct rlimit r {};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
+  if (raise && r.rlim_cur < r.rlim_max) {
+    r.rlim_cur = r.rlim_max;
+    (void)::setrlimit(RLIMIT_NOFILE, &r);
+    (void)::getrlimit(RLIMIT_NOFILE, &r);
+  }
+  return r.rlim_cur == RLIM_INFINITY ? std::size_t{1} << 20 : static_cast<std::size_t>(r.rlim_cur);
+}
+
+namespace {
+// The names stand in a fixed table that the handler can read without allocating: each slot a
+// folder's descriptor (AT_FDCWD for a path) and a name in it; a slot is emptied before its name is
+// freed. Slots are handed out in order; the table is searched for a free one only once full.
 constexpr std::size_t max_pending = std::size_t{1} << 16;
 char* pending[max_pending];
+int pending_dir[max_pending];
 volatile sig_atomic_t pending_count = 0;
 // Threads of one process (a library's host) change the table one at a time; the handler only
 // reads it.
@@ -503,7 +664,7 @@ std::mutex pending_lock;
 
 void remove_pending(int sig) {
   for (sig_atomic_t i = 0; i < pending_count; ++i)
-    if (pending[i]) ::unlink(pending[i]);
+    if (pending[i]) ::unlinkat(pending_dir[i], pending[i], 0);
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
@@ -511,43 +672,95 @@ void remove_pending(int sig) {
 }  // namespace
 
 void catch_interrupts() {
-  // an interrupt ignored when the program started (a background job) stays ignored
-  for (int sig : {SIGINT, SIGTERM, SIGHUP})
-    if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+  static const bool caught = [] {
+    // an interrupt ignored when the program started (a background job) stays ignored
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+      if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+    return true;
+  }();
+  (void)caught;
+}
+namespace {
+// Registering catches nothing: a library leaves its host's interrupts alone (catch_interrupts).
+interrupt_ticket register_pending(int dir, const char* name) {
+  char* const copy = ::strdup(name);
+  if (!copy) return no_ticket;
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  std::size_t slot = static_cast<std::size_t>(pending_count);
+  if (slot >= max_pending) {
+    for (slot = 0; slot < max_pending && pending[slot]; ++slot) {
+    }
+    if (slot == max_pending) {
+      std::free(copy);
+      return no_ticket;
+    }
+  }
+  pending_dir[slot] = dir;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  pending[slot] = copy;  // the name last: the handler reads a slot by its name
+  if (slot == static_cast<std::size_t>(pending_count)) pending_count = pending_count + 1;
+  return slot;
 }
 
+// Under pending_lock.
+void forget_slot(interrupt_ticket ticket) {
+  if (ticket >= static_cast<std::size_t>(pending_count) || !pending[ticket]) return;
+  char* const copy = pending[ticket];
+  pending[ticket] = nullptr;
+  std::free(copy);
+}
+
+sigset_t interrupt_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+// A signal mask is a thread's own: so is what it held back.
+thread_local int held_depth = 0;
+thread_local sigset_t held_before;
+}  // namespace
+
 void catch_write_signals() {
-  catch_interrupts();
-  if (::signal(SIGPIPE, remove_pending) == SIG_IGN) ::signal(SIGPIPE, SIG_IGN);
-  ::signal(SIGXFSZ, SIG_IGN);
+  static const bool caught = [] {
+    catch_interrupts();
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)caught;
 }
 
 bool remove_if_interrupted(const std::string& path) {
-  char* const copy = ::strdup(path.c_str());
-  if (!copy) return false;
+  return register_pending(AT_FDCWD, path.c_str()) != no_ticket;
+}
+
+interrupt_ticket remove_if_interrupted(const folder_at& d, const std::string& name) {
+  const at_name a = at(d, name);
+  return register_pending(a.dir, a.name.c_str());
+}
+
+void forget_on_interrupt(interrupt_ticket ticket) {
   const std::lock_guard<std::mutex> hold(pending_lock);
-  for (sig_atomic_t i = 0; i < pending_count; ++i)
-    if (!pending[i]) {
-      pending[i] = copy;
-      return true;
-    }
-  if (pending_count >= static_cast<sig_atomic_t>(max_pending)) {
-    std::free(copy);
-    return false;
-  }
-  pending[pending_count] = copy;
-  pending_count = pending_count + 1;
-  return true;
+  forget_slot(ticket);
 }
 
 void forget_on_interrupt(const std::string& path) {
   const std::lock_guard<std::mutex> hold(pending_lock);
   for (sig_atomic_t i = 0; i < pending_count; ++i)
-    if (pending[i] && path == pending[i]) {
-      char* const copy = pending[i];
-      pending[i] = nullptr;
-      std::free(copy);
-    }
+    if (pending[i] && pending_dir[i] == AT_FDCWD && path == pending[i])
+      forget_slot(static_cast<interrupt_ticket>(i));
+}
+
+interrupts_held::interrupts_held() {
+  if (held_depth++ > 0) return;
+  const sigset_t set = interrupt_set();
+  ::pthread_sigmask(SIG_BLOCK, &set, &held_before);
+}
+
+interrupts_held::~interrupts_held() {
+  if (--held_depth > 0) return;
+  ::pthread_sigmask(SIG_SETMASK, &held_before, nullptr);  // what came meanwhile is handled now
 }
 
 bool device_name(const std::string&) { return false; }

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <cwctype>
 #include <mutex>
 
 namespace vexdram::platform {
@@ -102,6 +101,10 @@ int errno_of_last_error() {
     case ERROR_WRITE_PROTECT: return EROFS;
     case ERROR_DIRECTORY: return ENOTDIR;
     case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_NOT_SAME_DEVICE: return EXDEV;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED: return ENOTSUP;  // (hard links on FAT)
+    case ERROR_TOO_MANY_LINKS: return EMLINK;
     case ERROR_ACCESS_DENIED:
     case ERROR_CURRENT_DIRECTORY: return EACCES;
     default: return EIO;
@@ -513,119 +516,6 @@ std::string canonical_name(const std::string& path) {
   return full.empty() ? path : narrow(full.c_str());
 }
 
-native_file create_new(const std::string& path) {
-  // CREATE_NEW never follows or replaces anything at path; others may read, rename and delete.
-  const HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
-  set_errno_from_last_error();
-  return no_file;
-}
-
-native_file open_to_write(const std::string& path) {
-  const HANDLE h =
-      ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
-  set_errno_from_last_error();
-  return no_file;
-}
-
-namespace {
-// NTFS keeps the owner in a stream of the lock file; it goes with the file and is taken off before
-// the rename, as the extended attribute on Linux.
-std::wstring owner_stream(const std::string& path) { return wide(path) + L":vexdram.pid"; }
-}  // namespace
-
-void record_owner(native_file f, const std::string& path) {
-  // Only where the volume keeps streams: elsewhere (FAT, Wine's folders of the host) the name
-  // would be a file of its own beside the lock.
-  DWORD flags = 0;
-  if (!::GetVolumeInformationByHandleW(handle_of(f), nullptr, 0, nullptr, nullptr, &flags, nullptr,
-                                       0) ||
-      !(flags & FILE_NAMED_STREAMS))
-    return;
-  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_WRITE, share_all, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  const std::string pid = std::to_string(::GetCurrentProcessId());
-  DWORD written = 0;
-  (void)::WriteFile(h, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
-  ::CloseHandle(h);
-}
-
-long lock_owner(const std::string& path) {
-  const HANDLE h = ::CreateFileW(owner_stream(path).c_str(), GENERIC_READ, share_all, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  char text[16];
-  DWORD got = 0;
-  const bool ok = ::ReadFile(h, text, sizeof text - 1, &got, nullptr);
-  ::CloseHandle(h);
-  if (!ok || got == 0) return 0;
-  long pid = 0;
-  for (DWORD i = 0; i < got; ++i) {
-    if (text[i] < '0' || text[i] > '9' || pid > 99999999) return 0;
-    pid = pid * 10 + (text[i] - '0');
-  }
-  return pid;
-}
-
-bool drop_owner(const std::string& path) {
-  if (::DeleteFileW(owner_stream(path).c_str())) return true;
-  const DWORD e = ::GetLastError();
-  // none recorded, or a file system without streams (FAT)
-  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME;
-}
-
-bool process_exists(long pid) {
-  if (pid <= 0) return false;
-  const HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-  if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED;  // there, but another user's
-  DWORD code = 0;
-  const bool running = ::GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
-  ::CloseHandle(h);
-  return running;
-}
-
-std::vector<std::string> folder_names(const std::string& dir) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAW found;
-  const HANDLE h = ::FindFirstFileW((wide(dir) + L"\\*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = narrow(found.cFileName);
-    if (name != "." && name != "..") names.push_back(name);
-  } while (::FindNextFileW(h, &found));
-  ::FindClose(h);
-  return names;
-}
-
-// A folder cannot be locked as a file can: a mutex named after its full path (backslashes are
-// not allowed in the name: the path is hashed) serves every run of this user's session.
-folder_lock::folder_lock(const std::string& dir) {
-  wchar_t full[MAX_PATH * 4];
-  const DWORD n = ::GetFullPathNameW(wide(dir).c_str(), MAX_PATH * 4, full, nullptr);
-  if (n == 0 || n >= MAX_PATH * 4) return;
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of the lower-cased path
-  for (DWORD i = 0; i < n; ++i)
-    hash = (hash ^ static_cast<std::uint16_t>(std::towlower(full[i]))) * 1099511628211ull;
-  const std::wstring name = L"Local\\vexdram-folder-" + std::to_wstring(hash);
-  const HANDLE m = ::CreateMutexW(nullptr, FALSE, name.c_str());
-  if (!m) return;
-  const DWORD waited = ::WaitForSingleObject(m, INFINITE);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    ::CloseHandle(m);
-    return;
-  }
-  held_ = reinterpret_cast<std::intptr_t>(m);
-}
-folder_lock::~folder_lock() {
-  if (held_ == -1) return;
-  ::ReleaseMutex(reinterpret_cast<HANDLE>(held_));
-  ::CloseHandle(reinterpret_cast<HANDLE>(held_));
-}
-
 namespace {
 // What GetFileInformationByHandle says of the open file h (link_itself: h was opened on a link).
 std::optional<file_status> status_of_handle(HANDLE h, bool link_itself) {
@@ -721,15 +611,178 @@ std::string error_text(int error) {
     case EACCES: return "Permission denied";
     case EFBIG: return "File too large";
     case EIO: return "Input/output error";
+    case EXDEV: return "Invalid cross-device link";
+    case ENOTSUP: return "Operation not supported";
+    case EMLINK: return "Too many links";
+    case ELOOP: return "Too many levels of symbolic links";
     default: return std::strerror(error);
   }
 }
 
 namespace {
+std::wstring wide_in(const folder_at& d, const std::string& name) { return wide(path_in(d, name)); }
+// The byte a lock is taken on: far past the end of any file, so that it never stands in the way of
+// a read or a write of the file (a lock on bytes of it would).
+bool lock_at_once(HANDLE h) {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x7fffffff;
+  return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+native_file opened(HANDLE h) {
+  if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<native_file>(h);
+  set_errno_from_last_error();
+  return no_file;
+}
+}  // namespace
+
+native_file hold_folder(const std::string& path) {
+  // No FILE_SHARE_DELETE: while a run holds it, the folder can be neither renamed nor removed.
+  return opened(::CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+std::string path_in(const folder_at& d, const std::string& name) {
+  if (d.path.empty() || d.path == ".") return name;
+  return is_separator(d.path.back()) ? d.path + name : d.path + "/" + name;
+}
+
+// No file without a name here: the run's first lock is its token.
+native_file make_token(const folder_at&) {
+  errno = ENOTSUP;
+  return no_file;
+}
+
+bool link_token(native_file, const folder_at& from, const std::string& from_name,
+                const folder_at& d, const std::string& name) {
+  if (from_name.empty()) {
+    errno = ENOTSUP;
+    return false;
+  }
+  if (::CreateHardLinkW(wide_in(d, name).c_str(), wide_in(from, from_name).c_str(), nullptr))
+    return true;
+  set_errno_from_last_error();
+  return false;
+}
+
+native_file create_lock(const folder_at& d, const std::string& name) {
+  // CREATE_NEW never follows or replaces anything; others may read it, and delete it once nobody
+  // holds it.
+  const native_file f = opened(
+      ::CreateFileW(wide_in(d, name).c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (f == no_file || lock_at_once(handle_of(f))) return f;
+  close_file(f);  // another run is looking at it: left to that run
+  errno = EEXIST;
+  return no_file;
+}
+
+native_file open_lock(const folder_at& d, const std::string& name) {
+  // DELETE: a lock nobody holds is removed through this handle (remove_lock)
+  const native_file f = opened(::CreateFileW(
+      wide_in(d, name).c_str(), GENERIC_READ | DELETE, share_all, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (f == no_file) return f;
+  const auto s = status_of_handle(handle_of(f), true);
+  if (s && s->kind == file_status::type::link) {
+    close_file(f);
+    errno = ELOOP;
+    return no_file;
+  }
+  return f;
+}
+
+lock_try try_lock(native_file f) {
+  if (lock_at_once(handle_of(f))) return lock_try::taken;
+  const DWORD e = ::GetLastError();
+  if (e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING) return lock_try::held;
+  set_errno_from_last_error();
+  return lock_try::failed;
+}
+
+// Windows does not tell who holds a lock.
+long lock_holder(native_file) { return 0; }
+
+bool same_node(native_file f, const folder_at& d, const std::string& name) {
+  const auto open_one = status_of_handle(handle_of(f), false);
+  const auto named = status_at(path_in(d, name), true);
+  return open_one && named && open_one->id.volume == named->id.volume &&
+         open_one->id.node == named->id.node;
+}
+
+bool remove_lock(native_file f, const folder_at& d, const std::string& name) {
+  // Through the handle: the very name it was opened by goes, at once where the volume can
+  // (FILE_DISPOSITION_POSIX_SEMANTICS), else when the handle is closed.
+  struct {
+    DWORD flags;
+  } posix{0x1 | 0x2};  // FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+  if (::SetFileInformationByHandle(handle_of(f), static_cast<FILE_INFO_BY_HANDLE_CLASS>(21), &posix,
+                                   sizeof posix))
+    return true;
+  FILE_DISPOSITION_INFO classic{TRUE};
+  if (::SetFileInformationByHandle(handle_of(f), FileDispositionInfo, &classic, sizeof classic))
+    return true;
+  return remove_in(d, name);
+}
+
+native_file create_in(const folder_at& d, const std::string& name) {
+  return opened(::CreateFileW(wide_in(d, name).c_str(), GENERIC_READ | GENERIC_WRITE, share_all,
+                              nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool remove_in(const folder_at& d, const std::string& name) {
+  if (::DeleteFileW(wide_in(d, name).c_str())) return true;
+  set_errno_from_last_error();
+  return false;
+}
+
+std::optional<file_identity> identity_in(const folder_at& d, const std::string& name) {
+  return identity_of(path_in(d, name));
+}
+
+// No exchange of two names here: the target is kept by a second name made just before the move.
+std::optional<kept_as> replace_keeping(const folder_at& d, const std::string& from,
+                                       const std::string& to, const std::string& kept,
+                                       double patience_seconds) {
+  ::DeleteFileW(wide_in(d, kept).c_str());  // a killed run's
+  const bool linked =
+      ::CreateHardLinkW(wide_in(d, kept).c_str(), wide_in(d, to).c_str(), nullptr) != 0;
+  const DWORD e = linked ? ERROR_SUCCESS : ::GetLastError();
+  const bool none = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+  if (!linked && !none && e != ERROR_INVALID_FUNCTION && e != ERROR_NOT_SUPPORTED &&
+      e != ERROR_TOO_MANY_LINKS) {
+    set_errno_from_last_error();
+    return std::nullopt;
+  }
+  if (!replace_file(path_in(d, from), path_in(d, to), patience_seconds)) {
+    const int error = errno;
+    if (linked) ::DeleteFileW(wide_in(d, kept).c_str());
+    errno = error;
+    return std::nullopt;
+  }
+  return linked ? kept_as::kept : none ? kept_as::nothing : kept_as::gone;
+}
+
+bool publish_in(const folder_at& d, const std::string& from, const std::string& to) {
+  return publish_file(path_in(d, from), path_in(d, to));
+}
+
+bool rename_in(const folder_at& d, const std::string& from, const std::string& to,
+               double patience_seconds) {
+  return replace_file(path_in(d, from), path_in(d, to), patience_seconds);
+}
+
+bool sync_folder(const folder_at&) { return true; }
+
+// Handles have no such limit.
+std::size_t descriptors_allowed(bool) { return std::size_t{1} << 24; }
+
+namespace {
 // The console's handler runs on a thread of its own: the table is shared under a lock, which
 // the handler keeps until the process has ended.
-std::mutex pending_lock;
-std::vector<std::wstring> pending;
+std::recursive_mutex pending_lock;
+std::vector<std::wstring> pending;  // "" in a slot let go
 
 // A console event ends the program as its signal ends it on Linux, with the status a shell
 // reports there (128 + the signal's number): Ctrl+C and Ctrl+Break as SIGINT, a closed console as
@@ -746,7 +799,8 @@ BOOL WINAPI on_console_event(DWORD event) {
     default: return FALSE;
   }
   pending_lock.lock();
-  for (const std::wstring& name : pending) ::DeleteFileW(name.c_str());
+  for (const std::wstring& name : pending)
+    if (!name.empty()) ::DeleteFileW(name.c_str());
   ::TerminateProcess(::GetCurrentProcess(), status);
   return TRUE;
 }
@@ -757,27 +811,46 @@ void catch_interrupts() {
   (void)caught;
 }
 
-bool remove_if_interrupted(const std::string& path) {
-  const std::lock_guard<std::mutex> hold(pending_lock);
+namespace {
+// Registering catches nothing: a library leaves its host's interrupts alone (catch_interrupts).
+interrupt_ticket register_pending(const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> hold(pending_lock);
   try {
     pending.push_back(wide(path));
   } catch (const std::bad_alloc&) {
-    return false;
+    return no_ticket;
   }
-  return true;
+  return pending.size() - 1;
+}
+}  // namespace
+
+bool remove_if_interrupted(const std::string& path) { return register_pending(path) != no_ticket; }
+
+interrupt_ticket remove_if_interrupted(const folder_at& d, const std::string& name) {
+  return register_pending(path_in(d, name));
 }
 
 void catch_write_signals() { catch_interrupts(); }
 
 void forget_on_interrupt(const std::string& path) {
   const std::wstring name = wide(path);
-  const std::lock_guard<std::mutex> hold(pending_lock);
-  pending.erase(std::remove(pending.begin(), pending.end(), name), pending.end());
+  const std::lock_guard<std::recursive_mutex> hold(pending_lock);
+  for (std::wstring& p : pending)
+    if (p == name) p.clear();
 }
 
 bool device_name(const std::string& path) {
   return reserved_on_windows(std::string_view(path).substr(last_separator(path) + 1));
 }
+
+void forget_on_interrupt(interrupt_ticket ticket) {
+  const std::lock_guard<std::recursive_mutex> hold(pending_lock);
+  if (ticket < pending.size()) pending[ticket].clear();
+}
+
+// The console's handler waits for the table while one is held.
+interrupts_held::interrupts_held() { pending_lock.lock(); }
+interrupts_held::~interrupts_held() { pending_lock.unlock(); }
 
 std::tm utc_time(std::time_t t) {
   std::tm tm{};

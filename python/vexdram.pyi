@@ -12,7 +12,8 @@ class Refused(Error, ValueError):
     problems: List[str]
 
 class BadFile(Error, ValueError): ...
-class Busy(Error): ...
+class Busy(Error):
+    holder: Optional[int]
 class Changed(Error): ...
 
 class Storage:

@@ -38,6 +38,15 @@ void raise_with(PyObject* type, const py::tuple& args, const vexdram::error& e) 
   py::object exc = py::reinterpret_borrow<py::object>(type)(*args);
   exc.attr("code") = vexdram::name_of(e.code());
   exc.attr("file") = e.file().empty() ? py::none() : py::object(py::str(e.file()));
+  if (type == busy_type) exc.attr("holder") = e.holder() > 0 ? py::object(py::int_(e.holder())) : py::none();
+  // A failed rename of several targets: those it could not put back, (target, where the old file
+  // is kept or None); empty when every target is as it was.
+  if (!e.outcome().empty()) {
+    py::list left;
+    for (const vexdram::not_put_back& t : e.not_put_back())
+      left.append(py::make_tuple(t.target, t.kept_at.empty() ? py::none() : py::object(py::str(t.kept_at))));
+    exc.attr("not_put_back") = left;
+  }
   if (type == refused_type) {
     std::vector<std::string> problems;
     const std::string text = e.what();
@@ -84,8 +93,8 @@ void raise_error(const vexdram::error& e) {
     case errc::refused:
     case errc::output_is_input: return raise_with(refused_type, py::make_tuple(e.what()), e);
     case errc::unknown_key: return raise_with(PyExc_KeyError, py::make_tuple(e.what()), e);
-    case errc::busy:
-    case errc::lock_exists: return raise_with(busy_type, py::make_tuple(e.what()), e);
+    case errc::busy: return raise_with(busy_type, py::make_tuple(e.what()), e);
+    case errc::not_a_lock: return raise_os(e, EEXIST);
     case errc::changed: return raise_with(changed_type, py::make_tuple(e.what()), e);
     case errc::out_of_memory: PyErr_NoMemory(); return;
   }
@@ -229,7 +238,9 @@ PYBIND11_MODULE(vexdram, m) {
       "not a regular file.",
       py::make_tuple(py::handle(error_type), py::handle(PyExc_ValueError)).release().ptr());
   busy_type =
-      new_type(m, "Busy", "Another run (of vexdram, or of this package) holds the target's lock.",
+      new_type(m, "Busy",
+               "Another run (of vexdram, or of this package) holds the target's lock; holder is its "
+               "process when the system says which, else None.",
                error_type);
   changed_type = new_type(
       m, "Changed", "The file was changed by another program after it was read; nothing written.",

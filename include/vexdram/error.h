@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <vexdram/export.h>
 
@@ -34,30 +35,58 @@ enum class errc : std::uint8_t {
   bad_value,     // a text that is no value (the value rule)
   refused,       // an edit that cannot be made in this image (see refusal)
   // Writing.
-  busy,             // another run holds the target's lock
-  lock_exists,      // the target's lock exists and names no process
+  busy,             // another run holds the target's lock (holder: which, when the system says)
+  not_a_lock,       // what stands at the lock's name is no lock (a directory, a FIFO, a link)
   changed,          // the file read was changed by another program before it was replaced
   exists,           // the output exists and replacing it was not asked for
   read_only,        // in place: the file has no write bit, and replacing it was not asked for
   output_is_input,  // the output named is the input itself
   no_directory,     // the output's directory does not exist, or is no directory
-  write_failed,     // making, filling, syncing or renaming the new file failed (sys)
+  write_failed,     // making, filling, syncing or renaming the new file failed (sys); a failed
+                    // rename says what it left (outcome, not_put_back)
   check_failed,     // the new file does not read back as it should; nothing was written
   not_synced,       // written and renamed, but its directory could not be synced (sys)
   out_of_memory,
 };
 
+// A target that a write over several had already replaced when a later rename failed, and that
+// could not be put back: where its old file is kept, or "" when none could be kept.
+struct not_put_back {
+  std::string target, kept_at;
+};
+
+// What some failures say besides their words.
+struct error_details {
+  long holder = 0;  // busy: the process holding the lock, when the system says which
+  // A failed rename (exists, write_failed): what the renames before it left, in words and typed.
+  std::string outcome;
+  std::vector<not_put_back> left;
+};
+
 class VEXDRAM_API error : public std::runtime_error {
  public:
-  error(errc code, const std::string& text, std::string file = {}, int sys = 0);
+  error(errc code, const std::string& text, std::string file = {}, int sys = 0,
+        error_details more = {});
   errc code() const noexcept { return code_; }
   const std::string& file() const noexcept { return file_; }
   int sys() const noexcept { return sys_; }
+  // The failure in vexdram's words without its outcome; what() is text() + outcome().
+  const std::string& text() const noexcept { return text_; }
+  // After a failed rename: "; nothing written" when every target is as it was, else each one
+  // that is not ("; T could not be put back (its old file is kept as K)", "; T is already
+  // replaced"). "" for every other failure.
+  const std::string& outcome() const noexcept { return more_.outcome; }
+  // The same, typed: empty when every target is as it was (or for another failure).
+  const std::vector<vexdram::not_put_back>& not_put_back() const noexcept { return more_.left; }
+  // busy: the process that holds the lock when the system says which (on Linux, one this PID
+  // namespace sees); 0 when it is not known here.
+  long holder() const noexcept { return more_.holder; }
 
  private:
   errc code_;
-  std::string file_;
+  std::string file_, text_;
   int sys_;
+  error_details more_;
 };
 
 // The code's name, as written above ("busy", "check_failed"): for logs and bindings.

@@ -150,29 +150,58 @@ TEST(PlatformFiles, TemporaryThenReplaceOrPublish) {
   EXPECT_EQ(platform::make_folder(d.at("missing/deeper")), platform::folder::failed);
 }
 
-// The lock of vexdram's writer: made only where nothing is, its owner recorded beside it (where the
-// file system keeps such records), found again by name, and a changed file told from the one read.
-TEST(PlatformFiles, LockFileOwnerAndIdentity) {
+// The lock mechanics of vexdram's writer, in a folder held open and by path: a lock made only
+// where nothing is and locked at once, a second name of it (a hard link) that is locked with it,
+// a held lock told from one nobody holds, a name told from another file's, the new file beside.
+TEST(PlatformFiles, LocksHeldByTheSystem) {
   const folder_with_names d;
-  const std::string lock = d.at("板卡.bin.lock");
-  const platform::native_file f = platform::create_new(lock);
-  ASSERT_NE(f, platform::no_file);
-  platform::record_owner(f, lock);
-  platform::close_file(f);
-  EXPECT_EQ(platform::create_new(lock), platform::no_file);
-  EXPECT_EQ(errno, EEXIST);
-  const long owner = platform::lock_owner(lock);
-  if (owner != 0) {  // recorded: it is this process, alive; taken off, none
-    EXPECT_TRUE(platform::process_exists(owner));
-    EXPECT_TRUE(platform::drop_owner(lock));
-    EXPECT_EQ(platform::lock_owner(lock), 0);
+  const std::string path = d.at("");
+  for (const platform::native_file held : {platform::hold_folder(path), platform::no_file}) {
+    const platform::folder_at dir{path.substr(0, path.size() - 1), held};
+    EXPECT_EQ(platform::path_in(dir, "x"), d.at("x"));
+    const platform::native_file lock = platform::create_lock(dir, "板卡.bin.lock");
+    ASSERT_NE(lock, platform::no_file);
+    EXPECT_EQ(platform::create_lock(dir, "板卡.bin.lock"), platform::no_file);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(platform::same_node(lock, dir, "板卡.bin.lock"));
+    EXPECT_FALSE(platform::same_node(lock, dir, "missing"));
+    // a second look from another descriptor: held, as long as the first is open
+    const platform::native_file look = platform::open_lock(dir, "板卡.bin.lock");
+    ASSERT_NE(look, platform::no_file);
+    EXPECT_EQ(platform::try_lock(look), platform::lock_try::held);
+    const bool linked = platform::link_token(lock, dir, "板卡.bin.lock", dir, "other.lock");
+    if (linked) {  // where the file system has hard links: one file, one lock
+      const platform::native_file sibling = platform::open_lock(dir, "other.lock");
+      EXPECT_EQ(platform::try_lock(sibling), platform::lock_try::held);
+      EXPECT_FALSE(platform::link_token(lock, dir, "板卡.bin.lock", dir, "other.lock"));
+      EXPECT_EQ(errno, EEXIST);
+      platform::close_file(sibling);
+      EXPECT_TRUE(platform::remove_in(dir, "other.lock"));
+    }
+    platform::close_file(lock);  // its run has ended: nobody holds it
+    EXPECT_EQ(platform::try_lock(look), platform::lock_try::taken);
+    EXPECT_TRUE(platform::remove_lock(look, dir, "板卡.bin.lock"));
+    platform::close_file(look);
+    EXPECT_FALSE(platform::identity_in(dir, "板卡.bin.lock"));
+    EXPECT_EQ(platform::open_lock(dir, "板卡.bin.lock"), platform::no_file);
+    // a token without a name, where the system makes one, and a lock that is a link to it
+    if (const platform::native_file token = platform::make_token(dir); token != platform::no_file) {
+      ASSERT_TRUE(platform::link_token(token, dir, "", dir, "t.lock"));
+      const platform::native_file other = platform::open_lock(dir, "t.lock");
+      EXPECT_EQ(platform::try_lock(other), platform::lock_try::held);
+      platform::close_file(other);
+      EXPECT_TRUE(platform::remove_in(dir, "t.lock"));
+      platform::close_file(token);
+    }
+    const platform::native_file made = platform::create_in(dir, "n.new");
+    ASSERT_NE(made, platform::no_file);
+    platform::close_file(made);
+    EXPECT_EQ(platform::create_in(dir, "n.new"), platform::no_file);
+    EXPECT_TRUE(platform::remove_in(dir, "n.new"));
+    EXPECT_TRUE(platform::sync_folder(dir));
+    platform::close_file(held);
   }
-  EXPECT_FALSE(platform::process_exists(0));
-  EXPECT_EQ(platform::folder_names(d.at("")), std::vector<std::string>{"板卡.bin.lock"});
-  {
-    const platform::folder_lock held(d.at(""));
-    const platform::folder_lock again(d.dir);  // another folder: not held by the first
-  }
+  EXPECT_GT(platform::descriptors_allowed(false), 16u);
 
   const std::string target = d.at("target.bin");
   write_file(target, bytes{1, 2});
@@ -183,6 +212,27 @@ TEST(PlatformFiles, LockFileOwnerAndIdentity) {
   write_file(d.at("other.bin"), bytes{1, 2});
   ASSERT_TRUE(platform::replace_file(d.at("other.bin"), target, 0));  // same bytes, another file
   EXPECT_NE(platform::identity_of(target), was);
+
+  // Replaced, keeping what it replaced until it is put back by a rename; published only where
+  // nothing is.
+  const platform::folder_at dir{path.substr(0, path.size() - 1)};
+  write_file(d.at("new.bin"), bytes{3});
+  const auto kept = platform::replace_keeping(dir, "new.bin", "target.bin", "target.old", 0);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(read_file(target), bytes{3});
+  ASSERT_TRUE(*kept == platform::kept_as::from || *kept == platform::kept_as::kept);
+  const char* at = *kept == platform::kept_as::from ? "new.bin" : "target.old";
+  EXPECT_EQ(read_file(d.at(at)), (bytes{1, 2}));
+  ASSERT_TRUE(platform::rename_in(dir, at, "target.bin", 0));
+  EXPECT_EQ(read_file(target), (bytes{1, 2}));
+  write_file(d.at("new.bin"), bytes{4});
+  EXPECT_EQ(platform::replace_keeping(dir, "new.bin", "fresh.bin", "fresh.old", 0),
+            platform::kept_as::nothing);
+  write_file(d.at("new.bin"), bytes{5});
+  EXPECT_FALSE(platform::publish_in(dir, "new.bin", "fresh.bin"));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_TRUE(platform::publish_in(dir, "new.bin", "fresh2.bin"));
+  EXPECT_EQ(read_file(d.at("fresh2.bin")), bytes{5});
 }
 
 // The names Windows takes for devices, by the same rule on every system (imgwelder refuses them

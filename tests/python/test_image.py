@@ -1,6 +1,8 @@
 """An image as a host uses it: values equal to what `vexdram show --json` says, edits checked at
 once, writes with vexdram's guarantees and each failure its own exception, the interpreter's lock
 let go while a file is written, threads, the host's interrupts left alone, no leak."""
+import contextlib
+import fcntl
 import gc
 import json
 import os
@@ -93,6 +95,15 @@ def work(tmp_path):
     return tmp_path
 
 
+@contextlib.contextmanager
+def held_lock(path):
+    """A lock as a live run holds it: a file the kernel keeps locked (another open file's flock)."""
+    with open(path, "w") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        yield
+    os.remove(path)
+
+
 def test_each_failure_of_a_write_has_its_exception(work):
     path = str(work / "tq6951_ddr_v5.bin")
     img = vexdram.open(path)
@@ -109,11 +120,17 @@ def test_each_failure_of_a_write_has_its_exception(work):
         img.write(str(work / "missing" / "x.bin"))
     with pytest.raises(IsADirectoryError):
         img.write(str(work))
-    # a lock that names no process: another program's, or a killed run's
-    (work / "tq6951_ddr_v5.bin.lock").write_bytes(b"")
-    with pytest.raises(vexdram.Busy, match="another vexdram run is writing"):
+    # a lock another run holds (the kernel's lock on it), one nobody holds (a killed run's: swept),
+    # and a name that is no lock
+    with held_lock(work / "tq6951_ddr_v5.bin.lock"):
+        with pytest.raises(vexdram.Busy, match=f"process {os.getpid()}.* is writing") as e:
+            img.write()
+        assert e.value.holder == os.getpid()
+    os.mkdir(work / "tq6951_ddr_v5.bin.lock")
+    with pytest.raises(FileExistsError, match="no lock of vexdram's") as e:
         img.write()
-    os.remove(work / "tq6951_ddr_v5.bin.lock")
+    assert e.value.code == "not_a_lock"
+    os.rmdir(work / "tq6951_ddr_v5.bin.lock")
     # another program writes the file after it was read: its bytes are kept
     other = vexdram.open(path)
     other["lp4_freq"] = 800
@@ -142,7 +159,6 @@ def test_a_write_waiting_for_a_lock_lets_other_threads_run(work):
     path = str(work / "tq6951_ddr_v5.bin")
     img = vexdram.open(path)
     img["ddr3_freq"] = 933
-    (work / "tq6951_ddr_v5.bin.lock").write_bytes(b"")
     failed = []
 
     def write():
@@ -152,9 +168,10 @@ def test_a_write_waiting_for_a_lock_lets_other_threads_run(work):
             failed.append(e)
     t = threading.Thread(target=write)
     start, counted = time.monotonic(), 0
-    t.start()
-    while t.is_alive():
-        counted += 1
+    with held_lock(work / "tq6951_ddr_v5.bin.lock"):
+        t.start()
+        while t.is_alive():
+            counted += 1
     assert len(failed) == 1 and time.monotonic() - start >= 0.5
     assert counted > 10000  # held lock: the loop would have run a handful of times
 

@@ -79,14 +79,15 @@ def test_replace_over_an_existing_target(tmp_path):
 
 @pytest.fixture
 def held(tmp_path):
-    """Holds a file open in another Windows program, with no sharing, until the test ends."""
+    """Holds a file in another Windows program until the test ends: open with no sharing, or
+    ("--lock") locked as a live vexdram run holds its lock."""
     helper = BUILD_WIN / "tests" / "windows" / "hold_file.exe"
     if not helper.exists():
         pytest.skip(f"no {helper}")
     holders = []
 
-    def hold(path):
-        p = subprocess.Popen([WINE, str(helper), str(path)], env=WINE_ENV, stdin=subprocess.PIPE,
+    def hold(path, *how):
+        p = subprocess.Popen([WINE, str(helper), *how, str(path)], env=WINE_ENV, stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE)
         assert p.stdout.readline().rstrip() == b"held"
         holders.append(p)
@@ -182,7 +183,7 @@ def test_vexdram_target_held_open_by_another_program(tmp_path, held):
     before["tq6951_b.bin"] = (tmp_path / "tq6951_b.bin").read_bytes()
     status, out, err = vexdram(tmp_path, "set", "tq6951_b.bin", "ddr3_freq=800", "-o", "tq6951_out.bin", "--force")
     assert (status, out, err) == (2, b"", b"vexdram: tq6951_out.bin: cannot rename the new file into place: Device or "
-                                          b"resource busy: another program has it open and does not share it\n")
+                                          b"resource busy: another program has it open and does not share it; nothing written\n")
     assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == before
 
 
@@ -272,15 +273,17 @@ def test_vexdram_refuses_device_names(tmp_path):
     (signal.SIGINT, 130, []),
     (signal.SIGTERM, -signal.SIGTERM, ["tq6951_a.bin.lock"]),
 ], ids=["SIGINT", "SIGTERM"])
-def test_vexdram_interrupted_while_it_holds_a_lock(tmp_path, sig, status, left):
+def test_vexdram_interrupted_while_it_holds_a_lock(tmp_path, held, sig, status, left):
     """Wine turns a SIGINT into the console's Ctrl+C: vexdram.exe removes its lock and ends with
     130, as on Linux. A SIGTERM ends the Wine process at once, as TerminateProcess ends a Windows
-    one: no code of the program runs, its lock is left behind. The targets stay as they were."""
+    one: no code of the program runs, its lock is left behind, for the next run to remove. The
+    targets stay as they were."""
     for name in ("tq6951_a.bin", "tq6951_b.bin"):
         shutil.copy(REPO / "examples" / "tq6951_ddr_v5.bin", tmp_path / name)
-    (tmp_path / "tq6951_b.bin.lock").write_bytes(b"")  # another run's: the run waits for it
     (tmp_path / "p.txt").write_text(with_values({"ddr3_freq": "800"}))
     before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    held(tmp_path / "tq6951_b.bin.lock", "--lock")  # a live run's: the run waits for it
+    before["tq6951_b.bin.lock"] = b""
     run_ = start_vexdram(tmp_path, "apply", "p.txt", "tq6951_a.bin", "tq6951_b.bin", "--in-place", "--wait", "60")
     deadline = time.monotonic() + 30
     while not (tmp_path / "tq6951_a.bin.lock").exists() and time.monotonic() < deadline:
@@ -290,6 +293,9 @@ def test_vexdram_interrupted_while_it_holds_a_lock(tmp_path, sig, status, left):
     assert run_.wait(timeout=30) == status, run_.communicate()
     assert {p.name: p.read_bytes() for p in tmp_path.iterdir() if p.name in before} == before
     assert sorted(set(os.listdir(tmp_path)) - set(before)) == left
+    if left:  # a lock nobody holds: the next run on that target removes it and writes
+        assert vexdram(tmp_path, "set", "tq6951_a.bin", "ddr3_freq=801", "--in-place")[0] == 0
+        assert sorted(set(os.listdir(tmp_path)) - set(before)) == []
 
 
 def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
