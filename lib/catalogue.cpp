@@ -62,6 +62,17 @@ const char* name_of(errc code) {
   return "unknown";
 }
 
+const char* name_of(refusal::reason why) {
+  switch (why) {
+    case refusal::reason::unwritable: return "unwritable";
+    case refusal::reason::fixed: return "fixed";
+    case refusal::reason::not_stored: return "not_stored";
+    case refusal::reason::too_wide: return "too_wide";
+    case refusal::reason::zero_keeps: return "zero_keeps";
+  }
+  return "unknown";
+}
+
 std::string_view key_of(std::size_t n) { return base_info_tag.at(n); }
 
 std::optional<std::size_t> parameter_of(std::string_view key) {

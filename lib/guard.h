@@ -11,7 +11,7 @@
 namespace vexdram::lib {
 
 [[noreturn]] inline void raise(const engine::trouble& t) {
-  throw error(t.code, t.text, t.file, t.sys, {t.holder, t.outcome, t.not_put_back});
+  throw error(t.code, t.text, t.file, t.sys, {t.holder, t.outcome, t.not_put_back, std::nullopt});
 }
 
 template <typename F>

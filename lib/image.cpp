@@ -139,7 +139,7 @@ void image::set(std::size_t n, std::uint32_t value) {
   if (!r) r = check(n, value);
   if (r)
     throw error(errc::refused, std::string(key_of(n)) + "=" + value_text(n, value) + ": " + r->text,
-                path());
+                path(), 0, {0, {}, {}, r->why});
   p_->now[n] = value;
   for (edit& e : p_->edits)
     if (e.n == n) {

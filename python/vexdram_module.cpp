@@ -23,6 +23,7 @@ PyObject* refused_type = nullptr;   // vexdram.Refused (a ValueError)
 PyObject* bad_file_type = nullptr;  // vexdram.BadFile (a ValueError)
 PyObject* busy_type = nullptr;      // vexdram.Busy
 PyObject* changed_type = nullptr;   // vexdram.Changed
+PyObject* not_a_lock_type = nullptr;  // vexdram.NotALock (a FileExistsError)
 
 PyObject* new_type(py::module_& m, const char* name, const char* doc, PyObject* bases) {
   const std::string qualified = std::string("vexdram.") + name;
@@ -38,16 +39,10 @@ void raise_with(PyObject* type, const py::tuple& args, const vexdram::error& e) 
   py::object exc = py::reinterpret_borrow<py::object>(type)(*args);
   exc.attr("code") = vexdram::name_of(e.code());
   exc.attr("file") = e.file().empty() ? py::none() : py::object(py::str(e.file()));
-  if (type == busy_type) exc.attr("holder") = e.holder() > 0 ? py::object(py::int_(e.holder())) : py::none();
-  // A failed rename of several targets: those it could not put back, (target, where the old file
-  // is kept or None); empty when every target is as it was.
-  if (!e.outcome().empty()) {
-    py::list left;
-    for (const vexdram::not_put_back& t : e.not_put_back())
-      left.append(py::make_tuple(t.target, t.kept_at.empty() ? py::none() : py::object(py::str(t.kept_at))));
-    exc.attr("not_put_back") = left;
-  }
+  if (type == busy_type)
+    exc.attr("holder") = e.holder() > 0 ? py::object(py::int_(e.holder())) : py::none();
   if (type == refused_type) {
+    exc.attr("why") = e.why() ? py::object(py::str(vexdram::name_of(*e.why()))) : py::none();
     std::vector<std::string> problems;
     const std::string text = e.what();
     for (std::size_t at = 0; at <= text.size();) {
@@ -60,12 +55,12 @@ void raise_with(PyObject* type, const py::tuple& args, const vexdram::error& e) 
   PyErr_SetObject(type, exc.ptr());
 }
 
-void raise_os(const vexdram::error& e, int fallback) {
+// OSError(errno, text, file) is made the subclass the errno names (FileExistsError, ...).
+void raise_os(const vexdram::error& e, int fallback, PyObject* type = PyExc_OSError) {
   const int code = e.sys() != 0 ? e.sys() : fallback;
-  // OSError(errno, text, file) is made the subclass the errno names (FileExistsError, ...).
   py::tuple args =
       e.file().empty() ? py::make_tuple(code, e.what()) : py::make_tuple(code, e.what(), e.file());
-  raise_with(PyExc_OSError, args, e);
+  raise_with(type, args, e);
 }
 
 // A library error as the Python exception its code calls for.
@@ -94,7 +89,7 @@ void raise_error(const vexdram::error& e) {
     case errc::output_is_input: return raise_with(refused_type, py::make_tuple(e.what()), e);
     case errc::unknown_key: return raise_with(PyExc_KeyError, py::make_tuple(e.what()), e);
     case errc::busy: return raise_with(busy_type, py::make_tuple(e.what()), e);
-    case errc::not_a_lock: return raise_os(e, EEXIST);
+    case errc::not_a_lock: return raise_os(e, EEXIST, not_a_lock_type);
     case errc::changed: return raise_with(changed_type, py::make_tuple(e.what()), e);
     case errc::out_of_memory: PyErr_NoMemory(); return;
   }
@@ -230,7 +225,8 @@ PYBIND11_MODULE(vexdram, m) {
   refused_type = new_type(
       m, "Refused",
       "What was asked is refused: a value, an edit, a chip, a parameter file's lines. problems "
-      "lists every reason.",
+      "lists every reason; why names the refusal of one edit ('unwritable', 'fixed', "
+      "'not_stored', 'too_wide', 'zero_keeps'), else None.",
       py::make_tuple(py::handle(error_type), py::handle(PyExc_ValueError)).release().ptr());
   bad_file_type = new_type(
       m, "BadFile",
@@ -245,6 +241,11 @@ PYBIND11_MODULE(vexdram, m) {
   changed_type = new_type(
       m, "Changed", "The file was changed by another program after it was read; nothing written.",
       error_type);
+  not_a_lock_type = new_type(
+      m, "NotALock",
+      "What stands at the target's lock name (NAME.lock) is no lock of vexdram's (a directory, a "
+      "FIFO, a link): it is left as it is, and nothing is written.",
+      py::make_tuple(py::handle(error_type), py::handle(PyExc_FileExistsError)).release().ptr());
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
@@ -282,6 +283,15 @@ PYBIND11_MODULE(vexdram, m) {
             return s.reason;
           },
           "None when stored; else vexdram's words for why not.")
+      .def_property_readonly(
+          "zero_refused",
+          [](const vexdram::storage_info& s) -> std::optional<std::string> {
+            if (s.zero_refused.empty()) return std::nullopt;
+            return s.zero_refused;
+          },
+          "A tq6951 skew lane that holds a value other than 0 takes any other value that fits, "
+          "but not 0 (which keeps a lane): vexdram's words for that; None for every other "
+          "parameter.")
       .def("__str__",
            [](const vexdram::storage_info& s) { return s.stored() ? "stored" : s.reason; })
       .def("__repr__", [](const vexdram::storage_info& s) {
@@ -371,6 +381,14 @@ PYBIND11_MODULE(vexdram, m) {
       .def_property_readonly(
           "notes", [](image& i) { return i.img.notes(); },
           "Warnings about what was read (a skew section of another sub-version).")
+      .def_property_readonly(
+          "unwritable",
+          [](image& i) -> std::optional<std::string> {
+            const auto held = i.hold();
+            if (auto r = i.img.unwritable()) return r->text;
+            return std::nullopt;
+          },
+          "None when edits of this image can be written; else vexdram's words for why none can.")
       .def("__len__", [](image&) { return vexdram::parameter_count; })
       .def("__contains__",
            [](image&, const py::object& key) {
@@ -393,7 +411,8 @@ PYBIND11_MODULE(vexdram, m) {
             const auto held = i.hold();
             i.img.set(n, v);
           },
-          "Sets a value in memory, checked at once: vexdram.Refused with vexdram's reason.")
+          "Sets a value in memory, checked at once: vexdram.Refused with vexdram's reason (its why "
+          "names the refusal).")
       .def(
           "get",
           [](image& i, const std::string& key, py::object fallback) -> py::object {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,19 @@ enum class errc : std::uint8_t {
   out_of_memory,
 };
 
+// Why an edit cannot be made.
+struct refusal {
+  enum class reason : std::uint8_t {
+    unwritable,  // no edit of this image can be written (overlapping sections, the release time)
+    fixed,       // the start tag
+    not_stored,  // a value other than the binary's own, for a parameter it does not store
+    too_wide,    // a value that does not fit its field
+    zero_keeps,  // 0 for a tq6951 skew lane that holds another value: 0 keeps a lane
+  };
+  reason why;
+  std::string text;  // vexdram's words
+};
+
 // A target that a write over several had already replaced when a later rename failed, and that
 // could not be put back: where its old file is kept, or "" when none could be kept.
 struct not_put_back {
@@ -61,6 +75,8 @@ struct error_details {
   // A failed rename (exists, write_failed): what the renames before it left, in words and typed.
   std::string outcome;
   std::vector<not_put_back> left;
+  // refused, for one edit (image::set): the refusal's reason.
+  std::optional<refusal::reason> why;
 };
 
 class VEXDRAM_API error : public std::runtime_error {
@@ -81,6 +97,9 @@ class VEXDRAM_API error : public std::runtime_error {
   // busy: the process that holds the lock when the system says which (on Linux, one this PID
   // namespace sees); 0 when it is not known here.
   long holder() const noexcept { return more_.holder; }
+  // refused by image::set: why that edit was (the reason image::check gives); none for a
+  // refusal of several (apply, a parameter file) and for every other failure.
+  std::optional<refusal::reason> why() const noexcept { return more_.why; }
 
  private:
   errc code_;
@@ -91,5 +110,7 @@ class VEXDRAM_API error : public std::runtime_error {
 
 // The code's name, as written above ("busy", "check_failed"): for logs and bindings.
 VEXDRAM_API const char* name_of(errc code);
+// The reason's name, as written above ("too_wide", "zero_keeps").
+VEXDRAM_API const char* name_of(refusal::reason why);
 
 }  // namespace vexdram

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <vexdram/error.h>
 #include <vexdram/export.h>
 #include <vexdram/params.h>
 
@@ -39,23 +40,11 @@ struct storage_info {
   bool stored() const { return why == state::stored; }
 };
 
-// Why an edit cannot be made.
-struct refusal {
-  enum class reason : std::uint8_t {
-    unwritable,  // no edit of this image can be written (overlapping sections, the release time)
-    fixed,       // the start tag
-    not_stored,  // a value other than the binary's own, for a parameter it does not store
-    too_wide,    // a value that does not fit its field
-    zero_keeps,  // 0 for a tq6951 skew lane that holds another value: 0 keeps a lane
-  };
-  reason why;
-  std::string text;  // vexdram's words
-};
-
-// How an image is written to a file. Every output is written whole to a new file beside its
-// target ("NAME.lock", which is also the target's lock), synced, read back, decoded again and
-// checked, then renamed over the target, and the directory synced; on any failure the new file
-// is removed and the target is as it was.
+// How an image is written to a file. The target's lock "NAME.lock" is taken (a file the kernel
+// keeps locked while it is held; errc::busy when another run holds it, errc::not_a_lock when
+// what is there is no lock). Every output is written whole to a new file beside its target
+// ("NAME.lock.new"), synced, read back, decoded again and checked, then renamed over the target,
+// and the directory synced; on any failure the new file is removed and the target is as it was.
 struct write_options {
   bool replace = false;     // replace an existing output; in place, also a read-only file
   double wait_seconds = 0;  // wait up to this long for another run's lock (else errc::busy)
@@ -144,10 +133,10 @@ class VEXDRAM_API writer {
   // file is ever replaced; in place, a read-only file only with replace; an existing output only
   // with replace; the output may not be the input itself. A symbolic link leads to its target.
   static std::string target_of(const std::string& input, const std::string& output, bool replace);
-  // Takes target's lock (its new file), waiting up to wait_seconds while another run holds it;
+  // Takes target's lock, waiting up to wait_seconds while another run holds it;
   // taken before the input is read, the lock holds from the read to the rename.
   void lock(const std::string& target, double wait_seconds = 0);
-  // Adds the image's output, written now into the target's new file (the lock, taken now unless
+  // Adds the image's output, written now into the target's new file (its lock taken now unless
   // held). In place, the target keeps its owner and must still be the file read at the rename;
   // a new file keeps the input's mode. in_place with no value changed adds nothing.
   void add(const image& img, const std::string& target, bool in_place, bool replace);

@@ -19,16 +19,40 @@ import pytest
 from conftest import DIST, EXAMPLES, SAMPLES, builder, cli, vexdram
 
 
-@pytest.mark.parametrize("name", SAMPLES)
-def test_values_and_storage_equal_show_json(name):
+OVERLAP = "tq6951_skewword_v5.bin"  # its LPDDR3 and skew sections overlap: no edit is written
+
+
+@pytest.mark.parametrize("name", SAMPLES + [OVERLAP])
+def test_values_and_storage_equal_show_json(name, tmp_path):
     path = str(EXAMPLES / name)
+    if name == OVERLAP:
+        path = str(tmp_path / name)
+        open(path, "wb").write(builder.skew_in_section())
     shown = json.loads(cli("show", "--json", path).stdout)
     img = vexdram.open(path)
     assert (img.path, img.chip, img.kind, img.version) == (shown["file"], shown["chip"], shown["kind"],
                                                            shown["version"])
     assert img.as_dict() == shown["parameters"] == dict(img.items())
     assert {k: str(img.storage(k)) for k in img} == shown["storage"]
+    assert img.unwritable == shown["unwritable"] and (img.unwritable is None) == (name != OVERLAP)
+    zero_refused = {k: img.storage(k).zero_refused for k in img if img.storage(k).zero_refused}
+    assert zero_refused == shown["zero_refused"] and bool(zero_refused) == (name in ("tq6951_ddr_v5.bin", "tq6951_loader.bin"))
     assert img.report() == cli("show", path).stdout
+
+
+@pytest.mark.parametrize("name, key, value, why", [
+    ("tq6951_ddr_v5.bin", "uart id", 16, "too_wide"),
+    ("tq6951_ddr_v5.bin", "start tag", 1, "fixed"),
+    ("tq6951_ddr_v5.bin", "ddr3_ca0_skew", 0, "zero_keeps"),
+    ("tq6583_ddr_v2.bin", "ddr3_dq_vref_when_odten", 1, "not_stored"),
+    (OVERLAP, "lp3_freq", 800, "unwritable"),
+])
+def test_a_refused_edit_names_its_refusal(name, key, value, why, tmp_path):
+    data = builder.skew_in_section() if name == OVERLAP else (EXAMPLES / name).read_bytes()
+    img = vexdram.from_bytes(data, name)
+    with pytest.raises(vexdram.Refused) as e:
+        img[key] = value
+    assert e.value.why == why and str(e.value).endswith(": " + img.check(key, value))
 
 
 def test_reads_like_a_mapping_and_checks_every_edit():
@@ -127,9 +151,9 @@ def test_each_failure_of_a_write_has_its_exception(work):
             img.write()
         assert e.value.holder == os.getpid()
     os.mkdir(work / "tq6951_ddr_v5.bin.lock")
-    with pytest.raises(FileExistsError, match="no lock of vexdram's") as e:
+    with pytest.raises(vexdram.NotALock, match="no lock of vexdram's") as e:
         img.write()
-    assert e.value.code == "not_a_lock"
+    assert isinstance(e.value, FileExistsError) and e.value.code == "not_a_lock"
     os.rmdir(work / "tq6951_ddr_v5.bin.lock")
     # another program writes the file after it was read: its bytes are kept
     other = vexdram.open(path)
