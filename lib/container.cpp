@@ -56,11 +56,7 @@ std::string module_unpack::ddr_image() const {
 module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
                                const imgwelder::container& c, const std::string& chip) {
   module_unpack u;
-  for (const char* key :
-       {"imgweld_tool_path", "pack_params", "loader_471", "loader_472", "loader_473_0",
-        "loader_473_1", "loader_473_2", "loader_473_3", "loader_FlashBoost_path",
-        "loader_FlashData_path", "loader_FlashBoot_path", "loader_file_path"})
-    u.dict.emplace_back(key, null_text);
+  for (const char* key : imgwelder::unpack_keys) u.dict.emplace_back(key, null_text);
   auto set = [&](const std::string& key, const std::string& value) {
     for (auto& [k, v] : u.dict)
       if (k == key) {
@@ -96,13 +92,8 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
   }
   // Each value naming a Flash* image is stored under that kind's key; the values are read live,
   // as a later key may have been overwritten by an earlier one.
-  static const std::pair<const char*, const char*> kinds[] = {
-      {"FlashBoost", "loader_FlashBoost_path"},
-      {"FlashData", "loader_FlashData_path"},
-      {"FlashBoot", "loader_FlashBoot_path"},
-  };
   for (std::size_t i = 0; i < u.dict.size(); ++i)
-    for (const auto& [marker, target] : kinds)
+    for (const auto& [marker, target] : imgwelder::flash_kinds)
       if (u.dict[i].second.find(marker) != std::string::npos) set(target, u.dict[i].second);
 
   // The output directory: every image under its name.
