@@ -1,32 +1,24 @@
 // vexdram: the DDR parameter block from scripts and build systems. show, get, set, apply, diff,
 // template, keys, chips; every failure is a message on standard error and a status of 2, and a
-// write is all or nothing. This file owns the command line and the statuses; what a file is, how
-// it is read and written, and how values are printed live beside it.
-#include <cerrno>
+// write is all or nothing. A front over the library (vexdram/vexdram.h): this file owns the
+// command line, the words and the statuses; the output formats live beside it. As in git, one
+// table names each command with what it takes and the function that runs it, and main only
+// dispatches.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <vexdram/vexdram.h>
 #include <CLI/CLI.hpp>
 
-#include "cli/binary.h"
-#include "cli/chip.h"
 #include "cli/command_text.h"
-#include "cli/errors.h"
-#include "cli/files.h"
+#include "cli/messages.h"
 #include "cli/output.h"
-#include "cli/param_file.h"
-#include "cli/values.h"
-#include "cli/writer.h"
-#include "imgwelder/option_reader.h"
 #include "platform/platform.h"
-#include "tool/report.h"
 
 namespace {
 
@@ -42,14 +34,24 @@ struct options {
   double wait = 0;  // seconds to wait for another run's lock
 };
 
-// Where the edited files go.
-struct destination {
-  const std::string& out;
-  const std::string& out_dir;
-  bool in_place;
-  bool force;
-  double wait;
+// A failure of the front itself (the library's are vexdram::error); no text: already said.
+struct failure {
+  std::string text;
+  std::string file = {};
 };
+
+// What vexdram adds to the library's words for a code, where one of its options helps.
+std::string hint_of(errc code) {
+  for (const message::hint& h : message::hints)
+    if (h.code == code) return h.text;
+  return "";
+}
+// The hint follows the failure, before what it left ("exists: give --force ...; nothing written").
+std::string words(const error& e, const options& o) {
+  const std::string hint =
+      e.code() == errc::busy && o.wait > 0 ? message::busy_after_wait : hint_of(e.code());
+  return e.text() + hint + e.outcome();
+}
 
 // Refusals, one line each; a command that has any writes nothing and ends with status 2.
 struct refusals {
@@ -58,201 +60,183 @@ struct refusals {
   void raise_if_any() const {
     if (lines.empty()) return;
     for (const auto& [file, text] : lines) say(file, text);
-    throw trouble{};  // already said
+    throw failure{};
   }
 };
 
-void notes_of(const binary& b) {
-  for (const std::string& n : b.notes()) say(b.path(), n);
+void notes_of(const image& img) {
+  for (const std::string& n : img.notes()) say(img.path(), n);
+}
+
+void print_or_fail(const std::string& text) {
+  if (!print(text)) throw failure{message::standard_output};
 }
 
 int show(const options& o) {
-  const binary b(o.file, o.chip);
-  notes_of(b);
-  if (!print(o.json ? show_json(b) : report(b))) throw trouble{"cannot write to standard output"};
+  const image img = image::open(o.file, o.chip);
+  notes_of(img);
+  print_or_fail(o.json ? show_json(img) : report(img));
   return status_ok;
 }
 
 int get(const options& o) {
-  std::vector<param> keys;
+  std::vector<std::size_t> keys;
   refusals bad;
   for (const std::string& k : o.keys) {
-    if (const auto n = find_key(k)) keys.push_back(*n);
-    else bad.add(o.file, unknown_key(k));
+    try {
+      keys.push_back(parameter_named(k));
+    } catch (const error& e) {
+      bad.add(o.file, e.what());
+    }
   }
   bad.raise_if_any();
-  const binary b(o.file, o.chip);
-  notes_of(b);
-  if (!print(o.json ? get_json(b.values(), keys) : get_text(b.values(), keys)))
-    throw trouble{"cannot write to standard output"};
+  const image img = image::open(o.file, o.chip);
+  notes_of(img);
+  print_or_fail(o.json ? get_json(img, keys) : get_text(img, keys));
   return status_ok;
 }
 
-// A target named as Windows names its devices: refused there before anything is opened.
-constexpr const char* device_refusal =
-    "is a device's name on Windows (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension "
-    "or none): give the file another name";
-
 // The target of one input, checked before it is read: in place the file itself (the file a
-// symlink leads to), else OUT or DIR/its name. Only a regular file is ever replaced.
-std::string target_for(const std::string& path, const destination& d) {
-  using type = platform::file_status::type;
-  if (d.in_place) {
-    // by its name alone: opening a serial or a printer port may already do something
-    if (platform::device_name(path)) throw trouble{device_refusal, path};
-    const auto st = platform::status_of(path);
-    if (!st) throw trouble{"cannot open: " + os_error(), path};
-    if (st->kind != type::regular) throw trouble{"not a regular file: write it with -o OUT", path};
-    // A file kept read-only on purpose (a vendor's blob, say) is not replaced by mistake.
-    if ((st->mode & 0222) == 0 && !d.force)
-      throw trouble{"is read-only (no write bit for anyone): give --force to replace it in place",
-                    path};
-    return output_target(path);
+// symlink leads to), else OUT or DIR/its name.
+std::string target_for(const std::string& path, const options& o) {
+  if (o.in_place) {
+    try {
+      return writer::target_of(path, "", o.force);
+    } catch (const error& e) {
+      if (e.code() != errc::not_a_file) throw;
+      throw failure{e.what() + std::string(message::in_place_not_regular), e.file()};
+    }
   }
   const std::string out =
-      d.out_dir.empty() ? d.out : d.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
-  if (platform::device_name(out)) throw trouble{device_refusal, out};
-  if (same_file(out, path)) throw trouble{out + " is the input itself: use --in-place", path};
-  const std::string target = output_target(out);
-  if (const auto st = platform::status_of(target)) {
-    if (st->kind != type::regular)
-      throw trouble{"not a regular file: vexdram replaces only regular files", out};
-    if (!d.force) throw trouble{"exists: give --force to replace it", out};
-  }
-  return target;
+      o.out_dir.empty() ? o.out : o.out_dir + "/" + path.substr(platform::last_separator(path) + 1);
+  return writer::target_of(path, out, o.force);
 }
 
 // Every input's target, checked and (unless a dry run) locked, before any input is read: the
 // locks are held from the read to the rename.
 std::vector<std::string> targets_of(writer& w, const std::vector<std::string>& paths,
-                                    const destination& d, bool dry_run) {
-  std::vector<std::string> targets;
+                                    const options& o) {
   // A dry run may name no destination: then there is nothing to check.
-  if (!d.in_place && d.out.empty() && d.out_dir.empty())
+  if (!o.in_place && o.out.empty() && o.out_dir.empty())
     return std::vector<std::string>(paths.size());
+  std::vector<std::string> targets;
   std::set<std::string> seen;  // by the one name each file has ("F" and "F." on Windows)
   for (const std::string& path : paths) {
-    targets.push_back(target_for(path, d));
+    targets.push_back(target_for(path, o));
     if (!seen.insert(platform::canonical_name(targets.back())).second)
-      throw trouble{"two inputs would both be written there", targets.back()};
+      throw failure{message::same_target, targets.back()};
   }
-  if (!dry_run)
-    for (const std::string& t : targets) w.lock(t, d.wait);
+  if (!o.dry_run)
+    for (const std::string& t : targets) w.lock(t, o.wait);
   return targets;
-}
-
-// A container records its release time: SOURCE_DATE_EPOCH when set. A value that is no time
-// ends the run, as reproducible builds ask, rather than falling back to the clock.
-void check_source_date_epoch() {
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (epoch && !imgwelder::parse_number(epoch, 0xffffffffu))
-    throw trouble{"SOURCE_DATE_EPOCH='" + std::string(epoch) +
-                  "' is not a number of seconds from 0 to 4294967295 (unset it to use the clock)"};
 }
 
 // Writes every output at once (unless a dry run), then prints the changes of every input: what
 // is printed has been written.
-int write_all(writer& w, const std::vector<const binary*>& inputs,
-              const std::vector<std::string>& targets, const std::vector<std::vector<edit>>& edits,
-              const destination& d, bool dry_run) {
+int write_all(writer& w, const std::vector<const image*>& inputs,
+              const std::vector<std::string>& targets, const options& o) {
   std::string changes;
-  std::vector<bool> changed(inputs.size(), false);
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (inputs[i]->what() == kind::loader) check_source_date_epoch();
-    std::vector<bool> said(base_info_tag_size, false);  // a key given twice is one change
-    for (const edit& e : edits[i]) {
-      const std::uint32_t old = inputs[i]->values()[e.n];
-      if (old == e.value || said[e.n]) continue;
-      said[e.n] = true;
-      changed[i] = true;
-      changes += (inputs.size() > 1 ? escaped(inputs[i]->path()) + ": " : "") +
-                 change_line(e.n, old, e.value);
+  for (const image* img : inputs)
+    for (const image::edit& e : img->edits()) {
+      const std::uint32_t old = img->original(e.n);
+      if (old == e.value) continue;
+      const std::string line = change_line(e.n, old, e.value);
+      changes += inputs.size() > 1 ? fill(message::change_in, escaped(img->path()), line) : line;
     }
-  }
-  if (!dry_run) {
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-      // In place, a file whose values stay as they are is not rewritten.
-      if (d.in_place && !changed[i]) continue;
-      try {
-        w.add(
-            targets[i], inputs[i]->status(), d.in_place,
-            [&](platform::native_file f, const std::string& temp) {
-              return inputs[i]->write_edited(f, temp, edits[i]).check;
-            },
-            d.in_place ? &inputs[i]->status() : nullptr, d.in_place || d.force);
-      } catch (trouble& t) {
-        if (t.file.empty()) t.file = targets[i];
-        throw;
-      }
-    }
+  if (!o.dry_run) {
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+      w.add(*inputs[i], targets[i], o.in_place, o.force);
     w.commit();
   }
   if (!print(changes) || std::fflush(stdout) != 0)
-    throw trouble{dry_run ? "cannot write to standard output"
-                          : "written, but the changes could not be printed on standard output"};
+    throw failure{o.dry_run ? message::standard_output : message::changes_not_printed};
   return status_ok;
 }
 
-int set(const options& o, const destination& d) {
+int set(const options& o) {
   writer w;
-  const std::vector<std::string> targets = targets_of(w, {o.file}, d, o.dry_run);
-  const binary b(o.file, o.chip);
-  notes_of(b);
-  const assignments checked = check_assignments(b, o.keys);
+  const std::vector<std::string> targets = targets_of(w, {o.file}, o);
+  image img = image::open(o.file, o.chip);
+  notes_of(img);
+  // Every KEY=VALUE checked, every problem listed: a missing '=', an unknown key, a value
+  // refused, a key given twice with different values.
   refusals bad;
-  for (const std::string& problem : checked.problems) bad.add(b.path(), problem);
-  bad.raise_if_any();
-  return write_all(w, {&b}, targets, {checked.edits}, d, o.dry_run);
-}
-
-int apply(const options& o, const destination& d) {
-  if (!o.out.empty() && o.files.size() > 1)
-    throw trouble{"-o names one output: give --out-dir DIR for several files"};
-  const param_file pf = read_param_file(read_whole(o.params));
-  const std::string params_name = o.params == "-" ? "standard input" : o.params;
-  refusals bad;
-  for (const auto& p : pf.problems)
-    bad.add(params_name, "line " + std::to_string(p.line) + ": " + p.reason);
-  bad.raise_if_any();
-  writer w;
-  const std::vector<std::string> targets = targets_of(w, o.files, d, o.dry_run);
-  std::vector<std::unique_ptr<binary>> inputs;
-  std::vector<std::vector<edit>> edits;
-  for (const std::string& f : o.files) {
-    inputs.push_back(std::make_unique<binary>(f, o.chip));
-    notes_of(*inputs.back());
-    if (const std::string why = inputs.back()->unwritable(); !why.empty()) bad.add(f, why);
-    edits.emplace_back();
-    for (const param_file::value& v : pf.values) {
-      if (v.n == p::start_tag) continue;
-      const edit e{v.n, v.number, v.line};
-      if (const std::string why = inputs.back()->refusal(e); !why.empty())
-        bad.add(f, params_name + " line " + std::to_string(v.line) + ": " +
-                       std::string(base_info_tag[v.n]) + "=" + report_text(v.n, v.number) + ": " +
-                       why);
-      else edits.back().push_back(e);
+  if (const auto why = img.unwritable()) bad.add(img.path(), why->text);
+  std::vector<image::edit> edits;
+  for (const std::string& kv : o.keys) {
+    const std::size_t eq = kv.find('=');
+    if (eq == std::string::npos) {
+      bad.add(img.path(), fill(message::no_equals, kv));
+      continue;
     }
+    const std::string key = kv.substr(0, eq);
+    std::optional<std::size_t> n;
+    try {
+      n = parameter_named(key);
+    } catch (const error& e) {
+      bad.add(img.path(), e.what());
+      continue;
+    }
+    const parsed_value v = parse_value(kv.substr(eq + 1));
+    if (!v.value) {
+      bad.add(img.path(), fill(message::refused, kv, v.reason));
+      continue;
+    }
+    if (const auto why = img.check(*n, *v.value)) {
+      bad.add(img.path(), fill(message::refused, kv, why->text));
+      continue;
+    }
+    for (const image::edit& earlier : edits)
+      if (earlier.n == *n && earlier.value != *v.value)
+        bad.add(img.path(), fill(message::given_twice, kv, key));
+    edits.push_back({*n, *v.value});
   }
   bad.raise_if_any();
-  std::vector<const binary*> all;
-  for (const auto& b : inputs) all.push_back(b.get());
-  return write_all(w, all, targets, edits, d, o.dry_run);
+  for (const image::edit& e : edits) img.set(e.n, e.value);
+  return write_all(w, {&img}, targets, o);
+}
+
+int apply(const options& o) {
+  if (!o.out.empty() && o.files.size() > 1) throw failure{message::one_output};
+  const param_file pf = parse_param_text(read_param_source(o.params));
+  const std::string params_name = o.params == "-" ? message::standard_input : o.params;
+  refusals bad;
+  for (const auto& p : pf.problems)
+    bad.add(params_name, fill(message::line, std::to_string(p.line), p.reason));
+  bad.raise_if_any();
+  writer w;
+  const std::vector<std::string> targets = targets_of(w, o.files, o);
+  std::vector<image> inputs;
+  inputs.reserve(o.files.size());
+  for (const std::string& f : o.files) {
+    image& img = inputs.emplace_back(image::open(f, o.chip));
+    notes_of(img);
+    if (const auto why = img.unwritable()) bad.add(f, why->text);
+    for (const image::line_refusal& r : img.check(pf))
+      bad.add(f, fill(message::file_line, params_name, std::to_string(r.line), key_of(r.n),
+                      value_text(r.n, r.value), r.why.text));
+    if (bad.lines.empty()) img.apply(pf);
+  }
+  bad.raise_if_any();
+  std::vector<const image*> all;
+  for (const image& img : inputs) all.push_back(&img);
+  return write_all(w, all, targets, o);
 }
 
 side side_of(const std::string& path, const std::string& chip) {
-  side s{path, std::vector<std::optional<std::uint32_t>>(base_info_tag_size)};
-  if (looks_like_text(path)) {
-    const param_file pf = read_param_file(read_whole(path));
+  side s{path, std::vector<std::optional<std::uint32_t>>(parameter_count)};
+  if (kind_of(path) == file_kind::text) {
+    const param_file pf = parse_param_text(read_param_source(path));
     refusals bad;
     for (const auto& p : pf.problems)
-      bad.add(path, "line " + std::to_string(p.line) + ": " + p.reason);
+      bad.add(path, fill(message::line, std::to_string(p.line), p.reason));
     bad.raise_if_any();
     for (const param_file::value& v : pf.values) s.values[v.n] = v.number;
     return s;
   }
-  const binary b(path, chip);
-  notes_of(b);
-  for (std::size_t n = 0; n < base_info_tag_size; ++n) s.values[n] = b.values()[n];
+  const image img = image::open(path, chip);
+  notes_of(img);
+  for (std::size_t n = 0; n < parameter_count; ++n) s.values[n] = img.value(n);
   return s;
 }
 
@@ -265,19 +249,16 @@ int diff(const options& o) {
   }
   const side a = side_of(o.file, chip);
   const side b = side_of(o.file_b, chip);
-  const std::vector<param> differ = differences(a, b);
-  if (!print(o.json ? diff_json(a, b, differ) : diff_text(a, b, differ)))
-    throw trouble{"cannot write to standard output"};
+  const std::vector<std::size_t> differ = differences(a, b);
+  print_or_fail(o.json ? diff_json(a, b, differ) : diff_text(a, b, differ));
   return differ.empty() ? status_ok : status_different;
 }
 
-// The usage of the command that failed to parse, and the reason, on standard error.
-int usage_error(const CLI::App& app, const CLI::ParseError& e) {
-  const CLI::App* at = &app;
-  while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
-  std::fprintf(stderr, "vexdram: %s\n%s", escaped(e.what()).c_str(), at->help().c_str());
-  return status_trouble;
+int print_template(const options&) { return print(template_text()) ? status_ok : status_trouble; }
+int print_keys(const options& o) {
+  return print(o.json ? catalogue_as_json() : keys_text()) ? status_ok : status_trouble;
 }
+int print_chips(const options&) { return print(chips_text()) ? status_ok : status_trouble; }
 
 // The rows of command_text.h that describe a command and an option of it.
 const text::command& about(const std::string& name) {
@@ -293,11 +274,97 @@ const char* help_of(const std::string& command, const std::string& names) {
   throw std::logic_error("no text for the option " + names + " of " + command);
 }
 
+// What a command takes, told to CLI11.
+void file_argument(CLI::App& c, std::string& to, const char* name, const char* what) {
+  c.add_option(name, to, what)->required()->type_name("");
+}
+constexpr const char* binary_or_container = "a DDR binary or a loader container";
+constexpr const char* any_side = "a binary, a container, a report or a parameter file";
+void json_flag(CLI::App& c, options& o) {
+  c.add_flag("--json", o.json, help_of(c.get_name(), "--json"));
+}
+void write_options(CLI::App& c, options& o) {
+  const std::string name = c.get_name();
+  CLI::Option* out = c.add_option("-o,--out", o.out, help_of(name, "-o,--out"))->type_name("OUT");
+  CLI::Option* in = c.add_flag("--in-place", o.in_place, help_of(name, "--in-place"));
+  if (name == "apply")
+    c.add_option("--out-dir", o.out_dir, help_of(name, "--out-dir"))
+        ->type_name("DIR")
+        ->excludes(out)
+        ->excludes(in);
+  out->excludes(in);
+  c.add_flag("--force", o.force, help_of(name, "--force"));
+  c.add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
+  c.add_option("--wait", o.wait, help_of(name, "--wait"))
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 86400.0).description(""));
+}
+
+void describe_show(CLI::App& c, options& o) {
+  file_argument(c, o.file, "FILE", binary_or_container);
+  json_flag(c, o);
+}
+void describe_get(CLI::App& c, options& o) {
+  file_argument(c, o.file, "FILE", binary_or_container);
+  c.add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
+  json_flag(c, o);
+}
+void describe_set(CLI::App& c, options& o) {
+  file_argument(c, o.file, "FILE", binary_or_container);
+  c.add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
+      ->required()
+      ->type_name("");
+  write_options(c, o);
+}
+void describe_apply(CLI::App& c, options& o) {
+  file_argument(c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
+  c.add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
+  write_options(c, o);
+}
+void describe_diff(CLI::App& c, options& o) {
+  file_argument(c, o.file, "A", any_side);
+  file_argument(c, o.file_b, "B", any_side);
+  json_flag(c, o);
+}
+void describe_nothing(CLI::App&, options&) {}
+
+// The commands, in the order of the help. writes: takes a destination.
+struct command {
+  const char* name;
+  void (*describe)(CLI::App&, options&);
+  int (*run)(const options&);
+  bool writes;
+};
+constexpr command commands[] = {
+    {"show", describe_show, show, false},   {"get", describe_get, get, false},
+    {"set", describe_set, set, true},       {"apply", describe_apply, apply, true},
+    {"diff", describe_diff, diff, false},   {"template", describe_nothing, print_template, false},
+    {"keys", json_flag, print_keys, false}, {"chips", describe_nothing, print_chips, false},
+};
+
 std::string statuses() {
   std::string out = "Statuses:";
   for (const text::status& s : text::statuses)
     out += "\n  " + std::to_string(s.code) + "  " + s.meaning;
   return out;
+}
+
+// The usage of the command that failed to parse, and the reason, on standard error.
+int usage_error(const CLI::App& app, const CLI::ParseError& e) {
+  const CLI::App* at = &app;
+  while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
+  std::fprintf(stderr, "vexdram: %s\n%s", escaped(e.what()).c_str(), at->help().c_str());
+  return status_trouble;
+}
+
+// Checks what the command line says before the command runs.
+void check_options(const CLI::App& sub, const command& c, const options& o) {
+  if (sub.count("--chip") > 0 && o.chip.empty())
+    throw failure{message::empty_chip + hint_of(errc::unknown_chip)};
+  if (!o.chip.empty()) resolve_chip(o.chip, "");
+  if (c.writes && !o.dry_run && o.out.empty() && o.out_dir.empty() && !o.in_place)
+    throw failure{fill(message::nothing_written, c.name,
+                       std::string(c.name) == "apply" ? message::or_out_dir : "")};
 }
 
 }  // namespace
@@ -315,83 +382,27 @@ int main(int argc_given, char** argv_given) {
   app.footer(statuses() + "\n\nValues: " + text::value_rule);
   // "/tmp/x.bin" is a file on every system, never a "/option" (CLI11's default on Windows)
   app.allow_windows_style_options(false);
-  app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION);
+  app.set_version_flag("--version", "vexdram " VEXDRAM_VERSION_STRING);
   app.require_subcommand(1);
   options o;
-  auto command = [&](const char* name) {
-    CLI::App* c = app.add_subcommand(name, about(name).summary);
-    c->footer(about(name).details);
-    c->add_option("--chip", o.chip, help_of(name, "--chip"))->type_name("CHIP");
-    return c;
-  };
-  auto file = [&](CLI::App* c, std::string& to, const char* name, const char* what) {
-    c->add_option(name, to, what)->required()->type_name("");
-  };
-  auto json = [&](CLI::App* c) { c->add_flag("--json", o.json, help_of(c->get_name(), "--json")); };
-  auto writes = [&](CLI::App* c) {
-    const std::string name = c->get_name();
-    CLI::Option* out =
-        c->add_option("-o,--out", o.out, help_of(name, "-o,--out"))->type_name("OUT");
-    CLI::Option* in = c->add_flag("--in-place", o.in_place, help_of(name, "--in-place"));
-    if (name == "apply")
-      c->add_option("--out-dir", o.out_dir, help_of(name, "--out-dir"))
-          ->type_name("DIR")
-          ->excludes(out)
-          ->excludes(in);
-    out->excludes(in);
-    c->add_flag("--force", o.force, help_of(name, "--force"));
-    c->add_flag("--dry-run", o.dry_run, help_of(name, "--dry-run"));
-    c->add_option("--wait", o.wait, help_of(name, "--wait"))
-        ->type_name("SECONDS")
-        ->check(CLI::Range(0.0, 86400.0).description(""));
-  };
 
   // Only the command asked for is described to CLI11 (describing them all costs more than the
   // rest of a `get`); every one when the first argument names none (top-level help, a mistake).
-  bool known = false;
-  for (const text::command& c : text::commands)
-    known = known || (argc > 1 && std::string(argv[1]) == c.name);
-  auto wanted = [&](const char* name) { return !known || std::string(argv[1]) == name; };
-
-  if (wanted("show")) {
-    CLI::App* c = command("show");
-    file(c, o.file, "FILE", "a DDR binary or a loader container");
-    json(c);
+  const command* asked = nullptr;
+  for (const command& c : commands)
+    if (argc > 1 && std::string(argv[1]) == c.name) asked = &c;
+  for (const command& c : commands) {
+    if (asked && asked != &c) continue;
+    CLI::App* sub = app.add_subcommand(c.name, about(c.name).summary);
+    sub->footer(about(c.name).details);
+    sub->add_option("--chip", o.chip, help_of(c.name, "--chip"))->type_name("CHIP");
+    c.describe(*sub, o);
   }
-  if (wanted("get")) {
-    CLI::App* c = command("get");
-    file(c, o.file, "FILE", "a DDR binary or a loader container");
-    c->add_option("KEY", o.keys, "parameter keys")->required()->type_name("");
-    json(c);
-  }
-  if (wanted("set")) {
-    CLI::App* c = command("set");
-    file(c, o.file, "FILE", "a DDR binary or a loader container");
-    c->add_option("KEY=VALUE", o.keys, "values: decimal without a leading 0, or 0x hexadecimal")
-        ->required()
-        ->type_name("");
-    writes(c);
-  }
-  if (wanted("apply")) {
-    CLI::App* c = command("apply");
-    file(c, o.params, "PARAMS", "a parameter file or report, or - for standard input");
-    c->add_option("FILE", o.files, "DDR binaries or loader containers")->required()->type_name("");
-    writes(c);
-  }
-  if (wanted("diff")) {
-    CLI::App* c = command("diff");
-    file(c, o.file, "A", "a binary, a container, a report or a parameter file");
-    file(c, o.file_b, "B", "a binary, a container, a report or a parameter file");
-    json(c);
-  }
-  if (wanted("template")) command("template");
-  if (wanted("keys")) json(command("keys"));
-  if (wanted("chips")) command("chips");
 
   // Help and the version are results too: a full standard output is trouble.
   auto printed = [](int status) {
     if (std::fflush(stdout) == 0 && std::cout.flush()) return status;
-    say("", "cannot write to standard output");
+    say("", message::standard_output);
     return status_trouble;
   };
   try {
@@ -404,41 +415,31 @@ int main(int argc_given, char** argv_given) {
     return printed(app.exit(e));
   } catch (const CLI::ParseError& e) {
     if (argc > 1 && argv[1][0] != '-' && app.get_subcommands().empty()) {
-      std::fprintf(stderr, "vexdram: unknown command '%s'\n%s", escaped(argv[1]).c_str(),
-                   app.help().c_str());
+      std::fprintf(stderr, "vexdram: %s\n%s",
+                   escaped(fill(message::unknown_command, argv[1])).c_str(), app.help().c_str());
       return status_trouble;
     }
     return usage_error(app, e);
   }
 
-  const std::string name = app.get_subcommands().front()->get_name();
-  const destination d{o.out, o.out_dir, o.in_place, o.force, o.wait};
+  const CLI::App& sub = *app.get_subcommands().front();
+  const command* ran = nullptr;
+  for (const command& c : commands)
+    if (sub.get_name() == c.name) ran = &c;
+  const command& c = *ran;
   try {
-    if (app.get_subcommands().front()->count("--chip") > 0 && o.chip.empty())
-      throw trouble{"--chip: an empty chip name ('vexdram chips' lists them)"};
-    if (!o.chip.empty()) resolve_chip(o.chip, "");
-    if ((name == "set" || name == "apply") && !o.dry_run && o.out.empty() && o.out_dir.empty() &&
-        !o.in_place)
-      throw trouble{name + ": nothing is written without -o OUT" +
-                    (name == "apply" ? ", --out-dir DIR" : std::string()) +
-                    " or --in-place (or --dry-run)"};
-    int status = status_ok;
-    if (name == "show") status = show(o);
-    else if (name == "get") status = get(o);
-    else if (name == "set") status = set(o, d);
-    else if (name == "apply") status = apply(o, d);
-    else if (name == "diff") status = diff(o);
-    else if (name == "template") status = print(template_text()) ? status_ok : status_trouble;
-    else if (name == "keys")
-      status = print(o.json ? keys_json() : keys_text()) ? status_ok : status_trouble;
-    else if (name == "chips") status = print(chips_text()) ? status_ok : status_trouble;
-    if (std::fflush(stdout) != 0) throw trouble{"cannot write to standard output"};
+    check_options(sub, c, o);
+    const int status = c.run(o);
+    if (std::fflush(stdout) != 0) throw failure{message::standard_output};
     return status;
-  } catch (const trouble& t) {
-    if (!t.text.empty()) say(t.file, t.text);
+  } catch (const error& e) {
+    say(e.file(), words(e, o));
+    return status_trouble;
+  } catch (const failure& f) {
+    if (!f.text.empty()) say(f.file, f.text);
     return status_trouble;
   } catch (const std::bad_alloc&) {
-    say("", "out of memory");
+    say("", message::out_of_memory);
     return status_trouble;
   }
 }

@@ -1,14 +1,9 @@
 #include "cli/output.h"
 
+#include <array>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
-
-#include "cli/values.h"
-#include "tool/layout.h"
-#include "tool/places.h"
-#include "tool/report.h"
-#include "tool/run.h"
 
 namespace vexdram::cli {
 namespace {
@@ -27,104 +22,100 @@ struct cell {
 };
 std::string cell_text(const cell& c) {
   if (c.width == 0) return "-";
-  return std::to_string(c.width) + "/" + std::to_string(width_max(c.width)) +
-         (c.tq6951 ? " tq6951" : "");
+  const std::uint64_t largest = (std::uint64_t{1} << c.width) - 1;
+  return std::to_string(c.width) + "/" + std::to_string(largest) + (c.tq6951 ? " tq6951" : "");
 }
 // Versions 0-1, 2-4 and 5. A place written but always read back as 0 is no place to set.
 std::array<cell, 3> cells(std::size_t n) {
   std::array<cell, 3> c{};
-  for (const place& p : parameter_places()[n]) {
-    if (!p.decoded) continue;
+  for (const field_place& p : places_of(n)) {
+    if (p.reads_as_zero) continue;
     for (std::uint32_t v : {1u, 2u, 5u}) {
       const std::size_t i = v == 1 ? 0 : v == 2 ? 1 : 2;
-      if (p.holds(v)) c[i] = {p.width, p.tq6951};
+      if (v >= p.first_version && v <= p.last_version) c[i] = {p.width, p.tq6951};
     }
   }
   return c;
 }
-const char* format_of(std::size_t n) { return report_in_hex(n) ? "hex" : "decimal"; }
+const char* format_of(std::size_t n) { return in_hex(n) ? "hex" : "decimal"; }
 
 }  // namespace
 
-std::string report(const binary& b) { return report_text(b.values()); }
+std::string report(const image& img) { return img.report(); }
 
-std::string show_json(const binary& b) {
+std::string show_json(const image& img) {
   json params = json::object();
   json storage = json::object();
   // Beside "storage", not in it: such a lane is stored and takes any other value that fits.
   json zero_refused = json::object();
-  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
-    const std::string key(base_info_tag[n]);
-    params[key] = b.values()[n];
-    const std::string why = b.not_stored(static_cast<param>(n));
-    storage[key] = why.empty() ? "stored" : why;
-    if (const std::string zero = b.zero_refused(static_cast<param>(n)); !zero.empty())
-      zero_refused[key] = zero;
+  for (std::size_t n = 0; n < parameter_count; ++n) {
+    const std::string key(key_of(n));
+    params[key] = img.value(n);
+    const storage_info s = img.where(n);
+    storage[key] = s.stored() ? "stored" : s.reason;
+    if (!s.zero_refused.empty()) zero_refused[key] = s.zero_refused;
   }
-  const std::string unwritable = b.unwritable();
-  return dump({{"file", b.path()},
-               {"chip", b.chip()},
-               {"kind", kind_name(b.what())},
-               {"version", b.version()},
-               {"unwritable", unwritable.empty() ? json(nullptr) : json(unwritable)},
+  const auto unwritable = img.unwritable();
+  return dump({{"file", img.path()},
+               {"chip", img.chip()},
+               {"kind", img.kind() == image_kind::ddr ? "ddr" : "loader"},
+               {"version", img.version()},
+               {"unwritable", unwritable ? json(unwritable->text) : json(nullptr)},
                {"parameters", params},
                {"storage", storage},
                {"zero_refused", zero_refused}});
 }
 
-std::string get_text(const base_info& values, const std::vector<param>& keys) {
+std::string get_text(const image& img, const std::vector<std::size_t>& keys) {
   std::string out;
-  for (param n : keys) out += report_text(n, values[n]) + "\n";
+  for (std::size_t n : keys) out += value_text(n, img.value(n)) + "\n";
   return out;
 }
 
-std::string get_json(const base_info& values, const std::vector<param>& keys) {
+std::string get_json(const image& img, const std::vector<std::size_t>& keys) {
   json j = json::object();
-  for (param n : keys) j[std::string(base_info_tag[n])] = values[n];
+  for (std::size_t n : keys) j[std::string(key_of(n))] = img.value(n);
   return dump(j);
 }
 
-std::string change_line(param n, std::uint32_t old_value, std::uint32_t new_value) {
-  return std::string(base_info_tag[n]) + ": " + report_text(n, old_value) + " -> " +
-         report_text(n, new_value) + "\n";
+std::string change_line(std::size_t n, std::uint32_t old_value, std::uint32_t new_value) {
+  return std::string(key_of(n)) + ": " + value_text(n, old_value) + " -> " +
+         value_text(n, new_value) + "\n";
 }
 
-std::vector<param> differences(const side& a, const side& b) {
-  std::vector<param> out;
-  for (std::size_t n = 0; n < base_info_tag_size; ++n)
-    if (a.values[n] && b.values[n] && *a.values[n] != *b.values[n])
-      out.push_back(static_cast<param>(n));
+std::vector<std::size_t> differences(const side& a, const side& b) {
+  std::vector<std::size_t> out;
+  for (std::size_t n = 0; n < parameter_count; ++n)
+    if (a.values[n] && b.values[n] && *a.values[n] != *b.values[n]) out.push_back(n);
   return out;
 }
 
-std::string diff_text(const side& a, const side& b, const std::vector<param>& differ) {
+std::string diff_text(const side& a, const side& b, const std::vector<std::size_t>& differ) {
   std::string out;
-  for (param n : differ) out += change_line(n, *a.values[n], *b.values[n]);
+  for (std::size_t n : differ) out += change_line(n, *a.values[n], *b.values[n]);
   return out;
 }
 
-std::string diff_json(const side& a, const side& b, const std::vector<param>& differ) {
+std::string diff_json(const side& a, const side& b, const std::vector<std::size_t>& differ) {
   json d = json::object();
-  for (param n : differ)
-    d[std::string(base_info_tag[n])] = {{"a", *a.values[n]}, {"b", *b.values[n]}};
+  for (std::size_t n : differ)
+    d[std::string(key_of(n))] = {{"a", *a.values[n]}, {"b", *b.values[n]}};
   return dump({{"a", a.name}, {"b", b.name}, {"same", differ.empty()}, {"differences", d}});
 }
 
 std::string keys_text() {
   std::string out;
-  for (std::size_t n = 0; n < base_info_tag_size; ++n) {
-    out += std::string(base_info_tag[n]) + "\t" + parameter_group(n) + "\t" + format_of(n);
+  for (std::size_t n = 0; n < parameter_count; ++n) {
+    out += std::string(key_of(n)) + "\t" + group_of(n) + "\t" + format_of(n);
     for (const cell& c : cells(n)) out += "\t" + cell_text(c);
     out += "\n";
   }
   return out;
 }
 
-std::string keys_json() { return catalogue_json(); }
-
 std::string chips_text() {
   std::string out;
-  for (const char* c : chip_names) out += std::string(c) + "\n";
+  for (std::string_view c : chips()) out += std::string(c) + "\n";
   return out;
 }
 

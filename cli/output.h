@@ -3,20 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/binary.h"
+#include <vexdram/vexdram.h>
 
 namespace vexdram::cli {
 
 // The report of report mode, byte for byte.
-std::string report(const binary& b);
-std::string show_json(const binary& b);
-std::string get_text(const base_info& values, const std::vector<param>& keys);
-std::string get_json(const base_info& values, const std::vector<param>& keys);
+std::string report(const image& img);
+std::string show_json(const image& img);
+std::string get_text(const image& img, const std::vector<std::size_t>& keys);
+std::string get_json(const image& img, const std::vector<std::size_t>& keys);
 // "KEY: OLD -> NEW", each value as the report writes it.
-std::string change_line(param n, std::uint32_t old_value, std::uint32_t new_value);
+std::string change_line(std::size_t n, std::uint32_t old_value, std::uint32_t new_value);
 
 // One side of a diff: each parameter's value, where the side gives one.
 struct side {
@@ -24,15 +25,14 @@ struct side {
   std::vector<std::optional<std::uint32_t>> values;
 };
 // The parameters whose values differ, in catalogue order.
-std::vector<param> differences(const side& a, const side& b);
-std::string diff_text(const side& a, const side& b, const std::vector<param>& differ);
-std::string diff_json(const side& a, const side& b, const std::vector<param>& differ);
+std::vector<std::size_t> differences(const side& a, const side& b);
+std::string diff_text(const side& a, const side& b, const std::vector<std::size_t>& differ);
+std::string diff_json(const side& a, const side& b, const std::vector<std::size_t>& differ);
 
 // The catalogue: every key with its group, format, and width and largest value in each block
-// version ("-" where a version has no place for it); as JSON, the hosts' catalogue (the studio's
-// vexdram_catalogue.json), every place of every parameter.
+// version ("-" where a version has no place for it). (As JSON it is the library's
+// catalogue_as_json, the hosts' catalogue.)
 std::string keys_text();
-std::string keys_json();
 std::string chips_text();
 
 // Writes text to standard output; false when that failed.

@@ -1,6 +1,6 @@
-// The check behind fuzz_cli_equivalence: vexdram's edit of a DDR binary against vexdram_tool's
-// modify mode with the blank template and the same values filled in. Either both write the same
-// bytes, or vexdram refuses and writes nothing.
+// The check behind fuzz_cli_equivalence: the library's edit of a DDR binary (what vexdram and the
+// Python package do) against vexdram_tool's modify mode with the blank template and the same
+// values filled in. Either both write the same bytes, or the library refuses and writes nothing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +11,8 @@
 #include <iterator>
 #include <memory>
 
-#include "cli/binary.h"
-#include "cli/errors.h"
-#include "cli/values.h"
-#include "cli/writer.h"
+#include <vexdram/vexdram.h>
+
 #include "fuzz/harness.h"
 #include "tool/param_text.h"
 #include "tool/report.h"
@@ -88,7 +86,7 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size,
   }
   const std::vector<std::uint8_t> bin(data + 2 + 7 * count, data + size);
   // A file that begins like a loader container is one to vexdram, whatever the tool makes of it.
-  if (cli::is_loader(bin.data(), bin.size())) return "";
+  if (vexdram::is_loader(bin.data(), bin.size())) return "";
   {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bin.data()), static_cast<std::streamsize>(bin.size()));
@@ -96,31 +94,31 @@ std::string check_cli_equivalence(const std::uint8_t* data, std::size_t size,
   }
   ::unlink(out.c_str());
 
-  // vexdram: decode, check every edit as `set` does, write through the all-or-nothing writer.
+  // The library: decode, check every value and edit as `set` does (a key given twice with
+  // different values is refused), write through the all-or-nothing writer.
   bool refused = false, unreadable = false;
-  std::unique_ptr<cli::binary> b;
+  std::optional<vexdram::image> img;
   try {
-    b = std::make_unique<cli::binary>(path, chip);
-  } catch (const cli::trouble&) {
+    img = vexdram::image::open(path, chip);
+  } catch (const vexdram::error&) {
     unreadable = true;
   }
-  if (b) {
-    std::vector<std::string> assigned;
+  if (img) {
+    refused = img->unwritable().has_value();
+    std::vector<std::pair<std::size_t, std::uint32_t>> given;
     for (const auto& [n, text] : asked) {
-      assigned.push_back(std::string(base_info_tag[n]) + "=" + text);
       texts[n] = text;
+      const vexdram::parsed_value v = vexdram::parse_value(text);
+      refused = refused || !v.value || img->check(n, *v.value);
+      if (!v.value) continue;
+      for (const auto& [m, earlier] : given) refused = refused || (m == n && earlier != *v.value);
+      given.emplace_back(n, *v.value);
     }
-    const cli::assignments checked = cli::check_assignments(*b, assigned);
-    const std::vector<cli::edit>& edits = checked.edits;
-    refused = !checked.problems.empty();
     if (!refused) try {
-        cli::writer w;
-        w.add(out, b->status(), false, [&](int fd, const std::string& temp) {
-          return b->write_edited(fd, temp, edits).check;
-        });
-        w.commit();
-      } catch (const cli::trouble& t) {
-        return "an accepted edit could not be written: " + t.text;
+        for (const auto& [n, value] : given) img->set(n, value);
+        img->write(out);
+      } catch (const vexdram::error& e) {
+        return std::string("an accepted edit could not be written: ") + e.what();
       }
   }
   struct stat st {};

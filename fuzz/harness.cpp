@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "cli/binary.h"
-#include "cli/param_file.h"
+#include "lib/binary.h"
+#include "lib/param_file.h"
 #include "imgwelder/container.h"
 #include "imgwelder/files.h"
 #include "imgwelder/pack.h"
@@ -333,7 +333,7 @@ std::string check_param_text(const std::uint8_t* data, std::size_t size) {
 
   // vexdram's strict reading of the same bytes: when it finds nothing to refuse, it takes exactly
   // the values vexdram_tool's reader gives, and nothing that reader keeps or ignores.
-  const cli::param_file strict = cli::read_param_file(std::string_view(text, size), false);
+  const engine::param_file strict = engine::read_param_file(std::string_view(text, size), false);
   if (strict.problems.empty()) {
     std::vector<bool> taken(base_info_tag_size, false);
     for (const auto& v : strict.values) {
@@ -388,7 +388,7 @@ std::string check_repack_plan(const std::vector<std::uint8_t>& bytes,
 
   std::map<std::string, const std::vector<std::uint8_t>*> files;
   for (std::size_t t = 0; t < table_count; ++t)
-    for (const image& img : c.tables[t]) {
+    for (const imgwelder::image& img : c.tables[t]) {
       args.push_back(t == 0 ? "-1" : t == 1 ? "-2" : "-3");
       args.push_back(img.name);
       files[img.name] = &img.data;

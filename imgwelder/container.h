@@ -47,6 +47,25 @@ constexpr bool is_magic(const std::uint8_t* head, std::size_t n) {
 }
 }  // namespace hdr
 
+// The host's unpack result (dramforge's loader_unpack; vexdram reads a container as it does):
+// the twelve entries every one starts with, in their order, each "null" until it is known.
+constexpr const char* unpack_keys[] = {
+    "imgweld_tool_path",     "pack_params",           "loader_471",
+    "loader_472",            "loader_473_0",          "loader_473_1",
+    "loader_473_2",          "loader_473_3",          "loader_FlashBoost_path",
+    "loader_FlashData_path", "loader_FlashBoot_path", "loader_file_path",
+};
+// Each value naming a Flash* image is stored under that kind's key as well.
+struct flash_kind {
+  const char* marker;
+  const char* key;
+};
+constexpr flash_kind flash_kinds[] = {
+    {"FlashBoost", "loader_FlashBoost_path"},
+    {"FlashData", "loader_FlashData_path"},
+    {"FlashBoot", "loader_FlashBoot_path"},
+};
+
 // Entry record, byte offsets within one record.
 namespace ent {
 constexpr std::size_t record_size = 0;  // u8, ent::length

@@ -30,22 +30,6 @@ constexpr const char* msg_pack_not_started = "imgweld pack error, tool not start
 constexpr const char* msg_pack_no_output = "imgweld pack error, output file not exist: ";
 constexpr const char* msg_cfg_missing = "get_cfg_file error, file_path not exist\n";
 
-// The twelve entries every unpack result starts with, in their order.
-constexpr const char* unpack_keys[] = {
-    "imgweld_tool_path",
-    "pack_params",
-    "loader_471",
-    "loader_472",
-    "loader_473_0",
-    "loader_473_1",
-    "loader_473_2",
-    "loader_473_3",
-    "loader_FlashBoost_path",
-    "loader_FlashData_path",
-    "loader_FlashBoot_path",
-    "loader_file_path",
-};
-
 // Header items 9..17 are reported as integers, 18..21 as decimal text.
 constexpr const char* entry_table_keys[] = {
     "uc471EntryCount",    "dw471EntryOffset",    "uc471EntrySize",
@@ -124,14 +108,9 @@ py::object read_header(const py::object& path) {
 // Stores each image path under the Flash* key its name matches. The values are read live while
 // walking, as later keys may have been overwritten by earlier ones.
 void classify_flash_images(py::dict& params) {
-  static const std::pair<const char*, const char*> kinds[] = {
-      {"FlashBoost", "loader_FlashBoost_path"},
-      {"FlashData", "loader_FlashData_path"},
-      {"FlashBoot", "loader_FlashBoot_path"},
-  };
   py::list keys(params.attr("keys")());
   for (const py::handle key : keys) {
-    for (const auto& [marker, target] : kinds) {
+    for (const auto& [marker, target] : imgwelder::flash_kinds) {
       py::object value = params[key];
       if (contains(value, marker)) params[target] = value;
     }
@@ -243,7 +222,7 @@ PyObject* loader_unpack(PyObject*, PyObject* args, PyObject* kwargs) {
         chip_arg ? py::reinterpret_borrow<py::object>(chip_arg) : py::str("NULL");
 
     py::dict params;
-    for (const char* key : unpack_keys) params[key] = null_text;
+    for (const char* key : imgwelder::unpack_keys) params[key] = null_text;
 
     py::object os = ns()["os"];
     if (!truthy(os.attr("path").attr("exists")(output_dir_name))) os.attr("mkdir")(output_dir_name);

@@ -2,7 +2,18 @@
 # it adds, around the host directory under /opt/vexdram: links to the programs in /usr/bin, the
 # studio's launcher, the manual pages in /usr/share/man/man1 and vexdram's bash completion
 # (moved out of the host directory, the pages compressed), the copyright file, the changelog and
-# the lintian overrides.
+# the lintian overrides; and where pkg-config and CMake look, a vexdram.pc and a CMake package
+# that lead to the library in the host directory.
+#
+# For both packages first: the static library without its debug information (CPack strips the
+# programs and shared objects only).
+file(GLOB_RECURSE archives ${CPACK_TEMPORARY_DIRECTORY}/*libvexdram.a)
+foreach(archive ${archives})
+  execute_process(COMMAND ${CPACK_VEXDRAM_STRIP} --strip-debug ${archive} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "strip ${archive} failed")
+  endif()
+endforeach()
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -35,6 +46,17 @@ endforeach()
 file(MAKE_DIRECTORY ${root}/usr/share/bash-completion/completions)
 file(COPY_FILE ${host}/share/bash-completion/completions/vexdram ${root}/usr/share/bash-completion/completions/vexdram)
 file(REMOVE_RECURSE ${host}/share)
+
+# The library stays in the host directory (/opt/vexdram/include, /opt/vexdram/lib); pkg-config
+# and find_package find it from /usr/lib/<multiarch> without hints.
+set(arch_lib ${root}/usr/lib/${CPACK_VEXDRAM_MULTIARCH})
+file(READ ${host}/lib/pkgconfig/vexdram.pc pc)
+string(REPLACE "\${pcfiledir}/../.." "${prefix}" pc "${pc}")
+file(WRITE ${arch_lib}/pkgconfig/vexdram.pc "${pc}")
+foreach(name vexdramConfig vexdramConfigVersion)
+  file(WRITE ${arch_lib}/cmake/vexdram/${name}.cmake
+       "# The vexdram package of ${prefix}\ninclude(\"${prefix}/lib/cmake/vexdram/${name}.cmake\")\n")
+endforeach()
 
 set(doc ${root}/usr/share/doc/vexdram)
 file(COPY ${CPACK_VEXDRAM_PACKAGING_DIR}/copyright DESTINATION ${doc})

@@ -29,9 +29,11 @@ and diff, on DDR binaries and loader containers, with checked values, exit
 statuses for every outcome, JSON, and all-or-nothing writes.
 .
 The host directory /opt/vexdram holds the dramforge Python extension module
-with its type stubs, imgwelder (packs and unpacks loader containers), the
-vexdram studio (a local web page for editing binaries), bundled sample
-binaries and the user guide.")
+and the Python package vexdram (the same engine in process) with their type
+stubs, the engine as a C++ library (headers, static and shared library,
+found by pkg-config and CMake), imgwelder (packs and unpacks loader
+containers), the vexdram studio (a local web page for editing binaries),
+bundled sample binaries and the user guide.")
 if(VEXDRAM_PYTHON)
   # an extension module is bound to the minor version it was built for
   math(EXPR next_minor "${VEXDRAM_PYTHON_MINOR} + 1")
@@ -42,6 +44,11 @@ endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "chromium | www-browser")
 
 # Read by deb_layout.cmake when CPack runs.
+set(CPACK_VEXDRAM_STRIP ${CMAKE_STRIP})
+set(CPACK_VEXDRAM_MULTIARCH ${CMAKE_LIBRARY_ARCHITECTURE})
+if(NOT CPACK_VEXDRAM_MULTIARCH)
+  set(CPACK_VEXDRAM_MULTIARCH x86_64-linux-gnu)
+endif()
 set(CPACK_VEXDRAM_DEB_PREFIX ${VEXDRAM_DEB_PREFIX})
 set(CPACK_VEXDRAM_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vexdram-studio.in ${CMAKE_BINARY_DIR}/packaging/vexdram-studio @ONLY)

@@ -183,7 +183,7 @@ std::size_t sync_files(const std::vector<std::string>& paths);
 // message reads the same wherever the program runs.
 std::string error_text(int error);
 
-// What vexdram's all-or-nothing writer does besides (cli/writer.cpp says when, and in what
+// What vexdram's all-or-nothing writer does besides (lib/writer.cpp says when, and in what
 // words): it holds the folders it writes in; a target's lock is a name of a file that the kernel
 // keeps locked for the run (released when the process ends, however it ends, and the same in
 // every PID namespace of the machine); a lock nobody holds is told from a held one; the new file
@@ -265,10 +265,13 @@ std::size_t descriptors_allowed(bool raise);
 
 // A file that must not outlive an interrupt (Ctrl+C, a closed console or terminal, SIGTERM): the
 // program removes what is registered, then ends as the interrupt would have. write_temporary
-// registers its file; replace_file and remove_file let the name go. False when it could not be
-// registered (out of memory, or the table of names is full).
+// registers its file and catches the interrupts; replace_file and remove_file let the name go.
+// False when it could not be registered (out of memory, or the table of names is full).
+// Registering alone catches nothing: a library leaves its host's interrupts alone, and the
+// program that wants them caught says so (catch_interrupts, catch_write_signals). The table is
+// shared by the threads of a process.
 bool remove_if_interrupted(const std::string& path);
-// From now on an interrupt ends the program so (remove_if_interrupted calls it too): on POSIX by
+// From now on an interrupt ends the program so (write_temporary calls it too): on POSIX by
 // the signal itself, SIGINT, SIGTERM or SIGHUP; on Windows by the console's events, with the
 // status a shell on Linux gives for the matching signal (128 + its number): Ctrl+C and Ctrl+Break
 // 130, a closed console 129, logging off or shutting down 143. What Windows does not let a
@@ -284,7 +287,8 @@ interrupt_ticket remove_if_interrupted(const folder_at& d, const std::string& na
 void forget_on_interrupt(interrupt_ticket ticket);
 // While one lives, the interrupts wait (SIGINT, SIGTERM and SIGHUP blocked; on Windows the
 // console's handler waits for the table of names): a name made and registered, or removed and
-// forgotten, inside it is never half done when the handler runs. They nest.
+// forgotten, inside it is never half done when the handler runs. They nest; on POSIX they hold
+// back the interrupts of the calling thread (its signal mask).
 class interrupts_held {
  public:
   interrupts_held();

@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace vexdram::platform {
 
@@ -127,10 +128,14 @@ namespace {
 // A file that shrinks while it is mapped raises SIGBUS on the pages past its new end. The scan
 // turns that into "the file ends here": the handler jumps back to the scan when the fault lies in
 // the window being scanned, and leaves every other SIGBUS to the handler that was there before.
-sigjmp_buf bus_jump;
-const std::uint8_t* volatile bus_lo = nullptr;
-const std::uint8_t* volatile bus_hi = nullptr;
+// A SIGBUS of a fault goes to the thread that faulted: each thread has its own window and jump,
+// and the handler stays while any thread scans (a library's host may scan in several).
+thread_local sigjmp_buf bus_jump;
+thread_local const std::uint8_t* volatile bus_lo = nullptr;
+thread_local const std::uint8_t* volatile bus_hi = nullptr;
 struct sigaction bus_previous;
+std::mutex bus_lock;
+int bus_scans = 0;  // under bus_lock
 
 void on_bus(int, siginfo_t* info, void*) {
   const auto* at = static_cast<const std::uint8_t*>(info->si_addr);
@@ -140,6 +145,8 @@ void on_bus(int, siginfo_t* info, void*) {
 
 struct bus_guard {
   bus_guard() {
+    const std::lock_guard<std::mutex> hold(bus_lock);
+    if (bus_scans++ > 0) return;
     struct sigaction sa {};
     sa.sa_sigaction = on_bus;
     sa.sa_flags = SA_SIGINFO;
@@ -148,7 +155,8 @@ struct bus_guard {
   }
   ~bus_guard() {
     bus_lo = bus_hi = nullptr;
-    ::sigaction(SIGBUS, &bus_previous, nullptr);
+    const std::lock_guard<std::mutex> hold(bus_lock);
+    if (--bus_scans == 0) ::sigaction(SIGBUS, &bus_previous, nullptr);
   }
 };
 // Compares one mapped window; false when the file shrank under it (at is then unset).
@@ -249,6 +257,8 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
 bool write_temporary(const std::string& dir, const char* prefix, const std::uint8_t* bytes,
                      std::size_t n, std::string& temp) {
   std::string name = dir + "/" + prefix + "XXXXXX";
+  static const bool caught = (catch_interrupts(), true);
+  (void)caught;
   const int fd = mkstemp(name.data());
   if (fd < 0) return false;
   remove_if_interrupted(name);
@@ -651,6 +661,9 @@ constexpr std::size_t max_pending = std::size_t{1} << 16;
 char* pending[max_pending];
 int pending_dir[max_pending];
 volatile sig_atomic_t pending_count = 0;
+// Threads of one process (a library's host) change the table one at a time; the handler only
+// reads it.
+std::mutex pending_lock;
 
 void remove_pending(int sig) {
   for (sig_atomic_t i = 0; i < pending_count; ++i)
@@ -662,18 +675,20 @@ void remove_pending(int sig) {
 }  // namespace
 
 void catch_interrupts() {
-  static bool caught = false;
-  if (caught) return;
-  caught = true;
-  // an interrupt ignored when the program started (a background job) stays ignored
-  for (int sig : {SIGINT, SIGTERM, SIGHUP})
-    if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+  static const bool caught = [] {
+    // an interrupt ignored when the program started (a background job) stays ignored
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+      if (::signal(sig, remove_pending) == SIG_IGN) ::signal(sig, SIG_IGN);
+    return true;
+  }();
+  (void)caught;
 }
 namespace {
+// Registering catches nothing: a library leaves its host's interrupts alone (catch_interrupts).
 interrupt_ticket register_pending(int dir, const char* name) {
-  catch_interrupts();
   char* const copy = ::strdup(name);
   if (!copy) return no_ticket;
+  const std::lock_guard<std::mutex> hold(pending_lock);
   std::size_t slot = static_cast<std::size_t>(pending_count);
   if (slot >= max_pending) {
     for (slot = 0; slot < max_pending && pending[slot]; ++slot) {
@@ -690,23 +705,33 @@ interrupt_ticket register_pending(int dir, const char* name) {
   return slot;
 }
 
+// Under pending_lock.
+void forget_slot(interrupt_ticket ticket) {
+  if (ticket >= static_cast<std::size_t>(pending_count) || !pending[ticket]) return;
+  char* const copy = pending[ticket];
+  pending[ticket] = nullptr;
+  std::free(copy);
+}
+
 sigset_t interrupt_set() {
   sigset_t set;
   sigemptyset(&set);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
   return set;
 }
-int held_depth = 0;
-sigset_t held_before;
+// A signal mask is a thread's own: so is what it held back.
+thread_local int held_depth = 0;
+thread_local sigset_t held_before;
 }  // namespace
 
 void catch_write_signals() {
-  static bool caught = false;
-  if (caught) return;
-  caught = true;
-  catch_interrupts();
-  ::signal(SIGPIPE, SIG_IGN);
-  ::signal(SIGXFSZ, SIG_IGN);
+  static const bool caught = [] {
+    catch_interrupts();
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)caught;
 }
 
 bool remove_if_interrupted(const std::string& path) {
@@ -719,27 +744,26 @@ interrupt_ticket remove_if_interrupted(const folder_at& d, const std::string& na
 }
 
 void forget_on_interrupt(interrupt_ticket ticket) {
-  if (ticket >= static_cast<std::size_t>(pending_count) || !pending[ticket]) return;
-  char* const copy = pending[ticket];
-  pending[ticket] = nullptr;
-  std::free(copy);
+  const std::lock_guard<std::mutex> hold(pending_lock);
+  forget_slot(ticket);
 }
 
 void forget_on_interrupt(const std::string& path) {
+  const std::lock_guard<std::mutex> hold(pending_lock);
   for (sig_atomic_t i = 0; i < pending_count; ++i)
     if (pending[i] && pending_dir[i] == AT_FDCWD && path == pending[i])
-      forget_on_interrupt(static_cast<interrupt_ticket>(i));
+      forget_slot(static_cast<interrupt_ticket>(i));
 }
 
 interrupts_held::interrupts_held() {
   if (held_depth++ > 0) return;
   const sigset_t set = interrupt_set();
-  ::sigprocmask(SIG_BLOCK, &set, &held_before);
+  ::pthread_sigmask(SIG_BLOCK, &set, &held_before);
 }
 
 interrupts_held::~interrupts_held() {
   if (--held_depth > 0) return;
-  ::sigprocmask(SIG_SETMASK, &held_before, nullptr);  // what came meanwhile is handled now
+  ::pthread_sigmask(SIG_SETMASK, &held_before, nullptr);  // what came meanwhile is handled now
 }
 
 bool device_name(const std::string&) { return false; }

@@ -385,6 +385,7 @@ bool write_temporary(const std::string& dir, const char* prefix, const std::uint
       if (::GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
     }
+    catch_interrupts();
     remove_if_interrupted(name);
     bool ok = transfer(::WriteFile, h, bytes, n, 0) == n && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
@@ -847,8 +848,8 @@ void catch_interrupts() {
 }
 
 namespace {
+// Registering catches nothing: a library leaves its host's interrupts alone (catch_interrupts).
 interrupt_ticket register_pending(const std::string& path) {
-  catch_interrupts();
   const std::lock_guard<std::recursive_mutex> hold(pending_lock);
   try {
     pending.push_back(wide(path));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and installs the project for a CPython 3.8 (the hosts' interpreter: the module's source
-# must stay within the 3.8 C API) and runs the module's pytest suite (tests/module) there.
+# must stay within the 3.8 C API) and runs the module's pytest suite (tests/module) and the Python
+# package's (tests/python) there.
 #   scripts/check_py38.sh [BUILD_DIR]        (PY38=/path/to/python3.8 to choose the interpreter;
-#                                            VEXDRAM_DIST=DIR to build only the module, beside DIR's programs)
+#                                            VEXDRAM_DIST=DIR to build only the two modules, beside DIR's programs)
 # The run uses Debian's pytest, which is pure Python: its packages are put on PYTHONPATH through a
 # directory of links, without the rest of Debian's dist-packages. There is no pandas for 3.8
 # here, so a stand-in (tests/module/standin/pandas: enough for the import) takes its place and
@@ -29,20 +30,22 @@ echo "check_py38: building and installing for $("$py38" -VV | head -1)"
 cmake -S . -B "$build" -DPython3_EXECUTABLE="$py38" -DVEXDRAM_TESTS=OFF -DVEXDRAM_BENCH=OFF >/dev/null
 rm -rf "$build/dist"
 if [ -n "${VEXDRAM_DIST:-}" ]; then
-  # The programs do not depend on the interpreter: only the module is built for 3.8, beside a
-  # copy of the given install tree's programs and resources.
-  cmake --build "$build" -j"$(nproc)" --target dramforge >/dev/null
+  # The programs and the library do not depend on the interpreter: only the two modules are
+  # built for 3.8, beside a copy of the given install tree.
+  cmake --build "$build" -j"$(nproc)" --target dramforge vexdram_python >/dev/null
   cp -a "$VEXDRAM_DIST" "$build/dist"
-  rm -f "$build"/dist/dramforge.cpython-*.so
-  cp "$build"/module/dramforge.cpython-38*.so "$build/dist/"
+  rm -f "$build"/dist/dramforge.cpython-*.so "$build"/dist/vexdram.cpython-*.so
+  cp "$build"/module/dramforge.cpython-38*.so "$build"/python/vexdram.cpython-38*.so "$build/dist/"
 else
   cmake --build "$build" -j"$(nproc)" >/dev/null
   cmake --install "$build" --prefix "$build/dist" >/dev/null
 fi
-if ! ls "$build"/dist/dramforge.cpython-38*.so >/dev/null 2>&1; then
-  echo "check_py38: FAILED: no 3.8 extension module installed in $build/dist" >&2
-  exit 1
-fi
+for module in dramforge vexdram; do
+  if ! ls "$build"/dist/$module.cpython-38*.so >/dev/null 2>&1; then
+    echo "check_py38: FAILED: no 3.8 extension module $module installed in $build/dist" >&2
+    exit 1
+  fi
+done
 
 # In /tmp, so that a child run as an ordinary user reaches it wherever the checkout lies.
 site=$(mktemp -d "${TMPDIR:-/tmp}/vexdram-py38.XXXXXX")
@@ -61,6 +64,9 @@ cp -r tests/module/standin/pandas "$site/"
 
 # 3.8 starts child processes at half the speed of 3.11: the memory test makes 500 calls per loop
 # instead of 2000 there (a leak of one block per call still shows).
-echo "check_py38: pytest tests/module under $("$py38" -V), pandas replaced by a stand-in"
-PYTHONPATH="$site" VEXDRAM_DIST="$(cd "$build" && pwd)/dist" VEXDRAM_MEMORY_CALLS=${VEXDRAM_MEMORY_CALLS:-500} \
-  PYTHONDONTWRITEBYTECODE=1 "$py38" -m pytest -q -rs -p no:cacheprovider tests/module
+echo "check_py38: pytest tests/module tests/python under $("$py38" -V), pandas replaced by a stand-in"
+# (one run each: both folders have a conftest of their own)
+for tests in tests/module tests/python; do
+  PYTHONPATH="$site" VEXDRAM_DIST="$(cd "$build" && pwd)/dist" VEXDRAM_MEMORY_CALLS=${VEXDRAM_MEMORY_CALLS:-500} \
+    PYTHONDONTWRITEBYTECODE=1 "$py38" -m pytest -q -rs -p no:cacheprovider "$tests"
+done

@@ -6,13 +6,15 @@
 #   3. the module's pytest tests against the install tree (Debian's /usr/bin/python3), vexdram's
 #      (equivalence with vexdram_tool, statuses, writes under fault injection, containers), the
 #      examples of the host developers' reference (docs/dramforge.md, doctest in a copy of dist/),
-#      then the studio's tests (HTTP, and its page in a headless Chromium);
-#   4. the module's type stubs against the built module (mypy's stubtest), and mypy on the demo
-#      host and on the studio;
+#      the Python package vexdram's (the shared rule tables, a differential test against vexdram,
+#      threads, leaks, docs/python.md as doctest, docs/library.md's C++ example built against the
+#      install tree), then the studio's tests (HTTP, and its page in a headless Chromium);
+#   4. the type stubs of dramforge and vexdram against the built modules (mypy's stubtest), and
+#      mypy on the demo host and on the studio;
 #   5. the Windows programs cross-built with MinGW-w64, their unit tests, and a comparison with
 #      the Linux programs under Wine (scripts/test_windows.sh); the packages (scripts/package.sh
 #      into dist-pkg/, the Windows zip too) and their checks (tests/package);
-#   6. the module's pytest tests under CPython 3.8 where one exists;
+#   6. the module's and the package's pytest tests under CPython 3.8 where one exists;
 #   7. the tool under valgrind's memcheck on every bundled sample, both modes;
 #   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 20).
 set -euo pipefail
@@ -40,6 +42,9 @@ scripts/together.sh \
   'VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-module" tests/module' \
   'VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q -p no:cacheprovider --basetemp="${TMPDIR:-/tmp}/vexdram-pytest-cli" tests/cli'
 
+step "the Python package vexdram and the C++ library (tests/python)"
+VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/python
+
 step "host reference examples (docs/dramforge.md, doctest in a copy of dist/)"
 scripts/check_reference.sh dist
 
@@ -48,6 +53,8 @@ VEXDRAM_DIST="$PWD/dist" /usr/bin/python3 -m pytest -q tests/studio
 
 step "types: stubs against the built module, mypy on the hosts"
 PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest dramforge
+PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest vexdram \
+  --allowlist python/stubtest_allowlist.txt
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --python-version 3.8 --no-incremental examples/demo_host.py
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --no-incremental studio/vexdram_studio
 
@@ -58,7 +65,7 @@ step "packages (dist-pkg/) and their checks"
 scripts/package.sh build
 /usr/bin/python3 -m pytest -q -rs tests/package
 
-step "module tests under CPython 3.8"
+step "module and package tests under CPython 3.8"
 VEXDRAM_DIST="$PWD/dist" scripts/check_py38.sh build-py38
 
 step "valgrind memcheck on the bundled samples"

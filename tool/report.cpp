@@ -50,12 +50,12 @@ int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin) {
   return (whole && std::fflush(report) == 0 && !std::ferror(report)) ? 0 : -1;
 }
 
-std::string template_text() {
+std::string blank_template() {
   std::string text = std::string(base_info_tag[0]) + "=" + start_tag_text + "\n";
   for (std::size_t n = 1; n < base_info_tag_size; ++n) text.append(base_info_tag[n]).append("=\n");
   return text.append("end\n");
 }
 
-void write_template(std::FILE* out) { std::fputs(template_text().c_str(), out); }
+void write_template(std::FILE* out) { std::fputs(blank_template().c_str(), out); }
 
 }  // namespace vexdram

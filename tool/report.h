@@ -28,7 +28,7 @@ std::string report_text(const base_info& info_from_bin);
 int gen_info_from_bin(std::FILE* report, const base_info& info_from_bin);
 
 // The blank parameter file: "start tag=0x12345678", every other key with a blank value, "end".
-std::string template_text();
+std::string blank_template();
 void write_template(std::FILE* out);
 
 }  // namespace vexdram

@@ -5,12 +5,10 @@ and keeps no state between calls except the files there, so one lock serialises 
 While an action runs, a handler on the root logger collects what the module logs: the command
 lines, the tools' own output (warnings included) and the module's errors.
 """
-import json
 import logging
 import os
 import secrets
 import shutil
-import subprocess
 import threading
 from contextlib import contextmanager
 from pathlib import Path
@@ -26,11 +24,6 @@ STATUS_TEXT = {
     -3: "the tool is missing",
 }
 MODULE_FILES = ("output/gen_param.txt", "output/gen_param_new.txt")
-# The engine's own command line, for what the module's operations do not tell: the block's
-# version, every value as a number, where the binary stores each parameter and which edits
-# vexdram refuses, in its words.
-VEXDRAM = "resource/tools/vexdram" + (".exe" if os.name == "nt" else "")
-VEXDRAM_TIMEOUT = 120
 STORED = "stored"
 SHOWN_DIFFERENCES = 5
 NOT_MODIFIED = "the tool did not modify the {what}: every value reads as before"
@@ -60,22 +53,20 @@ class Facts(NamedTuple):
 
 
 def read_facts(path: str, chip: str) -> Facts:
-    """The engine's facts of the binary or container at path, as `vexdram show --json` gives them:
-    the studio's one way to them (the engine's Python package can give them here instead). path
-    names a file in the workspace ("workspace/...") or in the module's output/, never an option;
-    no shell is involved."""
+    """The engine's facts of the binary or container at path, from its Python package in process
+    (what the module's operations do not tell: the block's version, every value as a number,
+    where the binary stores each parameter and which edits vexdram refuses, in its words): the
+    studio's one way to them. path names a file in the workspace ("workspace/...") or in the
+    module's output/."""
+    import vexdram  # the engine's package, installed beside the module
     try:
-        done = subprocess.run([VEXDRAM, "show", "--json", f"--chip={chip}", path],
-                              stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=VEXDRAM_TIMEOUT, check=False)
-    except (OSError, subprocess.TimeoutExpired) as e:
-        raise Failed(f"vexdram could not be run: {e}") from None
-    if done.returncode != 0:
-        said = done.stderr.decode("utf-8", "replace").strip().splitlines()
-        raise Failed(f"vexdram: {said[-1] if said else f'status {done.returncode}'}")
-    shown = json.loads(done.stdout)
-    return Facts(int(shown["version"]), dict(shown["parameters"]), dict(shown["storage"]),
-                 dict(shown["zero_refused"]), shown["unwritable"])
+        img = vexdram.open(path, chip)
+    except (vexdram.Error, KeyError, OSError) as e:
+        raise Failed(f"vexdram: {e}") from None
+    storage = {key: img.storage(key) for key in img}
+    return Facts(img.version, img.as_dict(), {key: str(s) for key, s in storage.items()},
+                 {key: s.zero_refused for key, s in storage.items() if s.zero_refused},
+                 img.unwritable)
 
 
 class Conflict(Exception):

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/binary.h"
-#include "cli/chip.h"
-#include "cli/errors.h"
-#include "cli/param_file.h"
+#include "lib/binary.h"
+#include "lib/chip.h"
+#include "lib/errors.h"
+#include "lib/param_file.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(ParamFileRules, EveryCaseOfTheSharedTable) {
   const json rules = table("param_file_rules.json");
   ASSERT_GT(rules["cases"].size(), 20u);
   for (const json& c : rules["cases"]) {
-    const cli::param_file got = cli::read_param_file(text_of(c["text"]));
+    const engine::param_file got = engine::read_param_file(text_of(c["text"]));
     json values = json::array(), problems = json::array();
     for (const auto& v : got.values) values.push_back({v.line, base_info_tag[v.n], v.number});
     for (const auto& p : got.problems) problems.push_back({p.line, p.reason});
@@ -63,19 +63,19 @@ TEST(ParamFileRules, EveryCaseOfTheSharedTable) {
 // source that never ends, read in bounded memory.
 TEST(ParamFileRules, AFileIsBounded) {
   const json rules = table("param_file_rules.json");
-  ASSERT_EQ(rules["file_limit"].get<std::size_t>(), cli::param_file_limit);
+  ASSERT_EQ(rules["file_limit"].get<std::size_t>(), engine::param_file_limit);
   char name[] = "/tmp/vexdram-params-XXXXXX";
   const int fd = ::mkstemp(name);
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(cli::param_file_limit)), 0);
-  EXPECT_EQ(cli::read_whole(name).size(), cli::param_file_limit);
-  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(cli::param_file_limit + 1)), 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(engine::param_file_limit)), 0);
+  EXPECT_EQ(engine::read_whole(name).size(), engine::param_file_limit);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(engine::param_file_limit + 1)), 0);
   ::close(fd);
   for (const std::string& path : {std::string(name), std::string("/dev/zero")}) {
     try {
-      cli::read_whole(path);
+      engine::read_whole(path);
       ADD_FAILURE() << path << " was read";
-    } catch (const cli::trouble& t) {
+    } catch (const engine::trouble& t) {
       EXPECT_EQ(t.text, rules["file_too_large"].get<std::string>());
       EXPECT_EQ(t.file, path);
     }
@@ -88,10 +88,10 @@ TEST(ChipNameRules, EveryCaseOfTheSharedTable) {
   ASSERT_GT(rules["cases"].size(), 10u);
   for (const json& c : rules["cases"]) {
     const std::string name = c["name"];
-    const auto got = cli::chip_in_name(name);
+    const auto got = engine::chip_in_name(name);
     EXPECT_EQ(got ? json(*got) : json(nullptr), c["chip"]) << name;
     if (got) {
-      EXPECT_EQ(cli::resolve_chip("", name), *got);
+      EXPECT_EQ(engine::resolve_chip("", name), *got);
     }
   }
 }
@@ -112,8 +112,8 @@ TEST(FileKindRules, EveryCaseOfTheSharedTable) {
     }
     const std::string kind = c["kind"];
     const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    EXPECT_EQ(cli::is_loader(head, bytes.size()), kind == "loader") << c["name"];
-    EXPECT_EQ(cli::looks_like_text(name), kind == "text") << c["name"];
+    EXPECT_EQ(engine::is_loader(head, bytes.size()), kind == "loader") << c["name"];
+    EXPECT_EQ(engine::looks_like_text(name), kind == "text") << c["name"];
   }
   ::close(fd);
   ::unlink(name);

@@ -1,6 +1,6 @@
 // The shared table of value rules (tests/value_rules.json), which the studio's server and page
-// run too, through what `set` runs: check_assignments on a binary that stores a parameter of
-// each width the table names.
+// run too, through the library as `set` and the Python package use it: the value rule, then the
+// image's check, on a binary that stores a parameter of each width the table names.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,7 +10,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/binary.h"
+#include <vexdram/vexdram.h>
+
 #include "tests/support/ddr_builder.h"
 
 namespace {
@@ -41,25 +42,27 @@ TEST(ValueRules, EveryCaseOfTheSharedTableThroughSet) {
   ASSERT_GT(table["cases"].size(), 20u);
 
   const sample_binary sample;
-  const cli::binary b(sample.path, "");
-  std::map<unsigned, std::string> key_of_width;  // the first parameter stored with that width
-  for (std::size_t n = 1; n < base_info_tag_size; ++n)
-    if (b.where(static_cast<param>(n)).why == storage::stored)
-      key_of_width.emplace(b.where(static_cast<param>(n)).width, std::string(base_info_tag[n]));
+  image img = image::open(sample.path);
+  std::map<unsigned, std::size_t> of_width;  // the first parameter stored with that width
+  for (std::size_t n = 1; n < parameter_count; ++n)
+    if (img.where(n).stored()) of_width.emplace(img.where(n).width, n);
 
   for (const auto& c : table["cases"]) {
     const std::string text = c["text"];
     const unsigned width = c["width"];
-    ASSERT_EQ(key_of_width.count(width), 1u) << "no parameter of " << width << " bits";
-    const std::string kv = key_of_width[width] + "=" + text;
-    const cli::assignments got = cli::check_assignments(b, {kv});
+    ASSERT_EQ(of_width.count(width), 1u) << "no parameter of " << width << " bits";
+    const std::size_t n = of_width[width];
+    const parsed_value v = parse_value(text);
+    const auto refused = v.value ? img.check(n, *v.value) : std::nullopt;
+    const std::string reason = !v.value ? v.reason : refused ? refused->text : "";
     if (c.contains("value")) {
-      EXPECT_TRUE(got.problems.empty()) << kv << ": " << got.problems.front();
-      ASSERT_EQ(got.edits.size(), 1u) << kv;
-      EXPECT_EQ(got.edits[0].value, c["value"].get<std::uint32_t>()) << kv;
+      EXPECT_EQ(reason, "") << text;
+      ASSERT_TRUE(v.value) << text;
+      EXPECT_EQ(*v.value, c["value"].get<std::uint32_t>()) << text;
+      img.set(n, *v.value);
+      EXPECT_EQ(img.value(n), *v.value) << text;
     } else {
-      EXPECT_TRUE(got.edits.empty()) << kv;
-      EXPECT_EQ(got.problems, std::vector<std::string>{kv + ": " + c["reason"].get<std::string>()});
+      EXPECT_EQ(reason, c["reason"].get<std::string>()) << text;
     }
   }
 }

@@ -18,6 +18,7 @@ DEB = PKG / f"vexdram_{VERSION}_amd64.deb"
 TARBALL = PKG / f"vexdram-{VERSION}-Linux-x86_64.tar.gz"
 PREFIX = "/opt/vexdram"
 CLEAN_ENV = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
+MULTIARCH = "x86_64-linux-gnu"
 
 if not DEB.is_file() or not TARBALL.is_file():
     pytest.skip(f"no packages in {PKG}: run scripts/package.sh", allow_module_level=True)
@@ -83,10 +84,19 @@ def test_deb_contents_and_tarball_hold_one_tree(unpacked):
         f"{PREFIX}/vexdram_studio/_version.py": None,
         f"{PREFIX}/resource/cfg/chips.csv": None,
         f"{PREFIX}/resource/vexdram_catalogue.json": None,
+        f"{PREFIX}/vexdram.pyi": None,
+        f"{PREFIX}/include/vexdram/vexdram.h": None,
+        f"{PREFIX}/lib/libvexdram.a": None,
+        f"{PREFIX}/lib/libvexdram.so.1": "libvexdram.so.1.0.0",
+        f"{PREFIX}/lib/libvexdram.so": "libvexdram.so.1",
+        f"/usr/lib/{MULTIARCH}/pkgconfig/vexdram.pc": None,
+        f"/usr/lib/{MULTIARCH}/cmake/vexdram/vexdramConfig.cmake": None,
+        f"/usr/lib/{MULTIARCH}/cmake/vexdram/vexdramConfigVersion.cmake": None,
     }
     assert {p: entries.get(p, "missing") for p in expected} == expected
     places = (PREFIX + "/", "/usr/bin/", "/usr/share/man/man1/", "/usr/share/doc/vexdram/",
-              "/usr/share/lintian/overrides/", "/usr/share/bash-completion/completions/")
+              "/usr/share/lintian/overrides/", "/usr/share/bash-completion/completions/",
+              f"/usr/lib/{MULTIARCH}/pkgconfig/", f"/usr/lib/{MULTIARCH}/cmake/vexdram/")
     assert [p for p in entries if not p.startswith(places)] == []
     # the host directory of the .deb is the tarball's tree, less the manual pages moved to /usr/share
     tar_tree = {str(p.relative_to(unpacked[0])) for p in unpacked[0].rglob("*")}
@@ -112,6 +122,41 @@ def test_tarball_works_from_a_clean_shell(unpacked, tmp_path):
     assert "update_ddr_bin wrote" in out
     assert run("/usr/bin/python3", "-c", "import dramforge; print(dramforge.dramforge.__qualname__)",
                env={**CLEAN_ENV, "PYTHONPATH": str(tree)}, cwd=tmp_path) == "dramforge\n"
+    # the Python package from the unpacked tree: a sample's values as vexdram shows them
+    sample = tree / "examples/tq6951_ddr_v5.bin"
+    shown = run(tree / "resource/tools/vexdram", "show", "--json", sample, env=CLEAN_ENV)
+    assert run("/usr/bin/python3", "-c", "import json, sys, vexdram; print(vexdram.open(sys.argv[1]).as_dict() == "
+               "json.loads(sys.stdin.read())['parameters'])", sample, input=shown,
+               env={**CLEAN_ENV, "PYTHONPATH": str(tree)}, cwd=tmp_path) == "True\n"
+
+
+@pytest.mark.parametrize("which", ["tarball", "deb"])
+def test_the_library_builds_an_outside_program(unpacked, tmp_path, which):
+    """From the unpacked tree (the tarball's, or the .deb's host directory), an outside CMake
+    project with find_package(vexdram) and vexdram::core builds and runs; so does a program
+    compiled with pkg-config's flags. The .deb's own vexdram.pc and CMake package, where
+    pkg-config and CMake look, lead to /opt/vexdram."""
+    tree = unpacked[0] if which == "tarball" else unpacked[1] / PREFIX[1:]
+    (tmp_path / "CMakeLists.txt").write_text(
+        "cmake_minimum_required(VERSION 3.18)\nproject(outside CXX)\nfind_package(vexdram CONFIG REQUIRED)\n"
+        "add_executable(outside outside.cpp)\ntarget_link_libraries(outside PRIVATE vexdram::core)\n")
+    (tmp_path / "outside.cpp").write_text(
+        "#include <iostream>\n#include <vexdram/vexdram.h>\nint main(int, char** argv) {\n"
+        "  auto img = vexdram::image::open(argv[1]);\n"
+        "  std::cout << vexdram::version() << ' ' << img.value(vexdram::parameter_named(\"ddr3_freq\")) << '\\n';\n}\n")
+    run("cmake", "-S", tmp_path, "-B", tmp_path / "b", f"-DCMAKE_PREFIX_PATH={tree}", env={**os.environ, **CLEAN_ENV})
+    run("cmake", "--build", tmp_path / "b")
+    sample = tree / "examples/tq6951_ddr_v5.bin"
+    assert run(tmp_path / "b" / "outside", sample, env=CLEAN_ENV) == f"{VERSION} 1056\n"
+    flags = run("pkg-config", "--cflags", "--libs", "vexdram",
+                env={**CLEAN_ENV, "PKG_CONFIG_PATH": str(tree / "lib/pkgconfig")}).split()
+    run("g++", "-std=c++17", tmp_path / "outside.cpp", "-o", tmp_path / "by_pc", *flags)
+    assert run(tmp_path / "by_pc", sample, env=CLEAN_ENV) == f"{VERSION} 1056\n"
+    if which == "deb":
+        arch = unpacked[1] / "usr/lib" / MULTIARCH
+        assert f"prefix={PREFIX}\n" in (arch / "pkgconfig/vexdram.pc").read_text()
+        assert f'include("{PREFIX}/lib/cmake/vexdram/vexdramConfig.cmake")' in (
+            arch / "cmake/vexdram/vexdramConfig.cmake").read_text()
 
 
 def test_deb_root_reports_a_bundled_sample(unpacked, tmp_path):
@@ -179,3 +224,7 @@ def test_windows_zip():
         assert {top + p for p in ("LICENSE", "docs/vexdram_tool_user_guide.txt", "examples/tq6951_ddr_v5.bin",
                                   "examples/vexdram_param.txt", "resource/cfg/chips.csv")} <= names
         assert not any(n.endswith((".py", ".so", ".pyd", ".1")) for n in names)
+        # the C++ library for MinGW-w64 programs: static, its headers, its CMake package
+        assert z.read(top + "lib/libvexdram.a")[:8] == b"!<arch>\n"
+        assert {top + p for p in ("include/vexdram/vexdram.h", "include/vexdram/export.h",
+                                  "lib/cmake/vexdram/vexdramConfig.cmake", "lib/pkgconfig/vexdram.pc")} <= names

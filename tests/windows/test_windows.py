@@ -402,3 +402,24 @@ def test_vexdram_tool_reads_as_many_words_as_the_system_gives(tmp_path):
     windows = probe("run", program, line, cwd=tmp_path)
     linux = run("linux", "vexdram_tool", "tq6951", "my dir\\", 'a"b c', cwd=tmp_path)[:2]
     assert windows == linux and linux[1].endswith(b"open my dir\\ failed!\n")
+
+
+GXX = shutil.which("x86_64-w64-mingw32-g++-posix") or shutil.which("x86_64-w64-mingw32-g++")
+
+
+@pytest.mark.skipif(not GXX, reason="needs x86_64-w64-mingw32-g++ (g++-mingw-w64-x86-64)")
+def test_the_static_library_links_into_a_windows_program(tmp_path):
+    """The C++ example of docs/library.md, linked with the Windows tree's libvexdram.a and headers
+    by MinGW-w64, prints under Wine what the reference shows."""
+    import re
+    from conftest import DIST_WIN
+    text = (REPO / "docs" / "library.md").read_text()
+    (source,), (shown,) = re.findall(r"```cpp\n(.*?)```", text, re.S), re.findall(r"```text\n(.*?)```", text, re.S)
+    (tmp_path / "board_freq.cpp").write_text(source)
+    subprocess.run([GXX, "-std=c++17", "-O1", "board_freq.cpp", "-o", "board_freq.exe", f"-I{DIST_WIN / 'include'}",
+                    f"-L{DIST_WIN / 'lib'}", "-lvexdram", "-static"], cwd=tmp_path, check=True)
+    shutil.copytree(REPO / "examples", tmp_path / "examples")
+    r = subprocess.run([WINE, str(tmp_path / "board_freq.exe")], cwd=tmp_path, env=WINE_ENV, capture_output=True,
+                       timeout=120)
+    # (a program's standard output in text mode, as Windows writes it: CR LF)
+    assert (r.returncode, r.stdout.decode().replace("\r\n", "\n")) == (0, shown), r.stderr

@@ -10,7 +10,7 @@
 
 #include "tool/catalogue.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // A typed value: the number, or why the text is refused.
 struct typed {
@@ -35,4 +35,4 @@ std::string shown(std::string_view text);
 // "no parameter 'K'; nearest: a, b, c", K shown as above
 std::string unknown_key(std::string_view key);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

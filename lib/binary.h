@@ -7,17 +7,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/container.h"
-#include "cli/files.h"
+#include <vexdram/image.h>
+
+#include "lib/container.h"
+#include "lib/errors.h"
+#include "lib/files.h"
+#include "platform/platform.h"
 #include "tool/catalogue.h"
 #include "tool/ddr_file.h"
-#include "platform/platform.h"
 #include "tool/run.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // One value to write: from the command line (line 0) or a line of a parameter file.
 struct edit {
@@ -35,6 +39,8 @@ class binary {
  public:
   // Reads and decodes path. chip_option: --chip as given, "" when not. Throws trouble.
   binary(const std::string& path, const std::string& chip_option);
+  // The same from bytes in memory: name stands for the file's path.
+  binary(std::vector<std::uint8_t> bytes, const std::string& name, const std::string& chip_option);
   ~binary();
   binary(const binary&) = delete;
   binary& operator=(const binary&) = delete;
@@ -56,16 +62,30 @@ class binary {
   // Why a 0 cannot be set for the parameter: a tq6951 skew lane that holds another value (0 keeps
   // a lane as it is); "" for every other parameter.
   std::string zero_refused(param n) const;
-  // Why this edit cannot be made here, or "" when it can.
-  std::string refusal(const edit& e) const;
+  // Why this edit cannot be made here, or none when it can.
+  std::optional<vexdram::refusal> refused(const edit& e) const;
   // The values after the edits.
   base_info edited(const std::vector<edit>& edits) const;
   // Writes the edited file into fd (a new, empty temporary file at temp_path): the bytes of this
   // file with the edits made by the core, as vexdram_tool would make them. Throws trouble.
   made write_edited(platform::native_file fd, const std::string& temp_path,
                     const std::vector<edit>& edits) const;
+  // The same bytes in memory, checked as a written file is. Throws trouble.
+  std::vector<std::uint8_t> edited_bytes(const std::vector<edit>& edits) const;
 
  private:
+  struct in_memory {
+    std::shared_ptr<std::vector<std::uint8_t>> bytes;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> written;  // in the DDR image
+  };
+  void take(const std::uint8_t* head, std::size_t got);
+  void annotate(trouble& t) const;
+  const std::vector<std::uint8_t>& image_before() const;
+  in_memory edit_in_memory(const std::vector<std::uint8_t>& before,
+                           const std::vector<edit>& edits) const;
+  std::string check_edited(const std::vector<std::uint8_t>& before, std::vector<std::uint8_t>& back,
+                           const in_memory& made_here, const base_info& want) const;
+
   std::string path_;
   kind kind_ = kind::ddr;
   std::string chip_;
@@ -80,13 +100,4 @@ class binary {
   std::unique_ptr<module_unpack> unpacked_;
 };
 
-// KEY=VALUE assignments checked for a binary, as `set` takes them: the edits, and one line for
-// each problem (a binary that cannot be written, a missing '=', an unknown key, a value refused,
-// a key given twice with different values).
-struct assignments {
-  std::vector<edit> edits;
-  std::vector<std::string> problems;
-};
-assignments check_assignments(const binary& b, const std::vector<std::string>& texts);
-
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

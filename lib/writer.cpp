@@ -1,4 +1,4 @@
-#include "cli/writer.h"
+#include "lib/writer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,10 +7,10 @@
 #include <optional>
 #include <thread>
 
-#include "cli/errors.h"
-#include "cli/files.h"
+#include "lib/errors.h"
+#include "lib/files.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 namespace os = platform;
@@ -52,14 +52,13 @@ std::string derived(const std::string& name, const char* suffix) {
   return name.substr(0, os::name_max - std::strlen(suffix) - 17) + "~" + hex + suffix;
 }
 
-// What the writer says of locks and renames, once each.
+// What the writer says of locks and renames, once each (a front adds what its options offer:
+// vexdram's --wait and --force).
 namespace words {
-std::string held(long holder, const std::string& target, double wait_seconds) {
-  return (holder > 0
-              ? "another vexdram run (process " + std::to_string(holder) + ") is writing " + target
-              : "another run holds the lock on " + target + " (which process is not known here)") +
-         (wait_seconds > 0 ? ": it still did after the time --wait gave"
-                           : ": give --wait SECONDS to wait for it");
+std::string held(long holder, const std::string& target) {
+  return holder > 0
+             ? "another vexdram run (process " + std::to_string(holder) + ") is writing " + target
+             : "another run holds the lock on " + target + " (which process is not known here)";
 }
 std::string not_a_lock(const std::string& target) {
   return "not a regular file, so no lock of vexdram's: it is left as it is (remove it to write " +
@@ -76,9 +75,18 @@ constexpr const char* cannot_try = "cannot try the lock: ";
 constexpr const char* cannot_sweep = "cannot remove this lock, which no run holds: ";
 constexpr const char* out_of_room = "too many files at once, or out of memory";
 constexpr const char* cannot_rename = "cannot rename the new file into place: ";
-constexpr const char* exists = "exists: give --force to replace it";
+constexpr const char* exists = "exists";
 constexpr const char* all_back = "; nothing written";
 constexpr const char* not_back = " could not be put back (its old file is kept as ";
+constexpr const char* replaced = " is already replaced";
+// What the renames before a failed one left: "; nothing written", or each target not put back.
+std::string outcome(const std::vector<vexdram::not_put_back>& left) {
+  if (left.empty()) return all_back;
+  std::string out;
+  for (const vexdram::not_put_back& t : left)
+    out += "; " + t.target + (t.kept_at.empty() ? replaced : not_back + t.kept_at + ")");
+  return out;
+}
 }  // namespace words
 
 // Descriptors a run needs besides what the writer holds: the standard streams, an input, a new
@@ -96,7 +104,8 @@ struct closer {
 
 }  // namespace
 
-writer::writer() { os::catch_write_signals(); }
+// A library leaves its host's signals alone: vexdram catches its own (platform.h).
+writer::writer() = default;
 
 writer::~writer() {
   {
@@ -135,7 +144,8 @@ bool writer::spare_descriptor() {
 }
 
 void writer::need_descriptor(const std::string& target) {
-  if (!spare_descriptor()) throw trouble{words::too_many(allowed_), target};
+  if (!spare_descriptor())
+    throw trouble{words::too_many(allowed_), target, errc::write_failed, EMFILE};
 }
 
 std::size_t writer::folder_of(const std::string& dir) {
@@ -147,7 +157,7 @@ std::size_t writer::folder_of(const std::string& dir) {
   const auto st = f.at.held != os::no_file ? os::status_of(f.at.held) : os::status_of(dir);
   if (!st) {
     os::close_file(f.at.held);
-    throw trouble{"cannot open the directory: " + os_error(), dir};
+    throw trouble{"cannot open the directory: " + os_error(), dir, errc::write_failed, errno};
   }
   f.volume = st->id.volume;
   folders_.push_back(f);
@@ -158,7 +168,8 @@ void writer::hold_lock(const std::string& target, std::size_t folder, const std:
                        os::native_file own) {
   const os::interrupt_ticket ticket = os::remove_if_interrupted(folders_[folder].at, name);
   locks_[target] = {folder, name, own, ticket};
-  if (ticket == os::no_ticket) throw trouble{words::out_of_room, target};  // removed as the rest
+  if (ticket == os::no_ticket)  // removed as the rest
+    throw trouble{words::out_of_room, target, errc::out_of_memory};
 }
 
 // Makes the lock at name, already locked: true when this run holds it now, false when a file is
@@ -167,7 +178,9 @@ bool writer::take(const std::string& target, std::size_t folder, const std::stri
                   const std::string& path) {
   const os::folder_at& d = folders_[folder].at;
   const std::uint64_t volume = folders_[folder].volume;
-  auto failed = [&]() { return trouble{words::cannot_make + path + ": " + os_error(), target}; };
+  auto failed = [&]() {
+    return trouble{words::cannot_make + path + ": " + os_error(), target, errc::write_failed, errno};
+  };
   auto no_hard_links = [] { return errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP; };
   if (!no_links_.count(volume)) {
     // A hard link to a token of this file system.
@@ -247,21 +260,22 @@ void writer::lock(const std::string& target, double wait_seconds) {
     const os::native_file f = os::open_lock(d, name);
     if (f == os::no_file) {
       if (errno == ENOENT) continue;  // gone meanwhile
-      if (errno == ELOOP) throw trouble{words::not_a_lock(target), path};
-      throw trouble{words::cannot_open + os_error(), path};
+      if (errno == ELOOP) throw trouble{words::not_a_lock(target), path, errc::not_a_lock};
+      throw trouble{words::cannot_open + os_error(), path, errc::write_failed, errno};
     }
     const closer opened{f};
     const auto st = os::status_of(f);
     if (!st || st->kind != os::file_status::type::regular)
-      throw trouble{words::not_a_lock(target), path};
+      throw trouble{words::not_a_lock(target), path, errc::not_a_lock};
     const os::lock_try tried = os::try_lock(f);
-    if (tried == os::lock_try::failed) throw trouble{words::cannot_try + os_error(), path};
+    if (tried == os::lock_try::failed)
+      throw trouble{words::cannot_try + os_error(), path, errc::write_failed, errno};
     if (tried == os::lock_try::taken) {
       // Nobody holds it: left by a run that ended without removing it (SIGKILL). Removed only
       // while it is the file locked here: a run that removed it first may have made its own.
       if (os::same_node(f, d, name)) {
         if (!os::remove_lock(f, d, name) && errno != ENOENT)
-          throw trouble{words::cannot_sweep + os_error(), path};
+          throw trouble{words::cannot_sweep + os_error(), path, errc::write_failed, errno};
         swept = true;
       }
       held = false;
@@ -269,8 +283,10 @@ void writer::lock(const std::string& target, double wait_seconds) {
     }
     const auto now = clock::now();
     if (!held) held_since = now, held = true;
-    if (now >= deadline && now - held_since >= brief)
-      throw trouble{words::held(os::lock_holder(f), target, wait_seconds), path};
+    if (now >= deadline && now - held_since >= brief) {
+      const long holder = os::lock_holder(f);
+      throw trouble{words::held(holder, target), path, errc::busy, 0, holder};
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(now - held_since < brief ? 2 : 10));
   }
   // What a killed holder left beside it goes: those names are the holder's. (A new file left
@@ -281,7 +297,7 @@ void writer::lock(const std::string& target, double wait_seconds) {
   }
 }
 
-void writer::add(const std::string& target, const os::file_status& like, bool keep_owner,
+void writer::add(const std::string& target, const os::file_status* like, bool keep_owner,
                  const filler& fill, const os::file_status* read_as, bool replace) {
   if (!locks_.count(target)) lock(target);
   const std::string canonical = os::canonical_name(target);
@@ -296,7 +312,7 @@ void writer::add(const std::string& target, const os::file_status& like, bool ke
   o.temp = beside(canonical, o.temp_name);
   o.replace = replace;
   o.was_read = read_as != nullptr;
-  o.read_as = read_as ? read_as->id : like.id;
+  if (read_as) o.read_as = read_as->id;
   os::native_file f;
   {
     const os::interrupts_held quiet;
@@ -304,12 +320,13 @@ void writer::add(const std::string& target, const os::file_status& like, bool ke
     if (f == os::no_file && errno == EEXIST && os::remove_in(d, o.temp_name))
       f = os::create_in(d, o.temp_name);  // a killed run's: the name is this lock holder's
     if (f == os::no_file)
-      throw trouble{"cannot make the new file " + o.temp + ": " + os_error(), target};
+      throw trouble{"cannot make the new file " + o.temp + ": " + os_error(), target,
+                    errc::write_failed, errno};
     o.ticket = os::remove_if_interrupted(d, o.temp_name);
     if (o.ticket == os::no_ticket) {
       os::close_file(f);
       os::remove_in(d, o.temp_name);
-      throw trouble{words::out_of_room, target};
+      throw trouble{words::out_of_room, target, errc::out_of_memory};
     }
     outputs_.push_back(o);
   }
@@ -317,15 +334,16 @@ void writer::add(const std::string& target, const os::file_status& like, bool ke
   const closer closed{f};
   if (const auto st = os::status_of(f)) outputs_.back().node = st->id.node;
   // The new file is the caller's; in place it keeps the input's owner where the caller may give it.
-  if (!os::give_mode(f, like, keep_owner))
-    throw trouble{"cannot set the new file's mode: " + os_error(), target};
+  if (like && !os::give_mode(f, *like, keep_owner))
+    throw trouble{"cannot set the new file's mode: " + os_error(), target, errc::write_failed,
+                  errno};
   outputs_.back().check = fill(f, outputs_.back().temp);
 }
 
-// Puts back every target renamed before outputs_[failed]: "" when every one is as it was, else
-// what could not be.
-std::string writer::put_back(std::size_t failed) {
-  std::string left;
+// Puts back every target renamed before outputs_[failed]: none when every one is as it was, else
+// each that could not be.
+std::vector<vexdram::not_put_back> writer::put_back(std::size_t failed) {
+  std::vector<vexdram::not_put_back> left;
   for (std::size_t i = failed; i-- > 0;) {
     output& o = outputs_[i];
     const os::folder_at& d = folders_[o.folder].at;
@@ -349,9 +367,7 @@ std::string writer::put_back(std::size_t failed) {
     if (back) continue;
     const bool kept = *o.kept == os::kept_as::from || *o.kept == os::kept_as::kept;
     const std::string& at = *o.kept == os::kept_as::from ? o.temp_name : o.kept_name;
-    left += "; " + o.target +
-            (kept ? words::not_back + beside(os::canonical_name(o.target), at) + ")"
-                  : " is already replaced");
+    left.push_back({o.target, kept ? beside(os::canonical_name(o.target), at) : std::string()});
     if (*o.kept == os::kept_as::from) {
       os::forget_on_interrupt(o.ticket);  // the old file: never removed
       o.ticket = os::no_ticket;
@@ -366,17 +382,20 @@ void writer::commit() {
   std::vector<std::string> temps;
   for (const output& o : outputs_) temps.push_back(o.temp);
   if (const std::size_t failed = os::sync_files(temps); failed < temps.size())
-    throw trouble{"cannot sync the new file: " + os_error(), outputs_[failed].target};
+    throw trouble{"cannot sync the new file: " + os_error(), outputs_[failed].target,
+                  errc::write_failed, errno};
   for (const output& o : outputs_) {
     const std::string wrong = o.check ? o.check() : "";
     if (!wrong.empty())
-      throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target};
+      throw trouble{"the new file failed its check (" + wrong + "); nothing written", o.target,
+                    errc::check_failed};
   }
   // Every step but the renames is done. Another program may have written a target since it was
   // read: its bytes are not lost.
   for (const output& o : outputs_)
     if (o.was_read && os::identity_in(folders_[o.folder].at, o.name) != o.read_as)
-      throw trouble{"changed while it was being edited; nothing written", o.target};
+      throw trouble{"changed while it was being edited; nothing written", o.target,
+                    errc::changed};
   // The renames, and putting back what they replaced should one fail, are done whole: an
   // interrupt waits for them.
   const os::interrupts_held quiet;
@@ -395,11 +414,12 @@ void writer::commit() {
     }
     if (!o.kept) {
       const int error = errno;
-      const std::string left = put_back(i);
-      const std::string what = !o.replace && error == EEXIST
-                                   ? std::string(words::exists)
-                                   : words::cannot_rename + os_error(error);
-      throw trouble{what + (left.empty() ? words::all_back : left), o.target};
+      const bool exists = !o.replace && error == EEXIST;
+      trouble t{exists ? std::string(words::exists) : words::cannot_rename + os_error(error),
+                o.target, exists ? errc::exists : errc::write_failed, error};
+      t.not_put_back = put_back(i);
+      t.outcome = words::outcome(t.not_put_back);
+      throw t;
     }
     if (*o.kept != os::kept_as::from) {  // the new file's name is free
       os::forget_on_interrupt(o.ticket);
@@ -422,22 +442,25 @@ void writer::commit() {
   for (std::size_t f : dirs)
     if (!os::sync_folder(folders_[f].at))
       throw trouble{"written, but its directory could not be synced: " + os_error(),
-                    folders_[f].at.path};
+                    folders_[f].at.path, errc::not_synced, errno};
 }
 
 std::string output_target(const std::string& path) {
   if (const auto st = os::link_status_of(path)) {
     if (st->kind == os::file_status::type::link) {
       if (const auto real = os::real_path(path)) return output_target(*real);
-      throw trouble{"is a symlink that leads nowhere", path};
+      throw trouble{"is a symlink that leads nowhere", path, errc::no_directory, ENOENT};
     }
-    if (st->kind == os::file_status::type::folder) throw trouble{"is a directory", path};
+    if (st->kind == os::file_status::type::folder)
+      throw trouble{"is a directory", path, errc::is_directory, EISDIR};
     return path;
   }
   const std::string dir = dir_of(path);
   const auto st = os::status_of(dir);
-  if (!st) throw trouble{"its directory " + dir + " does not exist", path};
-  if (st->kind != os::file_status::type::folder) throw trouble{dir + " is not a directory", path};
+  if (!st)
+    throw trouble{"its directory " + dir + " does not exist", path, errc::no_directory, ENOENT};
+  if (st->kind != os::file_status::type::folder)
+    throw trouble{dir + " is not a directory", path, errc::no_directory, ENOTDIR};
   return path;
 }
 
@@ -446,4 +469,4 @@ bool same_file(const std::string& a, const std::string& b) {
   return x && y && x->volume == y->volume && x->node == y->node;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,4 +1,4 @@
-#include "cli/binary.h"
+#include "lib/binary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,15 +6,15 @@
 #include <iostream>
 #include <iterator>
 
-#include "cli/chip.h"
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/values.h"
+#include "lib/chip.h"
+#include "lib/errors.h"
+#include "lib/files.h"
+#include "lib/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 // A run's state for a binary: the chip, and the older family's names in its path. The core
@@ -65,7 +65,7 @@ struct decoded {
 decoded decode(ddr_file& f, const std::string& chip, const std::string& path) {
   decoded d{context_for(chip, path), {}, {}};
   const block_outcome o = read_block(d.ctx, f, start_tag_value, d.at, d.values);
-  if (!o.ok()) throw trouble{block_failure(o, d.ctx.version)};
+  if (!o.ok()) throw trouble{block_failure(o, d.ctx.version), {}, errc::bad_block};
   // The block was found by its start tag: that is its value, as the report writes it.
   d.values[p::start_tag] = start_tag_value;
   return d;
@@ -108,7 +108,7 @@ void modify(ddr_file& f, const std::string& chip, const std::string& path,
     ctx.updata_availd[e.n] = state_given;
   }
   const block_outcome o = modify_block(ctx, info_from_txt, f);
-  if (!o.ok()) throw trouble{block_failure(o, ctx.version)};
+  if (!o.ok()) throw trouble{block_failure(o, ctx.version), {}, errc::bad_block};
 }
 
 // The first difference between a and b outside the ranges written, or "" when there is none.
@@ -153,60 +153,85 @@ std::string values_differ(const base_info& got, const base_info& want) {
 binary::binary(const std::string& path, const std::string& chip_option) : path_(path) {
   using type = platform::file_status::type;
   if (const auto st = platform::status_of(path)) st_ = *st;
-  else throw trouble{"cannot open: " + os_error(), path};
-  if (st_.kind == type::folder) throw trouble{"is a directory", path};
+  else throw trouble{"cannot open: " + os_error(), path, errc::cannot_open, errno};
+  if (st_.kind == type::folder) throw trouble{"is a directory", path, errc::is_directory, EISDIR};
   // A pipe may never end, nor a character device (/dev/zero); neither can be written back.
   if (st_.kind != type::regular && st_.kind != type::block_device)
     throw trouble{
         "not a regular file or a block device (a pipe, a socket or a character device is not read)",
-        path};
+        path, errc::not_a_file};
   chip_ = resolve_chip(chip_option, path);
   file_ = std::make_unique<posix_ddr_file>(path.c_str(), false);
-  if (!file_->ok()) throw trouble{"cannot open: " + os_error(), path};
+  if (!file_->ok()) throw trouble{"cannot open: " + os_error(), path, errc::cannot_open, errno};
   try {
     std::uint8_t head[5] = {};
     const std::size_t got = file_->read_at(0, head, sizeof head);
     // A binary of ordinary size, and a container, are read once and worked on in memory; a large
     // binary is scanned where it lies and edited in a copy on the disk, in constant memory.
-    std::unique_ptr<memory_ddr_file> mem;
-    std::string note_prefix;
     if (is_loader(head, got) || (st_.kind == type::regular && file_->size() <= in_memory_size)) {
       // Positioned reads (a Windows read moves no pointer a positioned read has moved), one byte
       // past the end: a file that grew or shrank since it was opened is not taken as read.
       bytes_.resize(static_cast<std::size_t>(file_->size()) + 1);
       errno = 0;
       bytes_.resize(file_->read_at(0, bytes_.data(), bytes_.size()));
-      if (bytes_.size() < file_->size() && errno != 0) throw trouble{"cannot read: " + os_error()};
-      if (bytes_.size() != file_->size()) throw trouble{"it changed while it was read"};
+      if (bytes_.size() < file_->size() && errno != 0)
+        throw trouble{"cannot read: " + os_error(), {}, errc::cannot_read, errno};
+      if (bytes_.size() != file_->size())
+        throw trouble{"it changed while it was read", {}, errc::changed_while_read};
       file_.reset();  // no descriptor held per input: apply may be given thousands
-      mem = std::make_unique<memory_ddr_file>(bytes_);
     }
-    if (is_loader(head, got)) {
-      kind_ = kind::loader;
-      imgwelder::container c;
-      if (const auto read = imgwelder::read_container(bytes_.data(), bytes_.size(), c); !read)
-        throw trouble{unreadable(read)};
-      unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
-      std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
-      if (!image) throw trouble{"the container holds no DDR image (471)"};
-      mem = std::make_unique<memory_ddr_file>(*image);
-      note_prefix = unpacked_->ddr_image() + ": ";
-    }
-    decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
-    version_ = d.ctx.version;
-    values_ = d.values;
-    stored_ = stored_fields(d.ctx, d.at);
-    overlap_ = overlapping_sections(d.ctx, d.at);
-    if (d.ctx.skew_state == skew_found::other_sub_version)
-      notes_.push_back(
-          note_prefix +
-          "warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
+    take(head, got);
   } catch (trouble& t) {
-    if (t.file.empty()) t.file = path;
-    if (kind_ == kind::loader && unpacked_)
-      t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
+    annotate(t);
     throw;
   }
+}
+
+binary::binary(std::vector<std::uint8_t> bytes, const std::string& name,
+               const std::string& chip_option)
+    : path_(name), bytes_(std::move(bytes)) {
+  st_.kind = platform::file_status::type::regular;
+  st_.id.size = bytes_.size();
+  chip_ = resolve_chip(chip_option, name);
+  try {
+    take(bytes_.data(), bytes_.size());
+  } catch (trouble& t) {
+    annotate(t);
+    throw;
+  }
+}
+
+void binary::annotate(trouble& t) const {
+  if (t.file.empty()) t.file = path_;
+  if (kind_ == kind::loader && unpacked_)
+    t.text = "DDR image " + unpacked_->ddr_image() + ": " + t.text;
+}
+
+void binary::take(const std::uint8_t* head, std::size_t got) {
+  // file_: a large binary, scanned where it lies; else the bytes, in memory.
+  std::unique_ptr<memory_ddr_file> mem;
+  std::string note_prefix;
+  if (!file_) mem = std::make_unique<memory_ddr_file>(bytes_);
+  if (is_loader(head, got)) {
+    kind_ = kind::loader;
+    imgwelder::container c;
+    if (const auto read = imgwelder::read_container(bytes_.data(), bytes_.size(), c); !read)
+      throw trouble{unreadable(read), {}, errc::bad_container};
+    unpacked_ = std::make_unique<module_unpack>(unpack_as_module(bytes_, c, upper(chip_)));
+    std::vector<std::uint8_t>* image = unpacked_->file((*unpacked_)["loader_471"]);
+    if (!image) throw trouble{"the container holds no DDR image (471)", {}, errc::bad_container};
+    mem = std::make_unique<memory_ddr_file>(*image);
+    note_prefix = unpacked_->ddr_image() + ": ";
+  }
+  decoded d = decode(mem ? static_cast<ddr_file&>(*mem) : *file_, chip_, path_);
+  version_ = d.ctx.version;
+  values_ = d.values;
+  stored_ = stored_fields(d.ctx, d.at);
+  overlap_ = overlapping_sections(d.ctx, d.at);
+  if (d.ctx.skew_state == skew_found::other_sub_version)
+    notes_.push_back(
+        note_prefix +
+        "warning: the skew section is not of sub-version 1: its parameters read as 0 and cannot be set");
 }
 
 binary::~binary() = default;
@@ -245,13 +270,20 @@ std::string binary::not_stored(param n) const {
   return "";
 }
 
-std::string binary::refusal(const edit& e) const {
-  if (e.n == p::start_tag) return "the start tag is fixed";
+std::optional<vexdram::refusal> binary::refused(const edit& e) const {
+  using why = vexdram::refusal::reason;
+  if (e.n == p::start_tag) return vexdram::refusal{why::fixed, "the start tag is fixed"};
   const stored_field& w = stored_[e.n];
   // A value equal to the binary's own is no change, wherever the parameter lives.
-  if (w.why != storage::stored) return e.value == values_[e.n] ? "" : not_stored(e.n);
-  if (!field_fits(w.width, e.value)) return too_wide(w.width);
-  return e.value == 0 ? zero_refused(e.n) : "";
+  if (w.why != storage::stored) {
+    if (e.value == values_[e.n]) return std::nullopt;
+    return vexdram::refusal{why::not_stored, not_stored(e.n)};
+  }
+  if (!field_fits(w.width, e.value)) return vexdram::refusal{why::too_wide, too_wide(w.width)};
+  if (e.value == 0)
+    if (std::string zero = zero_refused(e.n); !zero.empty())
+      return vexdram::refusal{why::zero_keeps, std::move(zero)};
+  return std::nullopt;
 }
 
 std::string binary::zero_refused(param n) const {
@@ -298,6 +330,48 @@ std::string check_image(ddr_file& was, ddr_file& now, const base_info& want,
 }
 }  // namespace
 
+// The image before the edit: a binary in memory, or a container's DDR image.
+const std::vector<std::uint8_t>& binary::image_before() const {
+  return kind_ == kind::ddr ? bytes_ : *unpacked_->file((*unpacked_)["loader_471"]);
+}
+
+binary::in_memory binary::edit_in_memory(const std::vector<std::uint8_t>& before,
+                                         const std::vector<edit>& edits) const {
+  auto image = std::make_shared<std::vector<std::uint8_t>>(before);
+  memory_ddr_file mem(*image);
+  recording_file rec(mem);
+  modify(rec, chip_, path_, edits);
+  // A container is packed again as the module packs it.
+  auto bytes =
+      kind_ == kind::ddr
+          ? image
+          : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
+  return {bytes, rec.written};
+}
+
+std::string binary::check_edited(const std::vector<std::uint8_t>& before,
+                                 std::vector<std::uint8_t>& back, const in_memory& made_here,
+                                 const base_info& want) const {
+  std::vector<std::uint8_t> old = before;  // (a memory file is a view of a vector it may write)
+  memory_ddr_file was(old);
+  if (kind_ == kind::ddr) {
+    memory_ddr_file now(back);
+    return check_image(was, now, want, made_here.written, chip_, path_);
+  }
+  imgwelder::container c;
+  if (const auto read = imgwelder::read_container(back.data(), back.size(), c); !read)
+    return "it does not unpack: " + unreadable(read);
+  try {
+    module_unpack u = unpack_as_module(back, c, upper(chip_));
+    std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
+    if (!image) return "its DDR image (471) is missing";
+    memory_ddr_file now(*image);
+    return check_image(was, now, want, made_here.written, chip_, path_);
+  } catch (const trouble& t) {
+    return t.text;
+  }
+}
+
 made binary::write_edited(platform::native_file fd, const std::string& temp_path,
                           const std::vector<edit>& edits) const {
   const base_info want = edited(edits);
@@ -305,7 +379,8 @@ made binary::write_edited(platform::native_file fd, const std::string& temp_path
     // A large binary: copied into the new file by the kernel, edited there.
     copy_file(file_->native(), fd, file_->size());
     posix_ddr_file out(temp_path.c_str(), true);
-    if (!out.ok()) throw trouble{"cannot open the new file: " + os_error()};
+    if (!out.ok())
+      throw trouble{"cannot open the new file: " + os_error(), {}, errc::write_failed, errno};
     recording_file rec(out);
     modify(rec, chip_, path_, edits);
     auto written = rec.written;
@@ -316,76 +391,34 @@ made binary::write_edited(platform::native_file fd, const std::string& temp_path
       return check_image(input, again, want, written, chip_, path_);
     }};
   }
-  // A binary in memory, or a container's DDR image, edited in memory; a container is then packed
-  // again as the module packs it.
-  const std::vector<std::uint8_t>& before =
-      kind_ == kind::ddr ? bytes_ : *unpacked_->file((*unpacked_)["loader_471"]);
-  auto image = std::make_shared<std::vector<std::uint8_t>>(before);
-  memory_ddr_file mem(*image);
-  recording_file rec(mem);
-  modify(rec, chip_, path_, edits);
-  auto bytes =
-      kind_ == kind::ddr
-          ? image
-          : std::make_shared<std::vector<std::uint8_t>>(pack_as_module(*unpacked_, *image));
-  write_all(fd, *bytes);
-  auto written = rec.written;
-  return {[this, bytes, written, want, temp_path, &before]() -> std::string {
+  // A binary in memory, or a container's DDR image, edited in memory.
+  const std::vector<std::uint8_t>& before = image_before();
+  const in_memory edited_here = edit_in_memory(before, edits);
+  write_all(fd, *edited_here.bytes);
+  return {[this, edited_here, want, temp_path, &before]() -> std::string {
     std::string error;
-    std::vector<std::uint8_t> back = read_back(temp_path, *bytes, error);
+    std::vector<std::uint8_t> back = read_back(temp_path, *edited_here.bytes, error);
     if (!error.empty()) return error;
-    std::vector<std::uint8_t> old = before;  // (a memory file is a view of a vector it may write)
-    memory_ddr_file was(old);
-    if (kind_ == kind::ddr) {
-      memory_ddr_file now(back);
-      return check_image(was, now, want, written, chip_, path_);
-    }
-    imgwelder::container c;
-    if (const auto read = imgwelder::read_container(back.data(), back.size(), c); !read)
-      return "it does not unpack: " + unreadable(read);
-    try {
-      module_unpack u = unpack_as_module(back, c, upper(chip_));
-      std::vector<std::uint8_t>* image = u.file(u["loader_471"]);
-      if (!image) return "its DDR image (471) is missing";
-      memory_ddr_file now(*image);
-      return check_image(was, now, want, written, chip_, path_);
-    } catch (const trouble& t) {
-      return t.text;
-    }
+    return check_edited(before, back, edited_here, want);
   }};
 }
 
-assignments check_assignments(const binary& b, const std::vector<std::string>& texts) {
-  assignments out;
-  if (const std::string why = b.unwritable(); !why.empty()) out.problems.push_back(why);
-  for (const std::string& kv : texts) {
-    const std::size_t eq = kv.find('=');
-    if (eq == std::string::npos) {
-      out.problems.push_back(kv + ": no '=' (write KEY=VALUE)");
-      continue;
-    }
-    const std::string key = kv.substr(0, eq);
-    const auto n = find_key(key);
-    if (!n) {
-      out.problems.push_back(unknown_key(key));
-      continue;
-    }
-    const typed v = parse_value(kv.substr(eq + 1));
-    if (!v.value) {
-      out.problems.push_back(kv + ": " + v.reason);
-      continue;
-    }
-    const edit e{*n, *v.value, 0};
-    if (const std::string why = b.refusal(e); !why.empty()) {
-      out.problems.push_back(kv + ": " + why);
-      continue;
-    }
-    for (const edit& earlier : out.edits)
-      if (earlier.n == e.n && earlier.value != e.value)
-        out.problems.push_back(kv + ": " + key + " is given twice");
-    out.edits.push_back(e);
+std::vector<std::uint8_t> binary::edited_bytes(const std::vector<edit>& edits) const {
+  std::vector<std::uint8_t> whole;  // a large binary, read whole for this
+  if (kind_ == kind::ddr && bytes_.empty()) {
+    whole.resize(static_cast<std::size_t>(file_->size()));
+    errno = 0;
+    if (file_->read_at(0, whole.data(), whole.size()) != whole.size())
+      throw trouble{errno != 0 ? "cannot read: " + os_error() : "it changed while it was read",
+                    path_, errno != 0 ? errc::cannot_read : errc::changed_while_read, errno};
   }
-  return out;
+  const std::vector<std::uint8_t>* before = whole.empty() ? &image_before() : &whole;
+  const in_memory edited_here = edit_in_memory(*before, edits);
+  std::vector<std::uint8_t> back = *edited_here.bytes;
+  if (const std::string wrong = check_edited(*before, back, edited_here, edited(edits));
+      !wrong.empty())
+    throw trouble{"the edited image failed its check (" + wrong + ")", path_, errc::check_failed};
+  return back;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,18 +1,18 @@
 // A parameter file or report as vexdram reads it: strictly, in bounded memory.
-#include "cli/param_file.h"
+#include "lib/param_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/values.h"
+#include "lib/errors.h"
+#include "lib/files.h"
+#include "lib/values.h"
 #include "tool/layout.h"
 #include "tool/param_text.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 namespace {
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
@@ -105,19 +105,21 @@ std::string read_whole(const std::string& path) {
   const bool standard = path == "-";
   const platform::native_file f =
       standard ? platform::standard_input() : platform::open_to_read(path);
-  if (f == platform::no_file) throw trouble{"cannot open: " + os_error(), path};
+  if (f == platform::no_file)
+    throw trouble{"cannot open: " + os_error(), path, errc::cannot_open, errno};
   std::string out;
   try {
     const auto st = platform::status_of(f);
-    if (st && st->kind == platform::file_status::type::folder) throw trouble{"is a directory"};
+    if (st && st->kind == platform::file_status::type::folder)
+      throw trouble{"is a directory", {}, errc::is_directory, EISDIR};
     // Read in blocks up to one byte past the limit: /dev/zero ends here too.
     char buf[1 << 16];
     for (;;) {
       const std::ptrdiff_t got = platform::read_on(f, buf, sizeof buf);
-      if (got < 0) throw trouble{"cannot read: " + os_error()};
+      if (got < 0) throw trouble{"cannot read: " + os_error(), {}, errc::cannot_read, errno};
       if (got == 0) break;
       out.append(buf, static_cast<std::size_t>(got));
-      if (out.size() > param_file_limit) throw trouble{param_file_too_large};
+      if (out.size() > param_file_limit) throw trouble{param_file_too_large, {}, errc::bad_params};
     }
   } catch (trouble& t) {
     if (!standard) platform::close_file(f);
@@ -128,4 +130,4 @@ std::string read_whole(const std::string& path) {
   return out;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

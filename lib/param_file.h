@@ -6,28 +6,18 @@
 #include <string_view>
 #include <vector>
 
+#include <vexdram/params.h>
+
 #include "tool/catalogue.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // A parameter file or report, read strictly (tests/param_file_rules.json holds the cases): only a
 // line feed ends a line, as for vexdram_tool's reader, and a line is at most the 1023 bytes that
 // reader takes at a time; every line is a parameter's KEY=VALUE (a blank value keeps the
 // binary's), a blank line, "end" or a "/*" comment; anything else is listed. A UTF-8 byte-order
 // mark at the start is skipped.
-struct param_file {
-  struct value {
-    std::size_t line;
-    param n;
-    std::uint32_t number;
-  };
-  struct problem {
-    std::size_t line;
-    std::string reason;
-  };
-  std::vector<value> values;
-  std::vector<problem> problems;
-};
+using vexdram::param_file;
 inline constexpr std::size_t param_line_limit = 1023;
 // name_nearest: name the nearest keys to an unknown one (what costs most; a check that only asks
 // which lines are refused goes without).
@@ -37,4 +27,4 @@ param_file read_param_file(std::string_view text, bool name_nearest = true);
 // a FIFO is read as a pipe, waiting for its writer. Throws trouble.
 std::string read_whole(const std::string& path);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -13,7 +13,7 @@
 #include "imgwelder/container.h"
 #include "imgwelder/pack.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // The module's word for a missing value.
 inline constexpr const char* null_text = "null";
@@ -50,4 +50,4 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
 std::vector<std::uint8_t> pack_as_module(module_unpack unpacked,
                                          const std::vector<std::uint8_t>& ddr_image);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

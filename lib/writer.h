@@ -32,9 +32,11 @@
 #include <utility>
 #include <vector>
 
+#include <vexdram/error.h>
+
 #include "platform/platform.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 class writer {
  public:
@@ -53,13 +55,14 @@ class writer {
   // what is there is no lock, or when the descriptors allowed do not suffice.
   void lock(const std::string& target, double wait_seconds = 0);
   // The new file beside target (its lock taken now unless held), with the mode (and, when
-  // keep_owner, the owner) of `like`, filled by fill. read_as: in place, the status of the target
+  // keep_owner, the owner) of `like` (none: a new file's), filled by fill. read_as: in place, the status of the target
   // when it was read, checked again just before the renames. replace: false publishes without
   // replacing anything. Throws trouble naming target (or what fill threw).
-  void add(const std::string& target, const platform::file_status& like, bool keep_owner,
+  void add(const std::string& target, const platform::file_status* like, bool keep_owner,
            const filler& fill, const platform::file_status* read_as = nullptr, bool replace = true);
   // Sync, check, rename every output (putting back what was replaced when one fails), sync the
-  // directories. Throws trouble naming the output that failed.
+  // directories. Throws trouble naming the output that failed; when a rename failed, its
+  // outcome and not_put_back say what the renames before it left.
   void commit();
 
  private:
@@ -101,7 +104,7 @@ class writer {
                  platform::native_file own);
   bool spare_descriptor();
   void need_descriptor(const std::string& target);
-  std::string put_back(std::size_t failed);
+  std::vector<vexdram::not_put_back> put_back(std::size_t failed);
   void release_locks();
 
   std::vector<folder> folders_;
@@ -122,4 +125,4 @@ std::string output_target(const std::string& path);
 // True when the two paths name the same file.
 bool same_file(const std::string& a, const std::string& b);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,8 +1,8 @@
-#include "cli/container.h"
+#include "lib/container.h"
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 constexpr const char* output_dir = "output";
@@ -79,11 +79,7 @@ std::string module_unpack::ddr_image() const {
 module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
                                const imgwelder::container& c, const std::string& chip) {
   module_unpack u;
-  for (const char* key :
-       {"imgweld_tool_path", "pack_params", "loader_471", "loader_472", "loader_473_0",
-        "loader_473_1", "loader_473_2", "loader_473_3", "loader_FlashBoost_path",
-        "loader_FlashData_path", "loader_FlashBoot_path", "loader_file_path"})
-    u.dict.emplace_back(key, null_text);
+  for (const char* key : imgwelder::unpack_keys) u.dict.emplace_back(key, null_text);
   auto set = [&](const std::string& key, const std::string& value) {
     for (auto& [k, v] : u.dict)
       if (k == key) {
@@ -98,7 +94,9 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
   const std::vector<std::string> lines = imgwelder::listing(c);
   auto line = [&](std::size_t i) {
     if (i >= lines.size())
-      throw trouble{no_repack + std::string("its listing has no line ") + std::to_string(i)};
+      throw trouble{no_repack + std::string("its listing has no line ") + std::to_string(i),
+                    {},
+                    errc::bad_container};
     return image_path(lines[i]);
   };
   if (lines.size() == 8) {
@@ -117,13 +115,8 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
   }
   // Each value naming a Flash* image is stored under that kind's key; the values are read live,
   // as a later key may have been overwritten by an earlier one.
-  static const std::pair<const char*, const char*> kinds[] = {
-      {"FlashBoost", "loader_FlashBoost_path"},
-      {"FlashData", "loader_FlashData_path"},
-      {"FlashBoot", "loader_FlashBoot_path"},
-  };
   for (std::size_t i = 0; i < u.dict.size(); ++i)
-    for (const auto& [marker, target] : kinds)
+    for (const auto& [marker, target] : imgwelder::flash_kinds)
       if (u.dict[i].second.find(marker) != std::string::npos) set(target, u.dict[i].second);
 
   // The output directory: every image under its name.
@@ -131,14 +124,17 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
     for (const imgwelder::image& img : table) u.files[img.name] = img.data;
   for (const char* name : module_files)
     if (u.files.count(name))
-      throw trouble{std::string("the container holds an image named like the module's work file ") +
-                    name};
+      throw trouble{
+          std::string("the container holds an image named like the module's work file ") + name,
+          {},
+          errc::bad_container};
 
   // The packing options, from the header as the module reads it; the loader parameters of the
   // first loader image go back to the packer when programmed.
   const imgwelder::repack_refusal why =
       imgwelder::plan_repack(bytes.data(), bytes.size(), c, chip, u.plan);
-  if (why != imgwelder::repack_refusal::none) throw trouble{no_repack + refused(why)};
+  if (why != imgwelder::repack_refusal::none)
+    throw trouble{no_repack + refused(why), {}, errc::bad_container};
   if (u.plan.loader_params)
     u.files["loader_param.bin"].assign(u.plan.loader_params->begin(), u.plan.loader_params->end());
   set("pack_params", imgwelder::pack_params_text(u.plan, loader_param_file));
@@ -148,13 +144,15 @@ module_unpack unpack_as_module(const std::vector<std::uint8_t>& bytes,
 std::vector<std::uint8_t> pack_as_module(module_unpack u,
                                          const std::vector<std::uint8_t>& ddr_image) {
   std::vector<std::uint8_t>* ddr = u.file(u["loader_471"]);
-  if (!ddr) throw trouble{"the container holds no DDR image (471)"};
+  if (!ddr) throw trouble{"the container holds no DDR image (471)", {}, errc::bad_container};
   *ddr = ddr_image;
   // The 471 image also serves as the FlashData image of the new container.
   const std::string& flash_data = u["loader_FlashData_path"];
   std::vector<std::uint8_t>* data = u.file(flash_data);
   if (!data || flash_data == u["loader_471"])
-    throw trouble{no_repack + std::string("it has no FlashData image apart from the DDR image")};
+    throw trouble{no_repack + std::string("it has no FlashData image apart from the DDR image"),
+                  {},
+                  errc::bad_container};
   *data = *ddr;
 
   std::vector<std::string> args = imgwelder::pack_arguments(u.plan, loader_param_file);
@@ -182,13 +180,14 @@ std::vector<std::uint8_t> pack_as_module(module_unpack u,
   imgwelder::container packed;
   std::string out, error;
   std::vector<std::uint8_t> bytes;
-  if (!imgwelder::build_pack(args, read, packed, out, error)) throw trouble{no_repack + error};
+  if (!imgwelder::build_pack(args, read, packed, out, error))
+    throw trouble{no_repack + error, {}, errc::bad_container};
   // The module's options give no alignment but 6947's; vexdram keeps the one the container records.
   packed.alignment = u.plan.recorded_alignment;
   if (!imgwelder::write_container(packed, bytes, error) ||
       !imgwelder::listing_readable(packed, error))
-    throw trouble{no_repack + error};
+    throw trouble{no_repack + error, {}, errc::bad_container};
   return bytes;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,23 +1,23 @@
 // The chip a run of vexdram edits for: --chip, or the chip the file's name gives.
-#include "cli/chip.h"
+#include "lib/chip.h"
 
 #include <cstring>
 
-#include "cli/errors.h"
+#include "lib/errors.h"
 #include "tool/run.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 std::string resolve_chip(const std::string& option, const std::string& path) {
   if (!option.empty()) {
     const std::string chip = lower(option);
     if (!chip_supported(chip.c_str()))
-      throw trouble{"unknown chip '" + option + "' ('vexdram chips' lists them)"};
+      throw trouble{"unknown chip '" + option + "'", {}, errc::unknown_chip};
     return chip;
   }
   const std::optional<std::string> named = chip_in_name(path);
-  if (!named) throw trouble{"no chip name in the file's name: give one with --chip", path};
+  if (!named) throw trouble{"no chip name in the file's name", path, errc::no_chip};
   return *named;
 }
 
@@ -30,4 +30,4 @@ std::optional<std::string> chip_in_name(const std::string& path) {
   return best;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 
 // A chip name vexdram_tool accepts: --chip in either case, else the chip the file's name gives.
 // Throws trouble when there is none.
@@ -15,4 +15,4 @@ std::string resolve_chip(const std::string& option, const std::string& path);
 // guesses by the same rule: tests/chip_name_rules.json holds the cases.
 std::optional<std::string> chip_in_name(const std::string& path);
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine

@@ -1,4 +1,4 @@
-#include "cli/values.h"
+#include "lib/values.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include "tool/report.h"
 #include "tool/text_util.h"
 
-namespace vexdram::cli {
+namespace vexdram::engine {
 namespace {
 
 constexpr const char* need_value = "a value is needed";
@@ -121,4 +121,4 @@ std::string unknown_key(std::string_view key) {
   return text;
 }
 
-}  // namespace vexdram::cli
+}  // namespace vexdram::engine
