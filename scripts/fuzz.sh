@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets in their own build directory and runs each for a bounded time.
+# Builds the libFuzzer targets in their own build directory and runs each for a bounded time,
+# as many at a time as there are cores.
 #   scripts/fuzz.sh [TARGET...]
 #   FUZZ_SECONDS   seconds per target (default 20; with FUZZ_RUNS, no limit unless given)
 #   FUZZ_RUNS      executions per target (default: as many as fit the time)
 #   FUZZ_BUILD     build directory (default build-fuzz)
+#   FUZZ_JOBS      targets run at a time (default: the number of cores)
 # Skips (exit 0) when clang's fuzzer runtime is missing. Exits 1 on any crash, leak, timeout or
 # broken invariant; the input is left in FUZZ_BUILD/artifacts/TARGET/ (copy it to
 # tests/regressions/TARGET/ once fixed). The corpus grows in FUZZ_BUILD/corpus/TARGET/.
@@ -41,15 +43,13 @@ cmake --build "$build" -j"$(nproc)" --target make_seeds "${targets[@]}" >"$scrat
   { cat "$scratch/build.log"; exit 1; }
 "$build/fuzz/make_seeds" "$scratch/seeds" >/dev/null || exit 1
 
-failed=0
-for t in "${targets[@]}"; do
-  corpus="$build/corpus/$t"
-  artifacts="$build/artifacts/$t"
+# One target: runs it, writes its figures' line (and what it found) to $scratch/$t.out; fails on
+# a crash, a leak, a timeout or a broken invariant.
+run_target() {
+  local t=$1 corpus="$build/corpus/$1" artifacts="$build/artifacts/$1" log="$build/$1.log"
   mkdir -p "$corpus" "$artifacts" "$scratch/$t"
-  log="$build/$t.log"
+  local before start=$SECONDS opts=() rc execs rate cov found
   before=$(ls "$artifacts" | wc -l)
-  start=$SECONDS
-  opts=()
   [ -n "${dict[$t]:-}" ] && opts+=(-dict="$scratch/seeds/${dict[$t]}")
   VEXDRAM_FUZZ_SCRATCH="$scratch/$t" "$build/fuzz/$t" -max_total_time="$seconds" -runs="$runs" \
     -max_len="${max_len[$t]:-8192}" -timeout=25 -print_final_stats=1 "${opts[@]}" \
@@ -59,12 +59,28 @@ for t in "${targets[@]}"; do
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   found=$(( $(ls "$artifacts" | wc -l) - before ))
-  printf '%-22s %4ss  execs %-9s %6s/s  %-22s corpus %-5s crashes %s\n' "$t" $((SECONDS - start)) \
-    "${execs:-?}" "${rate:-?}" "${cov:-cov: ? ft: ?}" "$(ls "$corpus" | wc -l)" "$found"
-  if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
-    failed=1
-    grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z_]+:)|runtime error|Test unit written' "$log" | head -20
-    echo "  full log: $log"
-  fi
+  {
+    printf '%-22s %4ss  execs %-9s %6s/s  %-22s corpus %-5s crashes %s\n' "$t" $((SECONDS - start)) \
+      "${execs:-?}" "${rate:-?}" "${cov:-cov: ? ft: ?}" "$(ls "$corpus" | wc -l)" "$found"
+    if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
+      grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z_]+:)|runtime error|Test unit written' "$log" | head -20
+      echo "  full log: $log"
+    fi
+  } >"$scratch/$t.out"
+  [ $rc -eq 0 ] && [ "$found" -eq 0 ]
+}
+
+# A libFuzzer run keeps one core busy: FUZZ_JOBS targets at a time (default: one a core).
+jobs=${FUZZ_JOBS:-$(nproc)}
+declare -A pid_of=()
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+  run_target "$t" &
+  pid_of[$t]=$!
+done
+failed=0
+for t in "${targets[@]}"; do
+  wait "${pid_of[$t]}" || failed=1
+  cat "$scratch/$t.out"
 done
 exit $failed

@@ -12,9 +12,10 @@
 #   4. the type stubs of dramforge and vexdram against the built modules (mypy's stubtest), and
 #      mypy on the demo host and on the studio;
 #   5. the Windows programs cross-built with MinGW-w64, their unit tests, and a comparison with
-#      the Linux programs under Wine (scripts/test_windows.sh); the packages (scripts/package.sh
-#      into dist-pkg/, the Windows zip too) and their checks (tests/package);
-#   6. the module's and the package's pytest tests under CPython 3.8 where one exists;
+#      the Linux programs under Wine (scripts/test_windows.sh); at the same time
+#   6. the module's and the package's pytest tests under CPython 3.8 where one exists; then the
+#      packages (scripts/package.sh into dist-pkg/, the Windows zip too) and their checks
+#      (tests/package);
 #   7. the tool under valgrind's memcheck on every bundled sample, both modes;
 #   8. each fuzz target for a bounded time (FUZZ_SECONDS, default 20).
 set -euo pipefail
@@ -58,15 +59,12 @@ PYTHONPATH="$PWD/dist" MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy.stubtest ve
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --python-version 3.8 --no-incremental examples/demo_host.py
 MYPYPATH="$PWD/dist" /usr/bin/python3 -m mypy --strict --no-incremental studio/vexdram_studio
 
-step "Windows programs under Wine (build-win/, dist-win/)"
-scripts/test_windows.sh dist
+step "Windows programs under Wine (build-win/, dist-win/), and beside them the module and package tests under CPython 3.8"
+scripts/together.sh 'scripts/test_windows.sh dist' 'VEXDRAM_DIST="$PWD/dist" scripts/check_py38.sh build-py38'
 
 step "packages (dist-pkg/) and their checks"
 scripts/package.sh build
 /usr/bin/python3 -m pytest -q -rs tests/package
-
-step "module and package tests under CPython 3.8"
-VEXDRAM_DIST="$PWD/dist" scripts/check_py38.sh build-py38
 
 step "valgrind memcheck on the bundled samples"
 scripts/valgrind.sh dist/resource/tools/vexdram_tool
