@@ -9,10 +9,11 @@ import logging
 import os
 import secrets
 import shutil
+import tempfile
 import threading
 from contextlib import contextmanager
 from pathlib import Path
-from typing import Any, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple
+from typing import IO, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple
 
 from .rules import FILE_LIMIT, FILE_TOO_LARGE, Catalogue, is_text, read_param_text, report_value
 from .workspace import Refused, Workspace
@@ -29,7 +30,7 @@ SHOWN_DIFFERENCES = 5
 NOT_MODIFIED = "the tool did not modify the {what}: every value reads as before"
 NOT_AS_EXPECTED = "the {what} does not read back as expected (the old values with the edits): {shown}"
 MORE_DIFFER = ", and {count} more parameters"
-REMOVED = "; it was removed"
+NOT_SAVED = "; it was not saved"
 # The module's own failure record of update_ddr_bin: a read-back cannot see that the tool found
 # the binary not written whole, or not put on the disk.
 MODULE_SAID = "the module reports that the tool failed: {said}"
@@ -145,7 +146,7 @@ class Operations:
     def _kind(self, cap: Capture, real: Path) -> str:
         """"loader", "text" (a parameter file), or a binary: "ddr" when named .bin, else "other"."""
         try:
-            if self._is_loader(cap, real):
+            if self._is_loader(cap, self.ws.module_path(real)):
                 return "loader"
             if is_text(real):
                 return "text"
@@ -178,16 +179,15 @@ class Operations:
             raise Failed("the container holds an image named like the module's work files")
         return dict(images)
 
-    def _is_loader(self, cap: Capture, real: Path) -> bool:
+    def _is_loader(self, cap: Capture, path: str) -> bool:
         # check_if_loadr_file needs five bytes to read
-        return real.stat().st_size >= 5 and bool(
-            self._call(cap, "check_if_loadr_file", self.ws.module_path(real)))
+        return os.stat(path).st_size >= 5 and bool(self._call(cap, "check_if_loadr_file", path))
 
     def open(self, name: object, chip: str) -> Dict[str, Any]:
         real = self.ws.file(name)
         path = self.ws.module_path(real)
         with self._session() as cap:
-            if self._is_loader(cap, real):
+            if self._is_loader(cap, path):
                 header = self._call(cap, "get_loader_param", path)
                 images = self._unpack(cap, path, chip)
                 result = self._read_ddr(cap, images["loader_471"], chip)
@@ -207,16 +207,6 @@ class Operations:
         return result
 
     # -- saving ----------------------------------------------------------------------------
-
-    def _new_name(self, real: Path) -> Path:
-        """Where update_ddr_bin and loader_pack put the new file: beside the old one."""
-        name = real.name
-        return real.with_name((name[:-4] if name.endswith(".bin") else name) + "_new.bin")
-
-    def _may_write(self, target: Path, overwrite: bool) -> None:
-        self.ws.target(target)
-        if target.exists() and not overwrite and target not in self.written:
-            raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
 
     def _edits(self, params: Dict[str, str], edits: Dict[str, str], facts: Facts,
                chip: str) -> Dict[str, str]:
@@ -275,73 +265,78 @@ class Operations:
         raise Failed(NOT_AS_EXPECTED.format(what=what, shown=listed))
 
     def save(self, name: object, chip: str, edits: Dict[str, str], overwrite: bool) -> Dict[str, Any]:
+        """The module writes the new file beside a copy of the original in a folder of its own
+        under the private working directory, and names it; once it reads back as asked, it is
+        published beside the original under that name. Nothing reaches the workspace before."""
         real = self.ws.file(name)
-        path = self.ws.module_path(real)
         if not edits:
             raise Failed("nothing to save: no value was changed")
-        target = self._new_name(real)
-        self.ws.target(target)
-        with self._session() as cap:
-            # Asked and recorded under the lock: a save running beside this one may be writing it.
-            self._may_write(target, overwrite)
-            if self._is_loader(cap, real):
-                result = self._save_loader(cap, path, target, chip, edits)
+        with self._session() as cap, _staging() as folder:
+            staged = f"{folder}/{real.name}"
+            try:
+                shutil.copyfile(real, staged)
+            except OSError as e:
+                raise Failed(f"{self.ws.name(real)} cannot be read: {e.strerror}") from None
+            if self._is_loader(cap, staged):
+                result, new = self._save_loader(cap, staged, chip, edits)
             else:
-                result = self._save_ddr(cap, path, target, chip, edits)
+                result, new = self._save_ddr(cap, staged, chip, edits)
+            # Asked and recorded under the lock: a save running beside this one may be writing it.
+            target = self.ws.target(real.parent / os.path.basename(new))
+            replace = target.exists()
+            if replace and not overwrite and target not in self.written:
+                raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
+            with open(new, "rb") as source:
+                _publish(target, self.ws.name(target), lambda f: shutil.copyfileobj(source, f),
+                         replace)
             self.written.add(target)
         result.update(saved=self.ws.name(target), log=cap.records,
                       tool_output="\n".join(cap.of("update_ddr_bin", "debug")[1:]))
         return result
 
-    def _save_ddr(self, cap: Capture, path: str, target: Path, chip: str,
-                  edits: Dict[str, str]) -> Dict[str, Any]:
+    def _check_new(self, cap: Capture, new: str, chip: str, facts: Facts, edits: Dict[str, str],
+                   what: str) -> None:
+        """The read-back of the module's new file, which is not saved unless it passes."""
+        try:
+            self._read_back(cap, new, chip, facts, edits, what)
+        except Failed as e:
+            raise Failed(str(e) + NOT_SAVED) from None
+
+    def _written_beside(self, new: object, staged: str, what: str) -> str:
+        """The file the module says it wrote: a new regular file beside the staged copy."""
+        if not isinstance(new, str) or os.path.dirname(new) != os.path.dirname(staged) or \
+                new == staged or not os.path.isfile(new) or os.path.islink(new):
+            raise Failed(f"{what} wrote no new file beside the one it was given ({new!r})")
+        return new
+
+    def _save_ddr(self, cap: Capture, path: str, chip: str,
+                  edits: Dict[str, str]) -> Tuple[Dict[str, Any], str]:
         params = self._read_ddr(cap, path, chip)["params"]
         facts = read_facts(path, chip)
         checked = self._edits(params, edits, facts, chip)
-        before = _stamp(target)
-        try:
-            new = self._call(cap, "update_ddr_bin", params, path, chip)
-            if self.ws.from_module(new) != target:
-                raise Failed(f"the module wrote {new}, not {self.ws.name(target)}")
-            self._read_back(cap, new, chip, facts, checked, "new binary")
-        except Failed as e:
-            # A file that does not hold what the user asked for is not left behind.
-            if _stamp(target) == before:
-                raise
-            target.unlink()
-            self.written.discard(target)
-            raise Failed(str(e) + REMOVED) from None
+        new = self._written_beside(self._call(cap, "update_ddr_bin", params, path, chip), path,
+                                   "the module")
+        self._check_new(cap, new, chip, facts, checked, "new binary")
         changes, text = self._call(cap, "cpmpare_ddr_param")
-        return {"changes": changes, "change_text": text, "edits": checked}
+        return {"changes": changes, "change_text": text, "edits": checked}, new
 
-    def _save_loader(self, cap: Capture, path: str, target: Path, chip: str,
-                     edits: Dict[str, str]) -> Dict[str, Any]:
+    def _save_loader(self, cap: Capture, path: str, chip: str,
+                     edits: Dict[str, str]) -> Tuple[Dict[str, Any], str]:
         images = self._unpack(cap, path, chip)
         ddr = images["loader_471"]
         params = self._read_ddr(cap, ddr, chip)["params"]
         facts = read_facts(path, chip)
         checked = self._edits(params, edits, facts, chip)
         self._call(cap, "update_ddr_bin", params, ddr, chip, ddr_bin_path_rename=False)
-        # The edited image is checked before it is packed: nothing reaches the workspace unless
-        # it holds what was asked.
+        # The edited image is checked before it is packed.
         self._read_back(cap, ddr, chip, facts, checked, "DDR image")
         changes, text = self._call(cap, "cpmpare_ddr_param")
-        before = _stamp(target)
-        new = self._call(cap, "loader_pack", images)
-        written = _stamp(target) not in (before, None)
-        try:
-            if self.ws.from_module(new) != target or not written or not self._call(
-                    cap, "check_if_loadr_file", new):
-                raise Failed("imgwelder did not write the new container")
-            self._read_back(cap, new, chip, facts, checked, "new container")
-        except Failed as e:
-            if not written:
-                raise
-            target.unlink()
-            self.written.discard(target)
-            raise Failed(str(e) + REMOVED) from None
+        new = self._written_beside(self._call(cap, "loader_pack", images), path, "imgwelder")
+        if not self._call(cap, "check_if_loadr_file", new):
+            raise Failed("imgwelder did not write a container")
+        self._check_new(cap, new, chip, facts, checked, "new container")
         return {"changes": changes, "change_text": text, "edits": checked,
-                "ddr_image": os.path.basename(ddr)}
+                "ddr_image": os.path.basename(ddr)}, new
 
     # -- parameter files -------------------------------------------------------------------
 
@@ -357,15 +352,17 @@ class Operations:
                 if reason:
                     raise Failed(f"{key}: {reason}")
                 lines.append(f"{key}={value}")
+        data = "\n".join(lines + ["end", ""]).encode("ascii")
         with self._session() as cap:
-            if target.exists():
+            replace = target.exists()
+            if replace:
                 # No word from the user replaces a binary or a container, whoever wrote it.
                 if self._kind(cap, target) != "text":
                     raise Refused(f"{self.ws.name(target)} is not a parameter file: export "
                                   "replaces only text files, never a binary or a container")
                 if not overwrite and target not in self.written:
                     raise Conflict(f"{self.ws.name(target)} exists; overwrite it?")
-            _write_whole(target, "\n".join(lines + ["end", ""]).encode("ascii"))
+            _publish(target, self.ws.name(target), lambda f: f.write(data), replace)
             self.written.add(target)
         return {"saved": self.ws.name(target), "count": len(lines) - 1}
 
@@ -382,24 +379,53 @@ class Operations:
                 "refused": [r._asdict() for r in refused]}
 
 
-def _write_whole(target: Path, data: bytes) -> None:
-    """Writes a file whole or not at all: a temporary file beside it, renamed over it."""
+@contextmanager
+def _staging() -> Iterator[str]:
+    """A folder of its own in the private working directory, named relative to it as the module
+    names its files, and gone afterwards."""
+    folder = os.path.relpath(tempfile.mkdtemp(prefix="save-", dir="."))
+    try:
+        yield folder
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def _publish(target: Path, shown: str, fill: Callable[[IO[bytes]], Any], replace: bool) -> None:
+    """Puts a file at target whole or not at all: written and synced in a temporary file beside
+    it, then renamed over it when replace is true, else linked to its name, which fails on a file
+    that appeared there meanwhile (Conflict). Where the file system has no hard links, the file
+    is created exclusively at its name and written there."""
     temporary = target.with_name(f".{target.name}.{secrets.token_hex(4)}.tmp")
     file = open(temporary, "xb")  # never an existing file, nor through a symlink
     try:
         with file:
-            file.write(data)
-        os.replace(temporary, target)
+            fill(file)
+            file.flush()
+            os.fsync(file.fileno())
+        if replace:
+            os.replace(temporary, target)
+            return
+        try:
+            os.link(temporary, target, follow_symlinks=False)
+        except FileExistsError:
+            raise Conflict(f"{shown} exists; overwrite it?") from None
+        except OSError:  # no hard links here (FAT, some network shares)
+            _create_exclusively(target, shown, temporary)
     finally:
         if temporary.exists():
             temporary.unlink()
 
 
-def _stamp(path: Path) -> Optional[Tuple[int, int, int]]:
-    """What tells a rewritten file from the one that was there: None when there is none."""
+def _create_exclusively(target: Path, shown: str, source: Path) -> None:
     try:
-        st = path.lstat()
-    except OSError:
-        return None
-    return (st.st_ino, st.st_mtime_ns, st.st_size)
-
+        out = open(target, "xb")
+    except FileExistsError:
+        raise Conflict(f"{shown} exists; overwrite it?") from None
+    try:
+        with out, open(source, "rb") as data:
+            shutil.copyfileobj(data, out)
+            out.flush()
+            os.fsync(out.fileno())
+    except BaseException:
+        target.unlink()
+        raise

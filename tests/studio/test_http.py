@@ -323,13 +323,16 @@ def test_export_writes_nothing_but_parameter_files(client, workspace, firmware_n
     assert (checksums(workspace), sorted(os.listdir(workspace))) == before
 
 
-def install(into, package=None, **programs):
+def install(into, package=None, module=None, **programs):
     """An install of the studio over DIST's, whose named tools are the shell scripts given ("$REAL"
-    runs the real one), and whose package vexdram is the Python text given (REAL: the real one's
-    path)."""
+    runs the real one), and whose package vexdram and module dramforge are the Python texts given
+    (REAL: the real one's path)."""
     shutil.copytree(DIST / "vexdram_studio", into / "vexdram_studio")
     for f in DIST.glob("dramforge*"):
-        os.symlink(f, into / f.name)
+        if module and f.suffix == ".so":
+            (into / "dramforge.py").write_text(f"REAL = {str(f)!r}\n{module}")
+        else:
+            os.symlink(f, into / f.name)
     for f in DIST.glob("vexdram.*.so"):
         if package:
             (into / "vexdram.py").write_text(f"REAL = {str(f)!r}\n{package}")
@@ -380,6 +383,55 @@ def open(path, chip=None):
 """
 
 
+# the module dramforge naming its new files "edited-NAME" and writing over whatever is there
+EDITED_NAMES = """
+import importlib.util, os, shutil
+_spec = importlib.util.spec_from_file_location("dramforge", REAL)
+_real = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(_real)
+
+def _edited(path):
+    return os.path.join(os.path.dirname(path), "edited-" + os.path.basename(path))
+
+class _Module:
+    def __getattr__(self, name): return getattr(_real.dramforge, name)
+    def update_ddr_bin(self, params, path, chip="NULL", other="NULL", ddr_bin_path_rename=True):
+        if ddr_bin_path_rename is True:
+            shutil.copyfile(path, _edited(path))
+            path = _edited(path)
+        return _real.dramforge.update_ddr_bin(params, path, chip, other, False)
+    def loader_pack(self, images, loader_file_rename=True):
+        images = {**images, "loader_file_path": _edited(images["loader_file_path"])}
+        return _real.dramforge.loader_pack(images, False)
+
+dramforge = _Module()
+"""
+
+
+def test_the_module_names_the_new_file(tmp_path):
+    """The studio saves under the name the module gives its new file, without predicting it: an
+    existing file of that name is kept until the user says overwrite."""
+    ws = studio_workspace(tmp_path / "ws")
+    (ws / "edited-tq6583_ddr_v2.bin").write_bytes(b"mine")
+    studio = start_studio(install(tmp_path / "install", module=EDITED_NAMES), ws, tmp_path / "run")
+    try:
+        client = Client(studio)
+        ddr = {"file": "tq6583_ddr_v2.bin", "chip": "TQ6583", "edits": {"ddr3_freq": "804"}}
+        status, body = client.post("save", ddr)
+        assert status == 409 and (ws / "edited-tq6583_ddr_v2.bin").read_bytes() == b"mine", body
+        for body, new in ((dict(ddr, overwrite=True), "edited-tq6583_ddr_v2.bin"),
+                          ({"file": "tq6951_loader.bin", "chip": "TQ6951",
+                            "edits": {"ddr3_freq": "800"}}, "edited-tq6951_loader.bin")):
+            status, answer = client.post("save", body)
+            assert (status, answer.get("saved")) == (200, new), answer
+        assert report(ws / "edited-tq6583_ddr_v2.bin", "tq6583", tmp_path)["ddr3_freq"] == "804"
+        out = unpacked(ws / "edited-tq6951_loader.bin", tmp_path)
+        assert report(out / "ddr.bin", "tq6951", tmp_path)["ddr3_freq"] == "800"
+        assert not list(ws.glob("*_new.bin"))
+    finally:
+        assert studio.stop(signal.SIGINT) == 0
+
+
 @pytest.fixture(scope="module")
 def unchecked(tmp_path_factory):
     """A studio whose checks before writing let every edit through, on a workspace of its own."""
@@ -394,12 +446,12 @@ def unchecked(tmp_path_factory):
     # writing LPDDR2 back writes over DDR2
     ("tq6951_overlap_v5.bin", {"lp2_f1_freq_mhz": "800"},
      "the new binary does not read back as expected (the old values with the edits): "
-     "ddr2_f3_freq_mhz reads 800 instead of 3302; it was removed"),
+     "ddr2_f3_freq_mhz reads 800 instead of 3302; it was not saved"),
     # writing LPDDR3 back makes the skew section of sub-version 1: 87 more parameters read otherwise
-    ("tq6951_skewword_v5.bin", {"lp3_f2_freq_mhz": "1"}, ", and 82 more parameters; it was removed"),
+    ("tq6951_skewword_v5.bin", {"lp3_f2_freq_mhz": "1"}, ", and 82 more parameters; it was not saved"),
     # 0 keeps the lane: the file is the original's copy
     ("tq6951_ddr_v5.bin", {"ddr3_ca0_skew": "0x0"},
-     "the tool did not modify the new binary: every value reads as before; it was removed"),
+     "the tool did not modify the new binary: every value reads as before; it was not saved"),
 ])
 def test_a_saved_binary_is_checked_parameter_by_parameter(unchecked, file, edits, why):
     """Any parameter that does not read back as the old value with the edits refuses the save and

@@ -5,7 +5,8 @@ import pytest
 
 from conftest import DIST, FILE_KIND_RULES, PARAM_FILE_RULES, VALUE_RULES
 from vexdram_studio import rules  # noqa: I100 (from the install tree)
-from vexdram_studio.operations import Operations
+from vexdram_studio import operations
+from vexdram_studio.operations import Conflict, Operations
 from vexdram_studio.rules import Catalogue
 from vexdram_studio.workspace import Workspace
 
@@ -105,3 +106,23 @@ def test_edit_distance_matches_the_plain_dynamic_programme():
     for _ in range(3000):
         a, b = ("".join(rng.choice("ab _") for _ in range(rng.randrange(12))) for _ in range(2))
         assert rules.distance(a, b) == plain(a, b), (a, b)
+
+
+@pytest.mark.parametrize("hard_links", [True, False])
+@pytest.mark.parametrize("there", [None, b"mine"])
+def test_a_new_file_never_replaces_one_that_appeared(tmp_path, monkeypatch, hard_links, there):
+    """Published without replacing: linked to its name, or created exclusively where the file
+    system has no hard links; whole either way, and no temporary file left."""
+    if not hard_links:
+        def no_links(*args, **kwargs):
+            raise PermissionError(1, "Operation not permitted")
+        monkeypatch.setattr(operations.os, "link", no_links)
+    target = tmp_path / "x_new.bin"
+    if there:
+        target.write_bytes(there)
+    try:
+        operations._publish(target, "x_new.bin", lambda f: f.write(b"new" * 5000), replace=False)
+    except Conflict as e:
+        assert there and str(e) == "x_new.bin exists; overwrite it?"
+    assert target.read_bytes() == (there or b"new" * 5000)
+    assert [p.name for p in tmp_path.iterdir()] == ["x_new.bin"]
