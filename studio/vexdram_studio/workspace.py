@@ -104,12 +104,6 @@ class Workspace:
         """The path the module is given for a file inside the workspace."""
         return f"{self.link}/{self.name(real)}"
 
-    def from_module(self, path: str) -> Path:
-        """The real path of a workspace file the module names."""
-        if path.startswith(self.link + "/"):
-            return self.root / path[len(self.link) + 1:]
-        return Path(os.path.abspath(path))
-
     def regular_files(self) -> List[Dict[str, object]]:
         """Every regular file under the workspace (symlinks only where they stay inside), sorted
         by name; at most MAX_LISTED."""
